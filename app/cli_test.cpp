@@ -1,0 +1,48 @@
+// The short paths of a run, through the built binary.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "testsupport/run_program.h"
+
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::RunRomwick;
+using testsupport::SourceDir;
+
+std::string Usage() { return ReadFile(SourceDir() + "/app/testdata/usage.txt"); }
+
+struct ShortPath {
+  const char* label;
+  std::vector<std::string> args;
+  int exitCode;
+  std::string (*output)();
+};
+
+class ShortPaths : public testing::TestWithParam<ShortPath> {};
+
+TEST_P(ShortPaths, OutputAndExitCode) {
+  const ShortPath& c = GetParam();
+  const auto result = RunRomwick(c.args);
+  EXPECT_EQ(result.output, c.output());
+  EXPECT_EQ(result.exitCode, c.exitCode);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Binary, ShortPaths,
+    testing::Values(
+        ShortPath{"NoArguments", {}, 3, [] { return std::string("No SPI device specified\n"); }},
+        ShortPath{"Usage", {"-?"}, 0, Usage},
+        ShortPath{"UsageBeatsEverything", {"-d", "sim:M25P80", "-E", "-?", "-ver"}, 0, Usage},
+        ShortPath{"Version", {"-ver"}, 0, [] { return std::string("Version: 1.6.1\n"); }},
+        ShortPath{"VersionBeatsOperations", {"-ver", "-d", "sim:M25P80", "-E"}, 0,
+                  [] { return std::string("Version: 1.6.1\n"); }},
+        ShortPath{"SyntaxError", {"-d"}, 2, [] { return "syntax error on command line" + Usage(); }},
+        ShortPath{"UnknownOption", {"-ID"}, 2, [] { return "syntax error on command line" + Usage(); }},
+        ShortPath{"ReadWithoutDevice", {"-r", "out.bin"}, 3,
+                  [] { return std::string("No SPI device specified\n"); }}),
+    [](const testing::TestParamInfo<ShortPath>& info) { return info.param.label; });
+
+}  // namespace

@@ -1,0 +1,153 @@
+// The command-line parser and the number parser of the application object.
+#include <cstdio>
+#include <cstring>
+
+#include "app/flashapp.h"
+#include "app/options.h"
+
+namespace {
+
+enum class Arg { None, Text, Number };
+
+struct OptionSpec {
+  const char* name;
+  Arg arg;
+  // Applies the option; `text` is the value argument, `number` its parsed
+  // value. False only when a name copy could not be allocated.
+  bool (*apply)(FLASHAPP& app, const char* text, uint32_t number);
+};
+
+bool SetFlags(bool read, bool write, bool bulk, bool range) {
+  options.SetReadFlash(read);
+  options.SetWriteFlash(write);
+  options.SetBulkErase(bulk);
+  options.SetRangeErase(range);
+  return true;
+}
+
+const OptionSpec kOptions[] = {
+    {"-d", Arg::Text, [](FLASHAPP&, const char* t, uint32_t) { return options.SetDevName(t); }},
+    {"-m", Arg::Text, [](FLASHAPP&, const char* t, uint32_t) { return options.SetMemType(t); }},
+    {"-w", Arg::Text,
+     [](FLASHAPP&, const char* t, uint32_t) {
+       if (!options.SetFileName(t)) return false;
+       options.SetReadFlash(false);
+       options.SetWriteFlash(true);
+       return true;
+     }},
+    {"-r", Arg::Text,
+     [](FLASHAPP&, const char* t, uint32_t) {
+       return options.SetFileName(t) && SetFlags(true, false, false, false);
+     }},
+    {"-v", Arg::None, [](FLASHAPP&, const char*, uint32_t) { return true; }},
+    {"-E", Arg::None,
+     [](FLASHAPP&, const char*, uint32_t) {
+       options.SetBulkErase(true);
+       options.SetRangeErase(false);
+       return true;
+     }},
+    {"-e", Arg::None,
+     [](FLASHAPP&, const char*, uint32_t) {
+       options.SetRangeErase(true);
+       options.SetBulkErase(false);
+       return true;
+     }},
+    {"-NE", Arg::None,
+     [](FLASHAPP&, const char*, uint32_t) {
+       options.SetRangeErase(false);
+       options.SetBulkErase(false);
+       return true;
+     }},
+    {"-a", Arg::Number, [](FLASHAPP&, const char*, uint32_t n) { options.SetAddress(n); return true; }},
+    {"-l", Arg::Number,
+     [](FLASHAPP&, const char*, uint32_t n) {
+       options.SetLength(static_cast<int32_t>(n));
+       return true;
+     }},
+    {"-id", Arg::None, [](FLASHAPP&, const char*, uint32_t) { options.SetPrintId(true); return true; }},
+    {"-t", Arg::None, [](FLASHAPP&, const char*, uint32_t) { options.SetPrintTime(true); return true; }},
+    {"-fb", Arg::None,
+     [](FLASHAPP&, const char*, uint32_t) { options.SetFileFormat(FORMAT_BINARY); return true; }},
+    {"-fi", Arg::None,
+     [](FLASHAPP&, const char*, uint32_t) { options.SetFileFormat(FORMAT_INTEL_HEX); return true; }},
+    {"-fh", Arg::None,
+     [](FLASHAPP&, const char*, uint32_t) { options.SetFileFormat(FORMAT_RAW_HEX); return true; }},
+    {"-cr", Arg::None,
+     [](FLASHAPP&, const char*, uint32_t) { options.SetConfigReset(true); return true; }},
+    {"-s", Arg::Number, [](FLASHAPP&, const char*, uint32_t n) { options.SetSpiSpeed(n); return true; }},
+    {"-1", Arg::None,
+     [](FLASHAPP&, const char*, uint32_t) { options.SetRuntimeVersion(1); return true; }},
+    {"-2", Arg::None,
+     [](FLASHAPP&, const char*, uint32_t) { options.SetRuntimeVersion(2); return true; }},
+    {"-ver", Arg::None,
+     [](FLASHAPP&, const char*, uint32_t) { options.SetPrintVersion(true); return true; }},
+    {"-p", Arg::Number,
+     [](FLASHAPP& app, const char*, uint32_t n) {
+       app.spiPort = static_cast<int32_t>(n);
+       return true;
+     }},
+    {"-?", Arg::None, [](FLASHAPP&, const char*, uint32_t) { options.SetPrintUsage(true); return true; }},
+};
+
+const OptionSpec* FindOption(const char* arg) {
+  for (const OptionSpec& spec : kOptions) {
+    if (std::strcmp(spec.name, arg) == 0) return &spec;
+  }
+  return nullptr;
+}
+
+bool SyntaxError() {
+  options.SetPrintUsage(true);
+  printf("syntax error on command line");
+  options.SetResultCode(RC_SYNTAX);
+  return false;
+}
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Converts the digits of `text` in `base`; false on a foreign character, on
+// no digits at all, or on a value that does not fit 32 bits.
+bool ConvertDigits(const char* text, uint32_t base, uint32_t* value) {
+  if (*text == '\0') return false;
+  uint64_t total = 0;
+  for (const char* p = text; *p; ++p) {
+    const int digit = HexDigitValue(*p);
+    if (digit < 0 || static_cast<uint32_t>(digit) >= base) return false;
+    total = total * base + static_cast<uint32_t>(digit);
+    if (total > 0xFFFFFFFFu) return false;
+  }
+  *value = static_cast<uint32_t>(total);
+  return true;
+}
+
+}  // namespace
+
+bool FLASHAPP::ParseNumber(const char* text, uint32_t* value) {
+  const bool hex = std::strlen(text) > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  return hex ? ConvertDigits(text + 2, 16, value) : ConvertDigits(text, 10, value);
+}
+
+bool FLASHAPP::ParseCommandLine(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const OptionSpec* spec = FindOption(argv[i]);
+    if (!spec) return SyntaxError();
+    const char* text = nullptr;
+    uint32_t number = 0;
+    if (spec->arg != Arg::None) {
+      if (i + 1 >= argc) return SyntaxError();
+      text = argv[++i];
+      if (spec->arg == Arg::Number && !ParseNumber(text, &number)) return SyntaxError();
+    }
+    if (!spec->apply(*this, text, number)) {
+      printf("internal program error");
+      options.SetResultCode(RC_INTERNAL);
+      return false;
+    }
+  }
+  return true;
+}

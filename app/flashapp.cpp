@@ -1,0 +1,40 @@
+// The application object's life cycle: start-up and shut-down.
+#include "app/flashapp.h"
+
+#include <new>
+
+#include "app/options.h"
+#include "flash/sfprg.h"
+#include "spi/spictl.h"
+
+FLASHAPP flashApp;
+
+FLASHAPP::FLASHAPP() = default;
+FLASHAPP::~FLASHAPP() = default;
+
+bool FLASHAPP::Startup() {
+  if (!options.SetDefaults()) {
+    options.SetResultCode(RC_INTERNAL);
+    return false;
+  }
+  imageBuffer.reset(new (std::nothrow) uint8_t[kImageBufferSize]);
+  if (!imageBuffer) options.SetResultCode(RC_OUT_OF_MEMORY);
+  return true;
+}
+
+void FLASHAPP::Shutdown() {
+  if (programmer) {
+    programmer->Term();
+    programmer.reset();
+  }
+  if (controller) {
+    controller->Term();
+    controller.reset();
+  }
+  if (imageFile) {
+    fclose(imageFile);
+    imageFile = nullptr;
+  }
+  imageBuffer.reset();
+  options.FreeNames();
+}

@@ -1,0 +1,65 @@
+// FLASHAPP: the application object that owns everything a run needs and
+// drives it: command line, interface bring-up, the run driver, the file side.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+class SPICTL;
+class SFPRG;
+
+/// Size of the image buffer: the largest image the program handles.
+constexpr uint32_t kImageBufferSize = 0x1000000;
+
+class FLASHAPP {
+ public:
+  FLASHAPP();
+  ~FLASHAPP();
+  FLASHAPP(const FLASHAPP&) = delete;
+  FLASHAPP& operator=(const FLASHAPP&) = delete;
+
+  /// Option defaults, the generic programmer, the image buffer. A failure
+  /// records its result code; the run goes on without what is missing.
+  bool Startup();
+  /// Releases everything Startup and OpenInterface acquired.
+  void Shutdown();
+
+  /// Takes the argument list into `options`; false on the first error, with
+  /// its message printed and its result code recorded.
+  bool ParseCommandLine(int argc, char** argv);
+  /// Decimal, or hexadecimal after 0x/0X; nothing else, nothing above 32 bits.
+  bool ParseNumber(const char* text, uint32_t* value);
+
+  /// Creates the controller and brings the interface device up.
+  bool OpenInterface();
+  /// Releases chip select, disables SPI and closes the device, if there is a controller.
+  void CloseInterface();
+
+  /// Performs what `options` asks for, in a fixed order; the first failing step ends it.
+  void RunOperations();
+
+  // The steps of RunOperations.
+  bool IdentifyDevice();
+  bool PrepareWrite();
+  bool ReadFromFlash();
+  bool WriteToFlash();
+
+  // The file side: moves the image buffer to and from the image file.
+  bool OpenImageFile();
+  bool LoadImage();
+  bool SaveImage();
+  void CloseImageFile();
+
+  FILE* imageFile = nullptr;
+  std::unique_ptr<SPICTL> controller;
+  std::unique_ptr<SFPRG> programmer;
+  std::unique_ptr<uint8_t[]> imageBuffer;
+  int32_t dataLength = 0;
+  int32_t spiPort = 0;
+  int32_t ctlError = 0;
+  int32_t byteCount = 0;
+};
+
+/// The run's application object.
+extern FLASHAPP flashApp;

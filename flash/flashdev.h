@@ -1,0 +1,34 @@
+// FLASHDEV and flashDeviceTable: the flash devices the program knows, by
+// identification code and name, with their command set and geometry.
+#pragma once
+
+#include <cstdint>
+
+/// Command sets of FLASHDEV::type.
+constexpr uint8_t FLASHTYPE_SECTOR_ERASE = 0;  // SFPA
+constexpr uint8_t FLASHTYPE_DATAFLASH = 1;     // SFPB
+constexpr uint8_t FLASHTYPE_UNSERVED = 2;      // known, but no programmer drives it
+
+/// One row of the device table.
+struct FLASHDEV {
+  char name[32];
+  uint8_t id[3];
+  uint8_t type;
+  uint8_t busyMask;    // status bits that WaitReady tests
+  uint8_t readyValue;  // their value when the device is ready
+  uint32_t pageShift;  // DataFlash: bit position of the page number in a device address
+  uint32_t pageSize;
+  uint32_t blockSize;
+  uint32_t sectorSize;
+  uint32_t size;
+  uint32_t readMax;
+};
+
+/// Seven device rows, then a terminating row of zeros.
+extern const FLASHDEV flashDeviceTable[];
+
+/// The first row whose identification code equals `id`, or null.
+const FLASHDEV* FindDeviceById(const uint8_t id[3]);
+
+/// The first row whose name equals `name`, ASCII letter case ignored, or null.
+const FLASHDEV* FindDeviceByName(const char* name);

@@ -1,0 +1,48 @@
+// The operating-system layer: run-time library loading, the millisecond tick
+// and sleep. Nothing else in romwick includes an operating-system header.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+/// Handle of a loaded shared library; null when none is loaded.
+using Module = void*;
+
+/// Loads a shared library by path or, for a name without a folder, through
+/// the platform's normal library search. Returns null on failure.
+Module LoadModule(const char* path);
+
+/// Looks an entry point up by name; null when the library lacks it.
+void* FindEntry(Module module, const char* name);
+
+/// Releases a library loaded with LoadModule. A null module is ignored.
+void FreeModule(Module module);
+
+/// Maps a runtime module file name in its Windows form ("hubcore.dll") to
+/// this platform's convention ("libhubcore.so" on POSIX).
+std::string ModuleFileName(const char* dllName);
+
+/// The folder the device runtime libraries are looked for in first.
+const char* RuntimeFolder();
+
+/// Points the runtime folder elsewhere (tests); null restores the built-in one.
+void SetRuntimeFolder(const char* folder);
+
+/// `folder` and `file` joined with the platform's path separator.
+std::string JoinPath(const char* folder, const char* file);
+
+/// The wrapping 32-bit millisecond tick count.
+uint32_t GetTickCount();
+
+/// Suspends the calling thread for `ms` milliseconds.
+void Sleep(uint32_t ms);
+
+/// Replaces the tick source and the sleeper (tests); null restores the real ones.
+using TickSource = uint32_t (*)();
+using Sleeper = void (*)(uint32_t ms);
+void SetTickSource(TickSource source);
+void SetSleeper(Sleeper sleeper);
+
+}  // namespace platform

@@ -1,0 +1,50 @@
+// POSIX implementation of the platform layer: dlopen, the monotonic clock, nanosleep.
+#include <dlfcn.h>
+#include <time.h>
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+Module LoadModule(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+
+void* FindEntry(Module module, const char* name) {
+  return module ? dlsym(module, name) : nullptr;
+}
+
+void FreeModule(Module module) {
+  if (module) dlclose(module);
+}
+
+std::string ModuleFileName(const char* dllName) {
+  std::string base(dllName);
+  const size_t dot = base.rfind('.');
+  if (dot != std::string::npos && strcasecmp(base.c_str() + dot, ".dll") == 0) base.resize(dot);
+#ifdef __APPLE__
+  return "lib" + base + ".dylib";
+#else
+  return "lib" + base + ".so";
+#endif
+}
+
+std::string JoinPath(const char* folder, const char* file) {
+  return std::string(folder) + "/" + file;
+}
+
+uint32_t SystemTickCount() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  // Truncation to 32 bits is the point: the tick wraps like the Windows one.
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                               static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
+void SystemSleep(uint32_t ms) {
+  timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0) {
+  }
+}
+
+}  // namespace platform

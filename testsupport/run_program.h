@@ -1,0 +1,46 @@
+// Test helpers that run the built romwick binary and work with scratch files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct ProgramResult {
+  int exitCode = -1;
+  std::string output;  // everything the program wrote to standard output
+};
+
+/// The build folder (where romwick and the runtime libraries are).
+std::string BuildDir();
+
+/// The source tree's root.
+std::string SourceDir();
+
+/// Runs `program` (a path) with `args`, standard output captured, standard
+/// input closed, environment inherited plus `env` ("NAME=value" entries).
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::vector<std::string>& env = {});
+
+/// Runs build/romwick with `args`.
+ProgramResult RunRomwick(const std::vector<std::string>& args);
+
+/// A fresh, empty folder that is removed with the object.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+
+}  // namespace testsupport
