@@ -1,0 +1,137 @@
+// The M25P/N25Q command set.
+#include "sim/sector_erase_chip.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr uint8_t kWriteInProgress = 0x01;
+constexpr uint8_t kWriteEnableLatch = 0x02;
+
+// Opcode, three address bytes.
+constexpr size_t kAddressed = 4;
+
+}  // namespace
+
+SectorEraseChip::SectorEraseChip(const SimChipFacts& facts, const VirtualClock& clock,
+                                 const ChipFaults& faults)
+    : ChipModel(facts, clock, faults), addressMask_(facts.Size() - 1), page_(facts.pageSize) {}
+
+uint8_t SectorEraseChip::Status() const {
+  // The latch stays set through the program or erase it allowed and clears
+  // when that ends; every such command clears latch_ when it starts.
+  const uint8_t progress = Busy() ? kWriteInProgress | kWriteEnableLatch
+                                  : (latch_ ? kWriteEnableLatch : 0);
+  return progress | ProtectBits();
+}
+
+void SectorEraseChip::Decode(uint8_t opcode) {
+  // While a program or erase runs the part decodes only RDSR.
+  if (Busy() && opcode != 0x05) {
+    command_ = Command::kNone;
+    return;
+  }
+  switch (opcode) {
+    case 0x9F: command_ = Command::kReadId; break;
+    case 0x05: command_ = Command::kReadStatus; break;
+    case 0x06: command_ = Command::kWriteEnable; break;
+    case 0x04: command_ = Command::kWriteDisable; break;
+    case 0x02:
+      command_ = Command::kPageProgram;
+      std::ranges::fill(page_, 0xFF);
+      break;
+    case 0xD8: command_ = Command::kSectorErase; break;
+    case 0xC7: command_ = Command::kBulkErase; break;
+    case 0x03: command_ = Command::kRead; break;
+    default: command_ = Command::kNone; break;
+  }
+}
+
+size_t SectorEraseChip::Exchange(TxBytes tx, uint8_t* rx, size_t n) {
+  const size_t at = Position();
+  switch (command_) {
+    case Command::kReadId:
+      Drive(rx, IdByte(at - 1));
+      return 1;
+    case Command::kReadStatus:
+      // One byte at a time, so that a long status read sees the busy end.
+      Drive(rx, Status());
+      return 1;
+    case Command::kPageProgram:
+      return at < kAddressed ? TakeAddressByte(tx, rx) : LoadPage(tx, rx, n);
+    case Command::kSectorErase:
+      if (at < kAddressed) return TakeAddressByte(tx, rx);
+      break;
+    case Command::kRead:
+      if (at < kAddressed) return TakeAddressByte(tx, rx);
+      if (at == kAddressed) readAt_ = Address() & addressMask_;
+      readAt_ = ReadArray(static_cast<uint32_t>(readAt_), rx, n);
+      return n;
+    default:
+      break;
+  }
+  Float(rx, n);
+  return n;
+}
+
+size_t SectorEraseChip::LoadPage(TxBytes tx, uint8_t* rx, size_t n) {
+  // The column address wraps inside the page, so beyond a page of data the
+  // last bytes overwrite the first ones.
+  const size_t mask = page_.size() - 1;
+  const size_t first = Address() + (Position() - kAddressed);
+  for (size_t i = 0; i < n; ++i) page_[(first + i) & mask] = tx[i];
+  Float(rx, n);
+  return n;
+}
+
+void SectorEraseChip::EndCommand() {
+  const size_t length = Position();
+  switch (command_) {
+    case Command::kReadId: return Count(SimOp::kReadId);
+    case Command::kReadStatus: return Count(SimOp::kReadStatus);
+    case Command::kRead: return Count(SimOp::kRead);
+    case Command::kWriteEnable: return SetLatch(length == 1, true, SimOp::kWriteEnable);
+    case Command::kWriteDisable: return SetLatch(length == 1, false, SimOp::kWriteDisable);
+    case Command::kPageProgram:
+      if (Accepts(length > kAddressed)) return ProgramPage();
+      break;
+    // More than the command's bytes cancels these two, as too few does.
+    case Command::kSectorErase:
+      if (Accepts(length == kAddressed)) {
+        const uint32_t sector = Facts().eraseUnit;
+        return Erase(Address() & addressMask_ & ~(sector - 1), sector, Facts().eraseUnitNs,
+                     SimOp::kSectorErase);
+      }
+      break;
+    // The bulk erase also needs every protection bit clear, which a part
+    // without `protect` has.
+    case Command::kBulkErase:
+      if (Accepts(length == 1)) return Erase(0, Facts().Size(), Facts().chipEraseNs, SimOp::kChipErase);
+      break;
+    case Command::kNone:
+      break;
+  }
+  Count(SimOp::kIgnored);
+}
+
+void SectorEraseChip::SetLatch(bool framed, bool value, SimOp op) {
+  if (!framed) return Count(SimOp::kIgnored);
+  latch_ = value;
+  Count(op);
+}
+
+void SectorEraseChip::ProgramPage() {
+  // Programming only clears bits; bytes that received no data stay as they were.
+  const size_t base = Address() & addressMask_ & ~(page_.size() - 1);
+  for (size_t i = 0; i < page_.size(); ++i) memory_[base + i] &= page_[i];
+  latch_ = false;
+  StartProgramOrErase(Facts().programNs);
+  Count(SimOp::kPageProgram);
+}
+
+void SectorEraseChip::Erase(uint32_t start, uint32_t length, uint64_t ns, SimOp op) {
+  std::fill_n(memory_.begin() + start, length, 0xFF);
+  latch_ = false;
+  StartProgramOrErase(ns);
+  Count(op);
+}
