@@ -53,7 +53,6 @@ class FLASHAPP {
 
   FILE* imageFile = nullptr;
   std::unique_ptr<SPICTL> controller;
-  std::unique_ptr<SFPRG> programmer;
   std::unique_ptr<uint8_t[]> imageBuffer;
   int32_t dataLength = 0;
   int32_t spiPort = 0;
