@@ -68,7 +68,9 @@ TEST_P(Rt2Init, LoadsAllThreeOrReleasesWhatItLoaded) {
   EXPECT_EQ(platform::ModuleIsLoaded(recording.c_str()), c.ok);
   for (const char* name : {"libhubcore.so", "libserlink.so", "libhubadmin.so"}) {
     const std::string inFolder = kRt + "/" + c.folder + "/" + name;
-    if (!c.ok) EXPECT_FALSE(platform::ModuleIsLoaded(inFolder.c_str())) << inFolder;
+    if (!c.ok) {
+      EXPECT_FALSE(platform::ModuleIsLoaded(inFolder.c_str())) << inFolder;
+    }
   }
   ctl.Term();
   EXPECT_FALSE(platform::ModuleIsLoaded(recording.c_str()));
