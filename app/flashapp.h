@@ -58,6 +58,13 @@ class FLASHAPP {
   int32_t spiPort = 0;
   int32_t ctlError = 0;
   int32_t byteCount = 0;
+
+ private:
+  // Creates the controller that runtimeVersion asks for and loads its
+  // runtime, falling back from the second generation to the first.
+  bool LoadController();
+  bool CreateFirstGeneration();
+  bool CreateSecondGeneration();
 };
 
 /// The run's application object.
