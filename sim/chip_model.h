@@ -72,11 +72,19 @@ class ChipModel {
   /// Byte `i` of the identification answer, FF past what the part drives.
   uint8_t IdByte(size_t i) const;
   bool Busy() const { return clock_.Now() < busyUntilNs_; }
-  /// A program or erase: on a stuck chip it never ends.
-  void StartProgramOrErase(uint64_t ns);
-  /// Any other busy period.
+  /// Runs a program or erase whose command the part accepted, unless the part
+  /// is protected (it then skips it, as with every sector protected), and
+  /// keeps it busy for `ns`, for ever on a stuck part. Anything not run counts
+  /// as ignored.
+  template <typename Action>
+  void ProgramOrErase(bool accepted, uint64_t ns, SimOp op, Action action) {
+    if (!accepted || Protected()) return Count(SimOp::kIgnored);
+    action();
+    StartProgramOrErase(ns);
+    Count(op);
+  }
+  /// Any busy period other than a program or erase.
   void StartBusy(uint64_t ns) { busyUntilNs_ = clock_.Now() + ns; }
-  bool Protected() const { return faults_.protect; }
   uint8_t ProtectBits() const { return faults_.protect ? facts_.protectBits : 0; }
   void Count(SimOp op) { ++ops_[static_cast<size_t>(op)]; }
   /// Copies `count` array bytes from `start` to `rx` (unless null), running on
@@ -92,6 +100,9 @@ class ChipModel {
   std::vector<uint8_t> memory_;
 
  private:
+  bool Protected() const { return faults_.protect; }
+  void StartProgramOrErase(uint64_t ns);
+
   const SimChipFacts& facts_;
   const VirtualClock& clock_;
   const ChipFaults faults_;

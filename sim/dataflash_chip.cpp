@@ -121,16 +121,6 @@ size_t DataFlashChip::ReadMain(uint8_t* rx, size_t n) {
   return n;
 }
 
-template <typename Action>
-void DataFlashChip::ProgramOrErase(bool framed, uint64_t ns, SimOp op, Action action) {
-  // With sector protection enabled on every sector the part skips program
-  // and erase.
-  if (!framed || Protected()) return Count(SimOp::kIgnored);
-  action();
-  StartProgramOrErase(ns);
-  Count(op);
-}
-
 void DataFlashChip::EndCommand() {
   const SimChipFacts& facts = Facts();
   const size_t pageSize = buffer_.size();

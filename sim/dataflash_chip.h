@@ -29,10 +29,6 @@ class DataFlashChip : public ChipModel {
   size_t WriteBuffer(TxBytes tx, uint8_t* rx, size_t n, size_t dataStart);
   size_t ReadBuffer(uint8_t* rx, size_t n, size_t dataStart);
   size_t ReadMain(uint8_t* rx, size_t n);
-  /// Runs a program or erase when its command was framed right and the part
-  /// is not protected; otherwise counts the command as ignored.
-  template <typename Action>
-  void ProgramOrErase(bool framed, uint64_t ns, SimOp op, Action action);
 
   const uint32_t offsetBits_;
   Command command_ = Command::kNone;

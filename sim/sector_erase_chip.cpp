@@ -85,6 +85,7 @@ size_t SectorEraseChip::LoadPage(TxBytes tx, uint8_t* rx, size_t n) {
 }
 
 void SectorEraseChip::EndCommand() {
+  const SimChipFacts& facts = Facts();
   const size_t length = Position();
   switch (command_) {
     case Command::kReadId: return Count(SimOp::kReadId);
@@ -93,21 +94,16 @@ void SectorEraseChip::EndCommand() {
     case Command::kWriteEnable: return SetLatch(length == 1, true, SimOp::kWriteEnable);
     case Command::kWriteDisable: return SetLatch(length == 1, false, SimOp::kWriteDisable);
     case Command::kPageProgram:
-      if (Accepts(length > kAddressed)) return ProgramPage();
-      break;
+      return Modify(length > kAddressed, facts.programNs, SimOp::kPageProgram, [&] { ProgramPage(); });
     // More than the command's bytes cancels these two, as too few does.
     case Command::kSectorErase:
-      if (Accepts(length == kAddressed)) {
-        const uint32_t sector = Facts().eraseUnit;
-        return Erase(Address() & addressMask_ & ~(sector - 1), sector, Facts().eraseUnitNs,
-                     SimOp::kSectorErase);
-      }
-      break;
-    // The bulk erase also needs every protection bit clear, which a part
-    // without `protect` has.
+      return Modify(length == kAddressed, facts.eraseUnitNs, SimOp::kSectorErase, [&] {
+        Erase(Address() & addressMask_ & ~(facts.eraseUnit - 1), facts.eraseUnit);
+      });
+    // The bulk erase also needs every protection bit clear; a protected part
+    // has them all set, so the common protection check covers it.
     case Command::kBulkErase:
-      if (Accepts(length == 1)) return Erase(0, Facts().Size(), Facts().chipEraseNs, SimOp::kChipErase);
-      break;
+      return Modify(length == 1, facts.chipEraseNs, SimOp::kChipErase, [&] { Erase(0, facts.Size()); });
     case Command::kNone:
       break;
   }
@@ -120,18 +116,20 @@ void SectorEraseChip::SetLatch(bool framed, bool value, SimOp op) {
   Count(op);
 }
 
+template <typename Action>
+void SectorEraseChip::Modify(bool framed, uint64_t ns, SimOp op, Action action) {
+  ProgramOrErase(framed && latch_, ns, op, [&] {
+    action();
+    latch_ = false;
+  });
+}
+
 void SectorEraseChip::ProgramPage() {
   // Programming only clears bits; bytes that received no data stay as they were.
   const size_t base = Address() & addressMask_ & ~(page_.size() - 1);
   for (size_t i = 0; i < page_.size(); ++i) memory_[base + i] &= page_[i];
-  latch_ = false;
-  StartProgramOrErase(Facts().programNs);
-  Count(SimOp::kPageProgram);
 }
 
-void SectorEraseChip::Erase(uint32_t start, uint32_t length, uint64_t ns, SimOp op) {
+void SectorEraseChip::Erase(uint32_t start, uint32_t length) {
   std::fill_n(memory_.begin() + start, length, 0xFF);
-  latch_ = false;
-  StartProgramOrErase(ns);
-  Count(op);
 }

@@ -21,12 +21,12 @@ class SectorEraseChip : public ChipModel {
 
   uint8_t Status() const;
   size_t LoadPage(TxBytes tx, uint8_t* rx, size_t n);
-  /// Program and erase need the latch and an unprotected part; the command
-  /// then ends the latch and starts the busy period.
-  bool Accepts(bool framed) const { return framed && latch_ && !Protected(); }
   void SetLatch(bool framed, bool value, SimOp op);
+  /// Program and erase need the latch, which they end.
+  template <typename Action>
+  void Modify(bool framed, uint64_t ns, SimOp op, Action action);
   void ProgramPage();
-  void Erase(uint32_t start, uint32_t length, uint64_t ns, SimOp op);
+  void Erase(uint32_t start, uint32_t length);
 
   const uint32_t addressMask_;
   Command command_ = Command::kNone;
