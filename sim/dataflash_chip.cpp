@@ -6,10 +6,23 @@
 
 namespace {
 
+constexpr uint8_t kOpReadId = 0x9F;
+constexpr uint8_t kOpStatus = 0xD7;
+constexpr uint8_t kOpBufferWrite = 0x84;  // buffer 1
+constexpr uint8_t kOpBufferRead = 0xD4;  // buffer 1, one don't-care byte
+constexpr uint8_t kOpBufferReadSlow = 0xD1;  // buffer 1, low clock, no don't-care byte
+constexpr uint8_t kOpBufferToPage = 0x83;  // with built-in erase
+constexpr uint8_t kOpBufferToPageNoErase = 0x88;
+constexpr uint8_t kOpPageToBuffer = 0x53;
+constexpr uint8_t kOpPageErase = 0x81;
+constexpr uint8_t kOpBlockErase = 0x50;
+constexpr uint8_t kOpChipErase = 0xC7;  // followed by 94 80 9A
+constexpr uint8_t kOpRead = 0x03;  // continuous array read
+
 constexpr uint8_t kReady = 0x80;
 // Opcode, three address bytes.
 constexpr size_t kAddressed = 4;
-// Chip erase is a four-byte opcode sequence.
+// The three bytes after kOpChipErase.
 constexpr uint32_t kChipEraseTail = 0x94809A;
 
 }  // namespace
@@ -37,25 +50,24 @@ uint32_t DataFlashChip::OffsetOf(uint32_t address) const {
 void DataFlashChip::Decode(uint8_t opcode) {
   // While a page operation runs the part still serves its status and the
   // SRAM buffer; it ignores everything that touches the array.
-  const bool busy = Busy();
   switch (opcode) {
-    case 0xD7: command_ = Command::kStatus; return;
-    case 0x84: command_ = Command::kBufferWrite; return;
-    case 0xD4: command_ = Command::kBufferRead; return;
-    case 0xD1: command_ = Command::kBufferReadSlow; return;
+    case kOpStatus: command_ = Command::kStatus; return;
+    case kOpBufferWrite: command_ = Command::kBufferWrite; return;
+    case kOpBufferRead: command_ = Command::kBufferRead; return;
+    case kOpBufferReadSlow: command_ = Command::kBufferReadSlow; return;
     default: break;
   }
   command_ = Command::kNone;
-  if (busy) return;
+  if (Busy()) return;
   switch (opcode) {
-    case 0x9F: command_ = Command::kReadId; break;
-    case 0x83: command_ = Command::kBufferToPage; break;
-    case 0x88: command_ = Command::kBufferToPageNoErase; break;
-    case 0x53: command_ = Command::kPageToBuffer; break;
-    case 0x81: command_ = Command::kPageErase; break;
-    case 0x50: command_ = Command::kBlockErase; break;
-    case 0xC7: command_ = Command::kChipErase; break;
-    case 0x03: command_ = Command::kRead; break;
+    case kOpReadId: command_ = Command::kReadId; break;
+    case kOpBufferToPage: command_ = Command::kBufferToPage; break;
+    case kOpBufferToPageNoErase: command_ = Command::kBufferToPageNoErase; break;
+    case kOpPageToBuffer: command_ = Command::kPageToBuffer; break;
+    case kOpPageErase: command_ = Command::kPageErase; break;
+    case kOpBlockErase: command_ = Command::kBlockErase; break;
+    case kOpChipErase: command_ = Command::kChipErase; break;
+    case kOpRead: command_ = Command::kRead; break;
     default: break;
   }
 }

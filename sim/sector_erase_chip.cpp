@@ -5,6 +5,15 @@
 
 namespace {
 
+constexpr uint8_t kOpReadId = 0x9F;        // RDID
+constexpr uint8_t kOpReadStatus = 0x05;    // RDSR
+constexpr uint8_t kOpWriteEnable = 0x06;   // WREN
+constexpr uint8_t kOpWriteDisable = 0x04;  // WRDI
+constexpr uint8_t kOpPageProgram = 0x02;   // PP
+constexpr uint8_t kOpSectorErase = 0xD8;   // SE
+constexpr uint8_t kOpBulkErase = 0xC7;     // BE
+constexpr uint8_t kOpRead = 0x03;          // READ
+
 constexpr uint8_t kWriteInProgress = 0x01;
 constexpr uint8_t kWriteEnableLatch = 0x02;
 
@@ -27,22 +36,22 @@ uint8_t SectorEraseChip::Status() const {
 
 void SectorEraseChip::Decode(uint8_t opcode) {
   // While a program or erase runs the part decodes only RDSR.
-  if (Busy() && opcode != 0x05) {
+  if (Busy() && opcode != kOpReadStatus) {
     command_ = Command::kNone;
     return;
   }
   switch (opcode) {
-    case 0x9F: command_ = Command::kReadId; break;
-    case 0x05: command_ = Command::kReadStatus; break;
-    case 0x06: command_ = Command::kWriteEnable; break;
-    case 0x04: command_ = Command::kWriteDisable; break;
-    case 0x02:
+    case kOpReadId: command_ = Command::kReadId; break;
+    case kOpReadStatus: command_ = Command::kReadStatus; break;
+    case kOpWriteEnable: command_ = Command::kWriteEnable; break;
+    case kOpWriteDisable: command_ = Command::kWriteDisable; break;
+    case kOpPageProgram:
       command_ = Command::kPageProgram;
       std::ranges::fill(page_, 0xFF);
       break;
-    case 0xD8: command_ = Command::kSectorErase; break;
-    case 0xC7: command_ = Command::kBulkErase; break;
-    case 0x03: command_ = Command::kRead; break;
+    case kOpSectorErase: command_ = Command::kSectorErase; break;
+    case kOpBulkErase: command_ = Command::kBulkErase; break;
+    case kOpRead: command_ = Command::kRead; break;
     default: command_ = Command::kNone; break;
   }
 }
