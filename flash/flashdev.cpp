@@ -27,17 +27,19 @@ const FLASHDEV* FindRow(Match matches) {
 // The M25P128 is the one sector-erase part with 256 KB sectors. The DataFlash
 // sizes count its 264-byte pages: 256 pages a sector, 8 a block, 4,096 in all.
 // Its "ready" is status bit 7 set, the sector-erase parts' is bit 0 clear.
+// clang-format off
 const FLASHDEV flashDeviceTable[] = {
-    // name        id                  type                   busy  ready shift page blockSize    sector  size      readMax
-    {"M25P80", {0x20, 0x20, 0x14}, FLASHTYPE_SECTOR_ERASE, 0x01, 0x00, 8, 256, 0xFFFFFFFFu, 65536, 1048576, 1048576},
-    {"M25P16", {0x20, 0x20, 0x15}, FLASHTYPE_SECTOR_ERASE, 0x01, 0x00, 8, 256, 0xFFFFFFFFu, 65536, 2097152, 2097152},
-    {"M25P32", {0x20, 0x20, 0x16}, FLASHTYPE_SECTOR_ERASE, 0x01, 0x00, 8, 256, 0xFFFFFFFFu, 65536, 4194304, 4194304},
-    {"M25P64", {0x20, 0x20, 0x17}, FLASHTYPE_SECTOR_ERASE, 0x01, 0x00, 8, 256, 0xFFFFFFFFu, 65536, 8388608, 8388608},
-    {"M25P128", {0x20, 0x20, 0x18}, FLASHTYPE_SECTOR_ERASE, 0x01, 0x00, 8, 256, 0xFFFFFFFFu, 262144, 16777216, 16777216},
-    {"N25Q128", {0x20, 0xBA, 0x18}, FLASHTYPE_SECTOR_ERASE, 0x01, 0x00, 8, 256, 0xFFFFFFFFu, 65536, 16777216, 16777216},
-    {"AT45DB081", {0x1F, 0x25, 0x00}, FLASHTYPE_DATAFLASH, 0x80, 0x80, 9, 264, 2112, 67584, 1081344, 1081344},
+    // name       id                  type                    busy  ready shift page block        sector  size      readMax
+    {"M25P80",    {0x20, 0x20, 0x14}, FLASHTYPE_SECTOR_ERASE, 0x01, 0x00, 8,    256, 0xFFFFFFFFu, 65536,  1048576,  1048576},
+    {"M25P16",    {0x20, 0x20, 0x15}, FLASHTYPE_SECTOR_ERASE, 0x01, 0x00, 8,    256, 0xFFFFFFFFu, 65536,  2097152,  2097152},
+    {"M25P32",    {0x20, 0x20, 0x16}, FLASHTYPE_SECTOR_ERASE, 0x01, 0x00, 8,    256, 0xFFFFFFFFu, 65536,  4194304,  4194304},
+    {"M25P64",    {0x20, 0x20, 0x17}, FLASHTYPE_SECTOR_ERASE, 0x01, 0x00, 8,    256, 0xFFFFFFFFu, 65536,  8388608,  8388608},
+    {"M25P128",   {0x20, 0x20, 0x18}, FLASHTYPE_SECTOR_ERASE, 0x01, 0x00, 8,    256, 0xFFFFFFFFu, 262144, 16777216, 16777216},
+    {"N25Q128",   {0x20, 0xBA, 0x18}, FLASHTYPE_SECTOR_ERASE, 0x01, 0x00, 8,    256, 0xFFFFFFFFu, 65536,  16777216, 16777216},
+    {"AT45DB081", {0x1F, 0x25, 0x00}, FLASHTYPE_DATAFLASH,    0x80, 0x80, 9,    264, 2112,        67584,  1081344,  1081344},
     {},
 };
+// clang-format on
 
 const FLASHDEV* FindDeviceById(const uint8_t id[3]) {
   return FindRow([id](const FLASHDEV& row) { return SameId(row.id, id); });

@@ -7,6 +7,15 @@
 
 namespace {
 
+void ExpectRow(const FLASHDEV* row, const char* name) {
+  if (name) {
+    ASSERT_NE(row, nullptr);
+    EXPECT_STREQ(row->name, name);
+  } else {
+    EXPECT_EQ(row, nullptr);
+  }
+}
+
 struct IdCase {
   uint8_t id[3];
   const char* found;  // null: no row
@@ -15,14 +24,7 @@ struct IdCase {
 class FindById : public testing::TestWithParam<IdCase> {};
 
 TEST_P(FindById, GivesTheFirstRowWithAllThreeBytes) {
-  const IdCase c = GetParam();
-  const FLASHDEV* row = FindDeviceById(c.id);
-  if (c.found) {
-    ASSERT_NE(row, nullptr);
-    EXPECT_STREQ(row->name, c.found);
-  } else {
-    EXPECT_EQ(row, nullptr);
-  }
+  ExpectRow(FindDeviceById(GetParam().id), GetParam().found);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -41,14 +43,7 @@ struct NameCase {
 class FindByName : public testing::TestWithParam<NameCase> {};
 
 TEST_P(FindByName, ComparesWholeNamesIgnoringLetterCase) {
-  const NameCase c = GetParam();
-  const FLASHDEV* row = FindDeviceByName(c.name);
-  if (c.found) {
-    ASSERT_NE(row, nullptr);
-    EXPECT_STREQ(row->name, c.found);
-  } else {
-    EXPECT_EQ(row, nullptr);
-  }
+  ExpectRow(FindDeviceByName(GetParam().name), GetParam().found);
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, FindByName,

@@ -1,7 +1,6 @@
 // The sector-erase command set.
 #include "flash/sfpa.h"
 
-#include <algorithm>
 #include <vector>
 
 #include "spi/spictl.h"
@@ -23,10 +22,11 @@ constexpr uint8_t kReadFill = 0x55;
 
 bool SFPA::ProgramPage(SPICTL* ctl, uint32_t address, int32_t count, const uint8_t* source) {
   if (count <= 0) return true;
-  if (!InsideDevice(address, count)) return false;
+  if (!InsideOnePage(address, count)) return false;
   if (!WriteEnable(ctl, true)) return false;
   const std::array<uint8_t, 4> header = Header(kPageProgram, address);
   if (ctl->GetKind() == SPIKIND_RT2) {
+    // A one-call transaction sends a single buffer: header and data together.
     std::vector<uint8_t> frame(header.begin(), header.end());
     frame.insert(frame.end(), source, source + count);
     if (!Command(ctl, static_cast<int32_t>(frame.size()), frame.data(), nullptr, true)) return false;
@@ -35,10 +35,6 @@ bool SFPA::ProgramPage(SPICTL* ctl, uint32_t address, int32_t count, const uint8
   }
   return WaitReadyWithin(ctl, GetWaitLimits().pageProgramMs);
 }
-
-bool SFPA::Init() { return true; }
-
-void SFPA::Term() {}
 
 bool SFPA::ReadStatus(SPICTL* ctl, uint8_t* status) {
   const uint8_t tx[2] = {kReadStatus, 0};
@@ -49,7 +45,7 @@ bool SFPA::ReadStatus(SPICTL* ctl, uint8_t* status) {
 }
 
 bool SFPA::EraseSector(SPICTL* ctl, uint32_t address) {
-  if (!InsideDevice(address, 1)) return false;
+  if (address >= device.size) return false;
   if (!WriteEnable(ctl, true)) return false;
   const std::array<uint8_t, 4> command = Header(kSectorErase, address);
   if (!Command(ctl, 4, command.data(), nullptr, true)) return false;
@@ -69,7 +65,8 @@ bool SFPA::EraseRange(SPICTL* ctl, uint32_t start, int32_t length) {
   const uint32_t last = start + static_cast<uint32_t>(length) - 1;
   // The first erase carries the start address itself, the later ones the
   // first address of their sector.
-  for (uint32_t address = start; address <= last; address = (address / device.sectorSize + 1) * device.sectorSize) {
+  for (uint32_t address = start; address <= last;
+       address = (address / device.sectorSize + 1) * device.sectorSize) {
     if (!EraseSector(ctl, address)) return false;
   }
   return true;

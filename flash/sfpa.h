@@ -11,8 +11,6 @@ class SFPA : public SFPRG {
  public:
   /// Programs `count` bytes that lie within one page, then waits for the chip.
   bool ProgramPage(SPICTL* ctl, uint32_t address, int32_t count, const uint8_t* source) override;
-  bool Init() override;
-  void Term() override;
   bool ReadStatus(SPICTL* ctl, uint8_t* status) override;
   /// Erases the sector holding `address`, then waits for the chip.
   bool EraseSector(SPICTL* ctl, uint32_t address) override;

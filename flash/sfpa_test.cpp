@@ -6,59 +6,20 @@
 #include <string>
 #include <vector>
 
+#include "flash/programmer_test_cases.h"
 #include "testsupport/fake_clock.h"
 #include "testsupport/recording_spictl.h"
 
 namespace {
 
+using namespace flashtest;
 using testsupport::FakeClock;
 using testsupport::RecordingSpiCtl;
-using Lines = std::vector<std::string>;
 
-const FLASHDEV& Row(const char* name) { return *FindDeviceByName(name); }
-
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-  std::vector<uint8_t> bytes(n);
-  for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7);
-  return bytes;
-}
-
-const std::vector<uint8_t> kSource = Pattern(1024, 0x10);
-std::vector<uint8_t> readBack(65536);
-
-using Operation = std::function<bool(SFPA&, SPICTL*)>;
-
-Operation WriteOf(uint32_t start, int32_t length) {
-  return [=](SFPA& p, SPICTL* c) { return p.Write(c, start, length, kSource.data()); };
-}
-Operation EraseRangeOf(uint32_t start, int32_t length) {
-  return [=](SFPA& p, SPICTL* c) { return p.EraseRange(c, start, length); };
-}
-Operation ReadOf(uint32_t start, int32_t length) {
-  return [=](SFPA& p, SPICTL* c) { return p.Read(c, start, length, readBack.data()); };
-}
-
-struct Case {
-  const char* name;
-  const char* row;
-  Operation operation;
-  bool result;
-  Lines transactions;
-  std::vector<size_t> failingCalls = {};
-};
-
-std::string CaseName(const testing::TestParamInfo<Case>& info) { return info.param.name; }
-
-// A chip that is always ready at once, on a controller of a given kind.
+// A chip that is always ready at once.
 class SectorErase : public testing::Test {
  protected:
-  explicit SectorErase(uint32_t kind = SPIKIND_RT1) : ctl(kind) { ctl.AnswerStatus(0x05, {0x00}); }
-
-  bool Run(const Case& c) {
-    programmer.SetDevice(Row(c.row));
-    for (size_t call : c.failingCalls) ctl.FailCall(call);
-    return c.operation(programmer, &ctl);
-  }
+  SectorErase() { ctl.AnswerStatus(0x05, {0x00}); }
 
   FakeClock clock;
   RecordingSpiCtl ctl;
@@ -67,25 +28,26 @@ class SectorErase : public testing::Test {
 
 class SectorEraseCommands : public SectorErase, public testing::WithParamInterface<Case> {};
 
-TEST_P(SectorEraseCommands, AreTheChipsCommandsInOrder) {
-  const Case& c = GetParam();
-  EXPECT_EQ(Run(c), c.result);
-  EXPECT_EQ(ctl.Transactions(), c.transactions);
-}
+TEST_P(SectorEraseCommands, AreTheChipsCommandsInOrder) { RunCase(GetParam(), programmer, ctl); }
 
 INSTANTIATE_TEST_SUITE_P(
     Write, SectorEraseCommands,
     testing::Values(
-        Case{"SixteenBytesInsideAPage", "M25P80", WriteOf(0x10, 16), true, {"06", "02 00 00 10 +16", "05 poll"}},
+        Case{"SixteenBytesInsideAPage",
+             "M25P80",
+             WriteOf(0x10, 16),
+             true,
+             {"06", "02 00 00 10 +16", "05 poll"}},
         Case{"AcrossFourPages",
              "M25P80",
              WriteOf(0x1F0, 600),
              true,
-             {"06", "02 00 01 F0 +16", "05 poll", "06", "02 00 02 00 +256", "05 poll", "06", "02 00 03 00 +256",
-              "05 poll", "06", "02 00 04 00 +72", "05 poll"}},
+             {"06", "02 00 01 F0 +16", "05 poll", "06", "02 00 02 00 +256", "05 poll", "06",
+              "02 00 03 00 +256", "05 poll", "06", "02 00 04 00 +72", "05 poll"}},
         Case{"NothingForLengthZero", "M25P80", WriteOf(0x10, 0), true, {}},
         Case{"NothingForANegativeLength", "M25P80", WriteOf(0x10, -5), true, {}},
-        Case{"StopsAtTheDeviceEnd", "M25P80", WriteOf(0xFFFF8, 16), true, {"06", "02 0F FF F8 +8", "05 poll"}},
+        Case{
+            "StopsAtTheDeviceEnd", "M25P80", WriteOf(0xFFFF8, 16), true, {"06", "02 0F FF F8 +8", "05 poll"}},
         Case{"NothingFromTheDeviceEndOn", "M25P80", WriteOf(0x100000, 16), true, {}},
         Case{"NothingAboveASixteenMegabyteChip", "N25Q128", WriteOf(0x01000010, 16), true, {}}),
     CaseName);
@@ -103,7 +65,11 @@ INSTANTIATE_TEST_SUITE_P(
              EraseRangeOf(0x8000, 0x10000),
              true,
              {"06", "D8 00 80 00", "05 poll", "06", "D8 01 00 00", "05 poll"}},
-        Case{"OneBigSectorOfTheM25P128", "M25P128", EraseRangeOf(0, 0x10000), true, {"06", "D8 00 00 00", "05 poll"}},
+        Case{"OneBigSectorOfTheM25P128",
+             "M25P128",
+             EraseRangeOf(0, 0x10000),
+             true,
+             {"06", "D8 00 00 00", "05 poll"}},
         Case{"TwoBytesAcrossABigSectorBoundary",
              "M25P128",
              EraseRangeOf(0x3FFFF, 2),
@@ -126,25 +92,20 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     ReadAndErase, SectorEraseCommands,
-    testing::Values(Case{"ReadInOneCommand", "M25P80", ReadOf(0x12345, 65536), true, {"03 01 23 45 +65536 of 55"}},
-                    Case{"ReadNothingForLengthZero", "M25P80", ReadOf(0x12345, 0), true, {}},
-                    Case{"ReadStopsAtTheDeviceEnd", "M25P80", ReadOf(0xFFFF0, 0x100), true, {"03 0F FF F0 +16 of 55"}},
-                    Case{"ReadNothingFromTheDeviceEndOn", "M25P16", ReadOf(0x200000, 16), true, {}},
-                    Case{"BulkErase",
-                         "M25P80",
-                         [](SFPA& p, SPICTL* c) { return p.EraseAll(c); },
-                         true,
-                         {"06", "C7", "05 poll"}},
-                    Case{"SectorEraseOutsideTheDeviceIsRefused",
-                         "M25P80",
-                         [](SFPA& p, SPICTL* c) { return p.EraseSector(c, 0x100000); },
-                         false,
-                         {}},
-                    Case{"WriteBracketsSendNothing",
-                         "M25P80",
-                         [](SFPA& p, SPICTL* c) { return p.BeginWrite(c) && p.EndWrite(c); },
-                         true,
-                         {}}),
+    testing::Values(
+        Case{"ReadInOneCommand", "M25P80", ReadOf(0x12345, 65536), true, {"03 01 23 45 +65536 of 55"}},
+        Case{"ReadNothingForLengthZero", "M25P80", ReadOf(0x12345, 0), true, {}},
+        Case{"ReadStopsAtTheDeviceEnd", "M25P80", ReadOf(0xFFFF0, 0x100), true, {"03 0F FF F0 +16 of 55"}},
+        Case{"ReadNothingFromTheDeviceEndOn", "M25P16", ReadOf(0x200000, 16), true, {}},
+        Case{"BulkErase", "M25P80", EraseAll, true, {"06", "C7", "05 poll"}},
+        Case{"SectorEraseOutsideTheDeviceIsRefused",
+             "M25P80",
+             [](SFPRG& p, SPICTL* c) { return p.EraseSector(c, 0x100000); },
+             false,
+             {}},
+        Case{"PageProgramAcrossAPageEndIsRefused", "M25P80", ProgramPageOf(0xF0, 32), false, {}},
+        Case{"PageProgramPastTheDeviceEndIsRefused", "M25P80", ProgramPageOf(0x100000, 16), false, {}},
+        Case{"WriteBracketsSendNothing", "M25P80", WriteBrackets, true, {}}),
     CaseName);
 
 // Calls of the 600-byte write at 0x1F0 with the general form: each command
@@ -160,7 +121,12 @@ INSTANTIATE_TEST_SUITE_P(
              false,
              {"06", "02 00 01 F0 +16 !failed"},
              {5}},
-        Case{"StatusPoll", "M25P80", WriteOf(0x1F0, 600), false, {"06", "02 00 01 F0 +16", "05 poll !failed"}, {8}},
+        Case{"StatusPoll",
+             "M25P80",
+             WriteOf(0x1F0, 600),
+             false,
+             {"06", "02 00 01 F0 +16", "05 poll !failed"},
+             {8}},
         Case{"WriteEnableOfTheSecondPage",
              "M25P80",
              WriteOf(0x1F0, 600),
@@ -173,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
              false,
              {"06", "D8 00 00 00", "05 poll", "06", "D8 01 00 00 !failed"},
              {13}},
-        Case{"BulkErase", "M25P80", [](SFPA& p, SPICTL* c) { return p.EraseAll(c); }, false, {"06", "C7 !failed"}, {4}},
+        Case{"BulkErase", "M25P80", EraseAll, false, {"06", "C7 !failed"}, {4}},
         Case{"ReadData", "M25P80", ReadOf(0, 16), false, {"03 00 00 00 +16 of 55 !failed"}, {2}}),
     CaseName);
 
@@ -210,23 +176,30 @@ TEST_P(Form, OneCallOnlyWithASecondGenerationController) {
   EXPECT_EQ(ctl.CallShapes(), c.shapes);
 }
 
-const Lines kGeneralPageProgram = {"select", "put 1",    "release", "select",   "put 4", "put 256",
-                                   "release", "select", "put 2 rx", "release"};
+const Lines kGeneralPageProgram = {"select",  "put 1",   "release", "select",   "put 4",
+                                   "put 256", "release", "select",  "put 2 rx", "release"};
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, Form,
     testing::Values(
-        FormCase{"PageProgramRt2", SPIKIND_RT2, WriteOf(0x100, 256), {"putselect 1", "putselect 260", "putselect 2 rx"}},
+        FormCase{"PageProgramRt2",
+                 SPIKIND_RT2,
+                 WriteOf(0x100, 256),
+                 {"putselect 1", "putselect 260", "putselect 2 rx"}},
         FormCase{"PageProgramRt1", SPIKIND_RT1, WriteOf(0x100, 256), kGeneralPageProgram},
         FormCase{"PageProgramBaseKind", SPIKIND_NONE, WriteOf(0x100, 256), kGeneralPageProgram},
-        FormCase{"SectorEraseRt2", SPIKIND_RT2, EraseRangeOf(0, 1), {"putselect 1", "putselect 4", "putselect 2 rx"}},
-        FormCase{"SectorEraseRt1",
-                 SPIKIND_RT1,
+        FormCase{"SectorEraseRt2",
+                 SPIKIND_RT2,
                  EraseRangeOf(0, 1),
-                 {"select", "put 1", "release", "select", "put 4", "release", "select", "put 2 rx", "release"}},
+                 {"putselect 1", "putselect 4", "putselect 2 rx"}},
+        FormCase{
+            "SectorEraseRt1",
+            SPIKIND_RT1,
+            EraseRangeOf(0, 1),
+            {"select", "put 1", "release", "select", "put 4", "release", "select", "put 2 rx", "release"}},
         FormCase{"BulkEraseRt2",
                  SPIKIND_RT2,
-                 [](SFPA& p, SPICTL* c) { return p.EraseAll(c); },
+                 EraseAll,
                  {"select", "put 1", "release", "select", "put 1", "release", "putselect 2 rx"}},
         FormCase{"ReadRt2", SPIKIND_RT2, ReadOf(0, 16), {"select", "put 4", "get 16 fill 55", "release"}}),
     [](const testing::TestParamInfo<FormCase>& info) { return std::string(info.param.name); });

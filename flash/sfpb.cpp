@@ -20,19 +20,18 @@ constexpr uint8_t kReadFill = 0x00;
 
 bool SFPB::ProgramPage(SPICTL* ctl, uint32_t address, int32_t count, const uint8_t* source) {
   if (count <= 0) return true;
-  if (!InsideDevice(address, count)) return false;
+  if (!InsideOnePage(address, count)) return false;
   const uint32_t offset = address % device.pageSize;
-  if (static_cast<uint32_t>(count) < device.pageSize && !LoadPageIntoBuffer(ctl, address - offset)) return false;
+  // The page program writes all of buffer 1 into the page: for a piece that
+  // covers part of the page, the buffer must first hold the page as it is.
+  const bool wholePage = static_cast<uint32_t>(count) == device.pageSize;
+  if (!wholePage && !LoadPageIntoBuffer(ctl, address - offset)) return false;
   const std::array<uint8_t, 4> bufferWrite = Header(kBuffer1Write, offset);
   if (!Transaction(ctl, {Send(4, bufferWrite.data()), Send(count, source)})) return false;
   const std::array<uint8_t, 4> program = Header(kBuffer1ToPage, ToDeviceAddress(address));
   if (!Transaction(ctl, {Send(4, program.data())})) return false;
   return WaitReadyWithin(ctl, GetWaitLimits().pageProgramMs);
 }
-
-bool SFPB::Init() { return true; }
-
-void SFPB::Term() {}
 
 bool SFPB::ReadStatus(SPICTL* ctl, uint8_t* status) {
   const uint8_t tx[2] = {kReadStatus, 0};

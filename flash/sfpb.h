@@ -15,8 +15,6 @@ class SFPB : public SFPRG {
   /// only part of the page first loads the page into buffer 1, so the rest
   /// of the page keeps its content.
   bool ProgramPage(SPICTL* ctl, uint32_t address, int32_t count, const uint8_t* source) override;
-  bool Init() override;
-  void Term() override;
   bool ReadStatus(SPICTL* ctl, uint8_t* status) override;
   bool EraseAll(SPICTL* ctl) override;
   /// Prints the refusal and returns false; nothing is sent.

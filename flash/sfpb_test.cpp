@@ -7,51 +7,26 @@
 #include <string>
 #include <vector>
 
+#include "flash/programmer_test_cases.h"
 #include "testsupport/fake_clock.h"
 #include "testsupport/recording_spictl.h"
 
 namespace {
 
+using namespace flashtest;
 using testsupport::FakeClock;
 using testsupport::RecordingSpiCtl;
-using Lines = std::vector<std::string>;
 
+constexpr const char* kDataFlash = "AT45DB081";
 constexpr uint32_t kPageSize = 264;
 constexpr uint32_t kDeviceSize = 4096 * kPageSize;
-
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-  std::vector<uint8_t> bytes(n);
-  for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 5);
-  return bytes;
-}
-
-const std::vector<uint8_t> kSource = Pattern(1024, 0x40);
-std::vector<uint8_t> readBack(1024);
-
-using Operation = std::function<bool(SFPB&, SPICTL*)>;
-
-Operation WriteOf(uint32_t start, int32_t length) {
-  return [=](SFPB& p, SPICTL* c) { return p.Write(c, start, length, kSource.data()); };
-}
-Operation ReadOf(uint32_t start, int32_t length) {
-  return [=](SFPB& p, SPICTL* c) { return p.Read(c, start, length, readBack.data()); };
-}
-bool EraseAll(SFPB& p, SPICTL* c) { return p.EraseAll(c); }
-
-struct Case {
-  const char* name;
-  Operation operation;
-  bool result;
-  Lines transactions;
-  std::vector<size_t> failingCalls = {};
-};
 
 // A DataFlash that is always ready at once.
 class DataFlash : public testing::Test {
  protected:
-  explicit DataFlash(uint32_t kind = SPIKIND_RT1) : ctl(kind) {
+  DataFlash() {
     ctl.AnswerStatus(0xD7, {0x80});
-    programmer.SetDevice(*FindDeviceByName("AT45DB081"));
+    programmer.SetDevice(Row(kDataFlash));
   }
 
   FakeClock clock;
@@ -61,76 +36,84 @@ class DataFlash : public testing::Test {
 
 class DataFlashCommands : public DataFlash, public testing::WithParamInterface<Case> {};
 
-TEST_P(DataFlashCommands, AreTheChipsCommandsInOrder) {
-  const Case& c = GetParam();
-  for (size_t call : c.failingCalls) ctl.FailCall(call);
-  EXPECT_EQ(c.operation(programmer, &ctl), c.result);
-  EXPECT_EQ(ctl.Transactions(), c.transactions);
-}
+TEST_P(DataFlashCommands, AreTheChipsCommandsInOrder) { RunCase(GetParam(), programmer, ctl); }
 
 // A piece that covers a whole page goes straight into buffer 1; one that
 // covers part of a page first loads the page into buffer 1 (53).
 INSTANTIATE_TEST_SUITE_P(
     Write, DataFlashCommands,
-    testing::Values(
-        Case{"ThreeHundredBytesAtZero",
-             WriteOf(0, 300),
-             true,
-             {"84 00 00 00 +264", "83 00 00 00", "D7 poll", "53 00 02 00", "D7 poll", "84 00 00 00 +36", "83 00 02 00",
-              "D7 poll"}},
-        Case{"ThousandBytesFromInsidePage248",
-             WriteOf(65536, 1000),
-             true,
-             {"53 01 F0 00", "D7 poll", "84 00 00 40 +200", "83 01 F0 40", "D7 poll",  //
-              "84 00 00 00 +264", "83 01 F2 00", "D7 poll",                            //
-              "84 00 00 00 +264", "83 01 F4 00", "D7 poll",                            //
-              "84 00 00 00 +264", "83 01 F6 00", "D7 poll",                            //
-              "53 01 F8 00", "D7 poll", "84 00 00 00 +8", "83 01 F8 00", "D7 poll"}},
-        Case{"TenBytesInsidePage3",
-             WriteOf(1000, 10),
-             true,
-             {"53 00 06 00", "D7 poll", "84 00 00 D0 +10", "83 00 06 D0", "D7 poll"}},
-        Case{"NothingForLengthZero", WriteOf(1000, 0), true, {}},
-        Case{"StopsAtTheDeviceEnd",
-             WriteOf(kDeviceSize - 10, 20),
-             true,
-             {"53 1F FE 00", "D7 poll", "84 00 00 FE +10", "83 1F FE FE", "D7 poll"}},
-        Case{"NothingFromTheDeviceEndOn", WriteOf(kDeviceSize, 20), true, {}}),
-    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+    testing::Values(Case{"ThreeHundredBytesAtZero",
+                         kDataFlash,
+                         WriteOf(0, 300),
+                         true,
+                         {"84 00 00 00 +264", "83 00 00 00", "D7 poll", "53 00 02 00", "D7 poll",
+                          "84 00 00 00 +36", "83 00 02 00", "D7 poll"}},
+                    Case{"ThousandBytesFromInsidePage248",
+                         kDataFlash,
+                         WriteOf(65536, 1000),
+                         true,
+                         {"53 01 F0 00", "D7 poll", "84 00 00 40 +200", "83 01 F0 40", "D7 poll",  //
+                          "84 00 00 00 +264", "83 01 F2 00", "D7 poll",                            //
+                          "84 00 00 00 +264", "83 01 F4 00", "D7 poll",                            //
+                          "84 00 00 00 +264", "83 01 F6 00", "D7 poll",                            //
+                          "53 01 F8 00", "D7 poll", "84 00 00 00 +8", "83 01 F8 00", "D7 poll"}},
+                    Case{"TenBytesInsidePage3",
+                         kDataFlash,
+                         WriteOf(1000, 10),
+                         true,
+                         {"53 00 06 00", "D7 poll", "84 00 00 D0 +10", "83 00 06 D0", "D7 poll"}},
+                    Case{"NothingForLengthZero", kDataFlash, WriteOf(1000, 0), true, {}},
+                    Case{"StopsAtTheDeviceEnd",
+                         kDataFlash,
+                         WriteOf(kDeviceSize - 10, 20),
+                         true,
+                         {"53 1F FE 00", "D7 poll", "84 00 00 FE +10", "83 1F FE FE", "D7 poll"}},
+                    Case{"NothingFromTheDeviceEndOn", kDataFlash, WriteOf(kDeviceSize, 20), true, {}}),
+    CaseName);
 
 INSTANTIATE_TEST_SUITE_P(
     ReadAndErase, DataFlashCommands,
-    testing::Values(Case{"ReadTenBytesAt1000", ReadOf(1000, 10), true, {"03 00 06 D0 +10 of 00"}},
-                    Case{"ReadNothingForLengthZero", ReadOf(1000, 0), true, {}},
-                    Case{"ReadStopsAtTheDeviceEnd", ReadOf(kDeviceSize - 4, 10), true, {"03 1F FF 04 +4 of 00"}},
-                    Case{"ReadNothingFromTheDeviceEndOn", ReadOf(kDeviceSize, 10), true, {}},
-                    Case{"ChipErase", EraseAll, true, {"C7 94 80 9A", "D7 poll"}},
-                    Case{"NoSectorErase", [](SFPB& p, SPICTL* c) { return p.EraseSector(c, 0); }, false, {}},
-                    Case{"WriteBracketsSendNothing",
-                         [](SFPB& p, SPICTL* c) { return p.BeginWrite(c) && p.EndWrite(c); },
-                         true,
-                         {}}),
-    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+    testing::Values(
+        Case{"ReadTenBytesAt1000", kDataFlash, ReadOf(1000, 10), true, {"03 00 06 D0 +10 of 00"}},
+        Case{"ReadNothingForLengthZero", kDataFlash, ReadOf(1000, 0), true, {}},
+        Case{"ReadStopsAtTheDeviceEnd",
+             kDataFlash,
+             ReadOf(kDeviceSize - 4, 10),
+             true,
+             {"03 1F FF 04 +4 of 00"}},
+        Case{"ReadNothingFromTheDeviceEndOn", kDataFlash, ReadOf(kDeviceSize, 10), true, {}},
+        Case{"ChipErase", kDataFlash, EraseAll, true, {"C7 94 80 9A", "D7 poll"}},
+        Case{"NoSectorErase", kDataFlash, [](SFPRG& p, SPICTL* c) { return p.EraseSector(c, 0); }, false, {}},
+        Case{"PageProgramAcrossAPageEndIsRefused", kDataFlash, ProgramPageOf(250, 20), false, {}},
+        Case{"WriteBracketsSendNothing", kDataFlash, WriteBrackets, true, {}}),
+    CaseName);
 
 // Calls of the 10-byte write at 1000: 53 is calls 0-2, its poll 3-5, the
 // buffer write 6-9 (select, header, data, release), 83 calls 10-12.
 INSTANTIATE_TEST_SUITE_P(
     Failures, DataFlashCommands,
-    testing::Values(Case{"PageToBuffer", WriteOf(1000, 10), false, {"53 00 06 00 !failed"}, {1}},
+    testing::Values(Case{"PageToBuffer", kDataFlash, WriteOf(1000, 10), false, {"53 00 06 00 !failed"}, {1}},
                     Case{"BufferData",
+                         kDataFlash,
                          WriteOf(1000, 10),
                          false,
                          {"53 00 06 00", "D7 poll", "84 00 00 D0 +10 !failed"},
                          {8}},
                     Case{"BufferToPage",
+                         kDataFlash,
                          WriteOf(1000, 10),
                          false,
                          {"53 00 06 00", "D7 poll", "84 00 00 D0 +10", "83 00 06 D0 !failed"},
                          {11}},
-                    Case{"FirstOfTwoPages", WriteOf(0, 300), false, {"84 00 00 00 +264", "83 00 00 00 !failed"}, {5}},
-                    Case{"ChipErase", EraseAll, false, {"C7 94 80 9A !failed"}, {1}},
-                    Case{"Read", ReadOf(0, 10), false, {"03 00 00 00 +10 of 00 !failed"}, {2}}),
-    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+                    Case{"FirstOfTwoPages",
+                         kDataFlash,
+                         WriteOf(0, 300),
+                         false,
+                         {"84 00 00 00 +264", "83 00 00 00 !failed"},
+                         {5}},
+                    Case{"ChipErase", kDataFlash, EraseAll, false, {"C7 94 80 9A !failed"}, {1}},
+                    Case{"Read", kDataFlash, ReadOf(0, 10), false, {"03 00 00 00 +10 of 00 !failed"}, {2}}),
+    CaseName);
 
 TEST_F(DataFlash, ChipErasePollsUntilBit7IsSet) {
   ctl.AnswerStatus(0xD7, {0x00, 0x7F, 0x80});
@@ -173,17 +156,18 @@ TEST(DataFlashForm, IsTheGeneralFormWithASecondGenerationController) {
     RecordingSpiCtl ctl(kind);
     ctl.AnswerStatus(0xD7, {0x80});
     SFPB programmer;
-    programmer.SetDevice(*FindDeviceByName("AT45DB081"));
+    programmer.SetDevice(Row(kDataFlash));
     ASSERT_TRUE(programmer.Write(&ctl, 0, 300, kSource.data()));
     ASSERT_TRUE(programmer.EraseAll(&ctl));
     shapes.push_back(ctl.CallShapes());
   }
   EXPECT_EQ(shapes[0], shapes[1]);
-  const Lines expected = {
-      "select", "put 4", "put 264", "release", "select", "put 4", "release", "select", "put 2 rx", "release",  //
-      "select", "put 4", "release", "select", "put 2 rx", "release",                                         //
-      "select", "put 4", "put 36",  "release", "select", "put 4", "release", "select", "put 2 rx", "release",  //
-      "select", "put 4 rx", "release", "select", "put 2 rx", "release"};
+  const Lines expected = {"select",  "put 4",    "put 264",  "release", "select",   "put 4",
+                          "release", "select",   "put 2 rx", "release",                         //
+                          "select",  "put 4",    "release",  "select",  "put 2 rx", "release",  //
+                          "select",  "put 4",    "put 36",   "release", "select",   "put 4",
+                          "release", "select",   "put 2 rx", "release",  //
+                          "select",  "put 4 rx", "release",  "select",  "put 2 rx", "release"};
   EXPECT_EQ(shapes[1], expected);
 }
 
@@ -230,13 +214,14 @@ TEST_F(DataFlash, APageWrittenByTwoCallsEndsWhole) {
   PageModel chip(0xAA, 0x11);
   chip.Run(ctl.SentPerTransaction());
   EXPECT_EQ(chip.Page(1), std::vector<uint8_t>(kSource.begin(), kSource.begin() + 264));
-  EXPECT_EQ(ctl.Transactions(), (Lines{"53 00 02 00", "D7 poll", "84 00 00 00 +100", "83 00 02 00", "D7 poll",
-                                       "53 00 02 00", "D7 poll", "84 00 00 64 +164", "83 00 02 64", "D7 poll"}));
+  EXPECT_EQ(ctl.Transactions(),
+            (Lines{"53 00 02 00", "D7 poll", "84 00 00 00 +100", "83 00 02 00", "D7 poll", "53 00 02 00",
+                   "D7 poll", "84 00 00 64 +164", "83 00 02 64", "D7 poll"}));
 }
 
 TEST(DeviceAddress, IsThePageShiftedLeftPlusTheOffset) {
   SFPB programmer;
-  programmer.SetDevice(*FindDeviceByName("AT45DB081"));
+  programmer.SetDevice(Row(kDataFlash));
   EXPECT_EQ(programmer.ToDeviceAddress(0), 0u);
   EXPECT_EQ(programmer.ToDeviceAddress(263), 263u);
   EXPECT_EQ(programmer.ToDeviceAddress(264), 512u);

@@ -68,8 +68,8 @@ std::array<uint8_t, 4> SFPRG::Header(uint8_t opcode, uint32_t address) {
 bool SFPRG::Transaction(SPICTL* ctl, std::initializer_list<Transfer> transfers) {
   bool ok = ctl->SetSelect(true, &spiError);
   for (const Transfer& t : transfers) {
-    const bool done = t.tx ? ctl->Put(t.count, t.tx, t.rx, &spiError)
-                           : ctl->Get(t.count, t.fill, t.rx, &spiError);
+    const bool done =
+        t.tx ? ctl->Put(t.count, t.tx, t.rx, &spiError) : ctl->Get(t.count, t.fill, t.rx, &spiError);
     ok = ok && done;
   }
   const bool released = ctl->SetSelect(false, &spiError);
@@ -99,8 +99,9 @@ int32_t SFPRG::LengthInsideDevice(uint32_t start, int32_t length) const {
   return static_cast<int32_t>(std::min<uint32_t>(static_cast<uint32_t>(length), device.size - start));
 }
 
-bool SFPRG::InsideDevice(uint32_t address, int32_t count) const {
-  return count > 0 && LengthInsideDevice(address, count) == count;
+bool SFPRG::InsideOnePage(uint32_t address, int32_t count) const {
+  const uint32_t room = device.pageSize - address % device.pageSize;
+  return count > 0 && static_cast<uint32_t>(count) <= room && LengthInsideDevice(address, count) == count;
 }
 
 bool SFPRG::WriteInPages(SPICTL* ctl, uint32_t start, int32_t length, const uint8_t* source) {

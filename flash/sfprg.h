@@ -90,8 +90,10 @@ class SFPRG {
   /// How much of [start, start + length) lies inside the device; 0 when
   /// nothing does.
   int32_t LengthInsideDevice(uint32_t start, int32_t length) const;
-  /// True when the `count` bytes from `address` lie inside the device.
-  bool InsideDevice(uint32_t address, int32_t count) const;
+  /// True when the `count` bytes from `address` lie inside the device and
+  /// inside one page: a page program that ran past its page would wrap to
+  /// the start of that page.
+  bool InsideOnePage(uint32_t address, int32_t count) const;
 
   /// Write's work for both command sets: the clipped range in ProgramPage
   /// pieces that never cross a page boundary.

@@ -6,19 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "flash/sfpa.h"
-#include "flash/sfpb.h"
+#include "flash/programmer_test_cases.h"
 #include "testsupport/fake_clock.h"
 #include "testsupport/recording_spictl.h"
 
 namespace {
 
+using namespace flashtest;
 using testsupport::FakeClock;
 using testsupport::RecordingSpiCtl;
 using testsupport::SpiCall;
-using Lines = std::vector<std::string>;
-
-const FLASHDEV& Row(const char* name) { return *FindDeviceByName(name); }
 
 TEST(GenericProgrammer, StartsWithAZeroIdAndTakesItsSizeFromTheRow) {
   SFPRG generic;
@@ -88,11 +85,10 @@ TEST_P(ReadIdFailure, StillReleasesTheChipAndLeavesTheDestinationAlone) {
   EXPECT_EQ(generic.GetSpiError(), c.spiError);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachStep, ReadIdFailure,
-    testing::Values(FailedIdCase{0, {"select !failed", "put 4 rx", "release"}, 0},
-                    FailedIdCase{1, {"select", "put 4 rx !failed", "release"}, 0},
-                    FailedIdCase{2, {"select", "put 4 rx", "release !failed"}, 4018}));
+INSTANTIATE_TEST_SUITE_P(EachStep, ReadIdFailure,
+                         testing::Values(FailedIdCase{0, {"select !failed", "put 4 rx", "release"}, 0},
+                                         FailedIdCase{1, {"select", "put 4 rx !failed", "release"}, 0},
+                                         FailedIdCase{2, {"select", "put 4 rx", "release !failed"}, 4018}));
 
 // The ready rule of a row, through the inherited WaitReady of its programmer.
 struct ReadyCase {
@@ -109,17 +105,10 @@ class ReadyRule : public testing::TestWithParam<ReadyCase> {
 TEST_P(ReadyRule, TestsOnlyTheBusyBits) {
   const ReadyCase c = GetParam();
   const FLASHDEV& row = Row(c.row);
-  const bool dataFlash = row.type == FLASHTYPE_DATAFLASH;
-  const uint8_t opcode = dataFlash ? 0xD7 : 0x05;
-  const uint8_t surelyReady = dataFlash ? 0x80 : 0x00;
   RecordingSpiCtl ctl;
-  ctl.AnswerStatus(opcode, {c.status, surelyReady});
-  SFPA sectorErase;
-  SFPB pageOriented;
-  SFPRG& programmer = dataFlash ? static_cast<SFPRG&>(pageOriented) : sectorErase;
-  programmer.SetDevice(row);
-  ASSERT_TRUE(programmer.WaitReady(&ctl));
-  const std::string poll = dataFlash ? "D7 poll" : "05 poll";
+  ctl.AnswerStatus(StatusOpcode(row), {c.status, row.readyValue});
+  ASSERT_TRUE(ProgrammerFor(row)->WaitReady(&ctl));
+  const std::string poll = row.type == FLASHTYPE_DATAFLASH ? "D7 poll" : "05 poll";
   EXPECT_EQ(ctl.Transactions(), Lines{c.ready ? poll : poll + " x2"});
 }
 
@@ -127,7 +116,8 @@ INSTANTIATE_TEST_SUITE_P(Statuses, ReadyRule,
                          testing::Values(ReadyCase{"M25P80", 0x00, true}, ReadyCase{"M25P80", 0x02, true},
                                          ReadyCase{"N25Q128", 0xFE, true}, ReadyCase{"M25P80", 0x01, false},
                                          ReadyCase{"M25P128", 0x03, false}, ReadyCase{"M25P80", 0xFF, false},
-                                         ReadyCase{"AT45DB081", 0x80, true}, ReadyCase{"AT45DB081", 0xFF, true},
+                                         ReadyCase{"AT45DB081", 0x80, true},
+                                         ReadyCase{"AT45DB081", 0xFF, true},
                                          ReadyCase{"AT45DB081", 0x00, false},
                                          ReadyCase{"AT45DB081", 0x7F, false}));
 
@@ -137,14 +127,13 @@ constexpr SFPRG::WaitLimits kShort = {10, 20, 30, 40};
 
 class StatusWait : public testing::Test {
  protected:
-
   void SetUp() override { SFPRG::SetWaitLimits(kShort); }
   void TearDown() override { SFPRG::SetWaitLimits(SFPRG::kDefaultWaitLimits); }
 
   /// A controller whose chip answers `statuses` and whose every status read
   /// takes `msPerPoll`.
   void Chip(const FLASHDEV& row, std::vector<uint8_t> statuses, uint32_t msPerPoll) {
-    const uint8_t opcode = row.type == FLASHTYPE_DATAFLASH ? 0xD7 : 0x05;
+    const uint8_t opcode = StatusOpcode(row);
     ctl.AnswerStatus(opcode, std::move(statuses));
     ctl.OnCall([opcode, msPerPoll](const SpiCall& call) {
       if (!call.sent.empty() && call.sent[0] == opcode) FakeClock::Advance(msPerPoll);
@@ -153,7 +142,8 @@ class StatusWait : public testing::Test {
 
   size_t Polls() const {
     size_t n = 0;
-    for (const std::vector<uint8_t>& t : ctl.SentPerTransaction()) n += t.size() == 2 && (t[0] == 0x05 || t[0] == 0xD7);
+    for (const std::vector<uint8_t>& t : ctl.SentPerTransaction())
+      n += t.size() == 2 && (t[0] == 0x05 || t[0] == 0xD7);
     return n;
   }
 
@@ -164,7 +154,7 @@ class StatusWait : public testing::Test {
 struct StuckCase {
   const char* what;
   const char* row;
-  std::function<bool(SFPRG&, SPICTL*)> operation;
+  Operation operation;
   uint32_t limitMs;
 };
 
@@ -175,34 +165,23 @@ class StuckChip : public StatusWait, public testing::WithParamInterface<StuckCas
 TEST_P(StuckChip, FailsOnceItsOwnLimitHasPassed) {
   const StuckCase& c = GetParam();
   const FLASHDEV& row = Row(c.row);
-  Chip(row, {row.type == FLASHTYPE_DATAFLASH ? uint8_t{0x00} : uint8_t{0x01}}, 1);
-  SFPA sectorErase;
-  SFPB pageOriented;
-  SFPRG& programmer = row.type == FLASHTYPE_DATAFLASH ? static_cast<SFPRG&>(pageOriented) : sectorErase;
-  programmer.SetDevice(row);
-  EXPECT_FALSE(c.operation(programmer, &ctl));
+  Chip(row, {static_cast<uint8_t>(row.readyValue ^ row.busyMask)}, 1);
+  EXPECT_FALSE(c.operation(*ProgrammerFor(row), &ctl));
   EXPECT_EQ(Polls(), c.limitMs + 2);
   EXPECT_EQ(FakeClock::Slept(), 0u);  // polled back to back
 }
 
-const uint8_t kPage[264] = {};
-
 INSTANTIATE_TEST_SUITE_P(
     Operations, StuckChip,
-    testing::Values(
-        StuckCase{"page program", "M25P80", [](SFPRG& p, SPICTL* c) { return p.Write(c, 0, 16, kPage); },
-                  kShort.pageProgramMs},
-        StuckCase{"sector erase", "M25P80", [](SFPRG& p, SPICTL* c) { return p.EraseRange(c, 0, 16); },
-                  kShort.sectorEraseMs},
-        StuckCase{"bulk erase", "M25P80", [](SFPRG& p, SPICTL* c) { return p.EraseAll(c); }, kShort.chipEraseMs},
-        StuckCase{"a wait of unknown length", "M25P80", [](SFPRG& p, SPICTL* c) { return p.WaitReady(c); },
-                  kShort.chipEraseMs},
-        StuckCase{"DataFlash page program", "AT45DB081",
-                  [](SFPRG& p, SPICTL* c) { return p.Write(c, 264, 264, kPage); }, kShort.pageProgramMs},
-        StuckCase{"DataFlash page to buffer", "AT45DB081",
-                  [](SFPRG& p, SPICTL* c) { return p.Write(c, 1000, 10, kPage); }, kShort.pageTransferMs},
-        StuckCase{"DataFlash chip erase", "AT45DB081", [](SFPRG& p, SPICTL* c) { return p.EraseAll(c); },
-                  kShort.chipEraseMs}),
+    testing::Values(StuckCase{"page program", "M25P80", WriteOf(0, 16), kShort.pageProgramMs},
+                    StuckCase{"sector erase", "M25P80", EraseRangeOf(0, 16), kShort.sectorEraseMs},
+                    StuckCase{"bulk erase", "M25P80", EraseAll, kShort.chipEraseMs},
+                    StuckCase{"a wait of unknown length", "M25P80",
+                              [](SFPRG& p, SPICTL* c) { return p.WaitReady(c); }, kShort.chipEraseMs},
+                    StuckCase{"DataFlash page program", "AT45DB081", WriteOf(264, 264), kShort.pageProgramMs},
+                    StuckCase{"DataFlash page to buffer", "AT45DB081", WriteOf(1000, 10),
+                              kShort.pageTransferMs},
+                    StuckCase{"DataFlash chip erase", "AT45DB081", EraseAll, kShort.chipEraseMs}),
     [](const testing::TestParamInfo<StuckCase>& info) {
       std::string name = info.param.what;
       for (char& ch : name) {

@@ -22,20 +22,28 @@ bool IsTransfer(SpiCall::Op op) {
 // Renders calls that are neither select nor transfer.
 std::string SettingLine(const SpiCall& c) {
   switch (c.op) {
-    case SpiCall::Op::Open: return "open";
-    case SpiCall::Op::Close: return "close";
-    case SpiCall::Op::EnableSpi: return "enable " + std::to_string(c.arg);
-    case SpiCall::Op::SetPort: return "port " + std::to_string(c.arg);
-    case SpiCall::Op::SetSpiMode: return "mode " + std::to_string(c.arg) + " lsb " + std::to_string(c.lsbFirst);
-    case SpiCall::Op::SetSpeed: return "speed " + std::to_string(c.arg);
-    default: return "?";
+    case SpiCall::Op::Open:
+      return "open";
+    case SpiCall::Op::Close:
+      return "close";
+    case SpiCall::Op::EnableSpi:
+      return "enable " + std::to_string(c.arg);
+    case SpiCall::Op::SetPort:
+      return "port " + std::to_string(c.arg);
+    case SpiCall::Op::SetSpiMode:
+      return "mode " + std::to_string(c.arg) + " lsb " + std::to_string(c.lsbFirst);
+    case SpiCall::Op::SetSpeed:
+      return "speed " + std::to_string(c.arg);
+    default:
+      return "?";
   }
 }
 
 // One select period being rendered.
 class PeriodText {
  public:
-  explicit PeriodText(const std::map<uint8_t, std::vector<uint8_t>>& statusOpcodes) : statusOpcodes_(statusOpcodes) {}
+  explicit PeriodText(const std::map<uint8_t, std::vector<uint8_t>>& statusOpcodes)
+      : statusOpcodes_(statusOpcodes) {}
 
   void Add(const SpiCall& c) {
     failed_ = failed_ || c.failed;
@@ -100,17 +108,18 @@ void RecordingSpiCtl::FailCall(size_t index, int32_t code) { failures_[index] = 
 
 bool RecordingSpiCtl::Record(SpiCall call, int32_t* out) {
   const auto failure = failures_.find(calls_.size());
-  call.failed = failure != failures_.end();
-  if (call.failed) call.answered.clear();
-  calls_.push_back(call);
-  if (out) *out = call.failed ? failure->second : 0;
+  const bool failed = failure != failures_.end();
+  call.failed = failed;
+  if (failed) call.answered.clear();
+  calls_.push_back(std::move(call));
+  if (out) *out = failed ? failure->second : 0;
   if (hook_) hook_(calls_.back());
-  return !call.failed;
+  return !failed;
 }
 
 bool RecordingSpiCtl::Refuse(SpiCall call) {
   call.failed = true;
-  calls_.push_back(call);
+  calls_.push_back(std::move(call));
   if (hook_) hook_(calls_.back());
   return false;
 }
@@ -212,8 +221,8 @@ bool RecordingSpiCtl::PutByte(uint8_t tx, uint8_t* rx, int32_t* out) {
   return Exchange({SpiCall::Op::PutByte, 0, 0, {tx}}, rx, out);
 }
 
-bool RecordingSpiCtl::PutSelect(int32_t count, uint8_t levelStart, uint8_t levelEnd, const uint8_t* tx, uint8_t* rx,
-                                int32_t* out) {
+bool RecordingSpiCtl::PutSelect(int32_t count, uint8_t levelStart, uint8_t levelEnd, const uint8_t* tx,
+                                uint8_t* rx, int32_t* out) {
   SpiCall call{SpiCall::Op::PutSelect, 0, 0, {tx, tx + count}};
   if (!CheckReady()) return Refuse(std::move(call));
   if (levelStart == 0) StartPeriod();
@@ -227,7 +236,8 @@ bool RecordingSpiCtl::Put(int32_t count, const uint8_t* tx, uint8_t* rx, int32_t
 }
 
 bool RecordingSpiCtl::Get(int32_t count, uint8_t fill, uint8_t* rx, int32_t* out) {
-  return Exchange({SpiCall::Op::Get, fill, 0, std::vector<uint8_t>(static_cast<size_t>(count), fill)}, rx, out);
+  return Exchange({SpiCall::Op::Get, fill, 0, std::vector<uint8_t>(static_cast<size_t>(count), fill)}, rx,
+                  out);
 }
 
 std::vector<std::string> RecordingSpiCtl::Transactions() const {
@@ -275,12 +285,24 @@ std::vector<std::string> RecordingSpiCtl::CallShapes() const {
   for (const SpiCall& c : calls_) {
     std::string s;
     switch (c.op) {
-      case SpiCall::Op::SetSelect: s = c.arg ? "select" : "release"; break;
-      case SpiCall::Op::PutByte: s = "putbyte"; break;
-      case SpiCall::Op::Put: s = "put " + std::to_string(c.sent.size()) + (c.receiving ? " rx" : ""); break;
-      case SpiCall::Op::Get: s = "get " + std::to_string(c.sent.size()) + " fill " + Hex(static_cast<uint8_t>(c.arg)); break;
-      case SpiCall::Op::PutSelect: s = "putselect " + std::to_string(c.sent.size()) + (c.receiving ? " rx" : ""); break;
-      default: s = SettingLine(c); break;
+      case SpiCall::Op::SetSelect:
+        s = c.arg ? "select" : "release";
+        break;
+      case SpiCall::Op::PutByte:
+        s = "putbyte";
+        break;
+      case SpiCall::Op::Put:
+        s = "put " + std::to_string(c.sent.size()) + (c.receiving ? " rx" : "");
+        break;
+      case SpiCall::Op::Get:
+        s = "get " + std::to_string(c.sent.size()) + " fill " + Hex(static_cast<uint8_t>(c.arg));
+        break;
+      case SpiCall::Op::PutSelect:
+        s = "putselect " + std::to_string(c.sent.size()) + (c.receiving ? " rx" : "");
+        break;
+      default:
+        s = SettingLine(c);
+        break;
     }
     shapes.push_back(c.failed ? s + " !failed" : s);
   }

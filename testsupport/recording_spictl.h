@@ -16,15 +16,27 @@ namespace testsupport {
 
 /// One logged controller call.
 struct SpiCall {
-  enum class Op { Open, Close, EnableSpi, SetPort, SetSpiMode, SetSpeed, SetSelect, PutByte, Put, Get, PutSelect };
+  enum class Op {
+    Open,
+    Close,
+    EnableSpi,
+    SetPort,
+    SetSpiMode,
+    SetSpeed,
+    SetSelect,
+    PutByte,
+    Put,
+    Get,
+    PutSelect
+  };
   Op op;
   /// SetSelect: 1 select, 0 release; EnableSpi: 1/0; SetPort: the port;
   /// SetSpiMode: the mode; SetSpeed: the clock in Hz; Get: the fill byte.
   uint32_t arg = 0;
-  uint32_t lsbFirst = 0;          // SetSpiMode
+  uint32_t lsbFirst = 0;               // SetSpiMode
   std::vector<uint8_t> sent = {};      // bytes clocked out
   std::vector<uint8_t> answered = {};  // bytes clocked in (empty when the call failed)
-  bool receiving = false;         // the caller passed a receive buffer
+  bool receiving = false;              // the caller passed a receive buffer
   bool failed = false;
 };
 
