@@ -13,6 +13,7 @@
 #include "flash/sfpa.h"
 #include "flash/sfpb.h"
 #include "flash/sfprg.h"
+#include "testsupport/fake_clock.h"
 #include "testsupport/recording_spictl.h"
 
 namespace flashtest {
@@ -72,6 +73,21 @@ struct Case {
   bool result;
   Lines transactions;
   std::vector<size_t> failingCalls = {};
+};
+
+/// A chip of a table row that is always ready at once, on a recording
+/// controller, and its programmer.
+template <typename Programmer>
+class ReadyChip : public testing::Test {
+ protected:
+  explicit ReadyChip(const char* row) {
+    programmer.SetDevice(Row(row));
+    ctl.AnswerStatus(StatusOpcode(Row(row)), {Row(row).readyValue});
+  }
+
+  testsupport::FakeClock clock;
+  testsupport::RecordingSpiCtl ctl;
+  Programmer programmer;
 };
 
 /// Runs the case, then checks its result and the commands the chip received.

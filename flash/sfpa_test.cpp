@@ -16,14 +16,9 @@ using namespace flashtest;
 using testsupport::FakeClock;
 using testsupport::RecordingSpiCtl;
 
-// A chip that is always ready at once.
-class SectorErase : public testing::Test {
+class SectorErase : public ReadyChip<SFPA> {
  protected:
-  SectorErase() { ctl.AnswerStatus(0x05, {0x00}); }
-
-  FakeClock clock;
-  RecordingSpiCtl ctl;
-  SFPA programmer;
+  SectorErase() : ReadyChip("M25P80") {}
 };
 
 class SectorEraseCommands : public SectorErase, public testing::WithParamInterface<Case> {};
@@ -142,16 +137,6 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"BulkErase", "M25P80", EraseAll, false, {"06", "C7 !failed"}, {4}},
         Case{"ReadData", "M25P80", ReadOf(0, 16), false, {"03 00 00 00 +16 of 55 !failed"}, {2}}),
     CaseName);
-
-TEST_F(SectorErase, ReadDeliversWhatTheChipClocksOut) {
-  const std::vector<uint8_t> chip = Pattern(65536, 0x33);
-  ctl.Answer(0x03, chip, 4);
-  programmer.SetDevice(Row("M25P80"));
-  std::vector<uint8_t> destination(65536 + 1, 0xEE);
-  ASSERT_TRUE(programmer.Read(&ctl, 0x12345, 65536, destination.data()));
-  EXPECT_TRUE(std::equal(chip.begin(), chip.end(), destination.begin()));
-  EXPECT_EQ(destination.back(), 0xEE);
-}
 
 // The same write seen from the controller: one PutSelect per command with a
 // second-generation controller (the status poll and write enable included),

@@ -21,17 +21,9 @@ constexpr const char* kDataFlash = "AT45DB081";
 constexpr uint32_t kPageSize = 264;
 constexpr uint32_t kDeviceSize = 4096 * kPageSize;
 
-// A DataFlash that is always ready at once.
-class DataFlash : public testing::Test {
+class DataFlash : public ReadyChip<SFPB> {
  protected:
-  DataFlash() {
-    ctl.AnswerStatus(0xD7, {0x80});
-    programmer.SetDevice(Row(kDataFlash));
-  }
-
-  FakeClock clock;
-  RecordingSpiCtl ctl;
-  SFPB programmer;
+  DataFlash() : ReadyChip(kDataFlash) {}
 };
 
 class DataFlashCommands : public DataFlash, public testing::WithParamInterface<Case> {};
@@ -121,15 +113,6 @@ TEST_F(DataFlash, ChipErasePollsUntilBit7IsSet) {
   EXPECT_EQ(ctl.Transactions(), (Lines{"C7 94 80 9A", "D7 poll x3"}));
 }
 
-TEST_F(DataFlash, ReadDeliversWhatTheChipClocksOut) {
-  const std::vector<uint8_t> chip = Pattern(10, 0x90);
-  ctl.Answer(0x03, chip, 4);
-  std::vector<uint8_t> destination(11, 0xEE);
-  ASSERT_TRUE(programmer.Read(&ctl, 1000, 10, destination.data()));
-  EXPECT_TRUE(std::equal(chip.begin(), chip.end(), destination.begin()));
-  EXPECT_EQ(destination.back(), 0xEE);
-}
-
 struct RangeArgs {
   uint32_t start;
   int32_t length;
@@ -179,6 +162,7 @@ class PageModel {
 
   void Run(const std::vector<std::vector<uint8_t>>& transactions) {
     for (const std::vector<uint8_t>& t : transactions) {
+      if (t.size() < 4) continue;  // status reads
       const uint32_t address = (uint32_t{t[1]} << 16) | (uint32_t{t[2]} << 8) | t[3];
       if (t[0] == 0x53) buffer_ = Page(address >> 9);
       if (t[0] == 0x83) pages_[address >> 9] = buffer_;

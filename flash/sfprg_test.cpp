@@ -90,6 +90,29 @@ INSTANTIATE_TEST_SUITE_P(EachStep, ReadIdFailure,
                                          FailedIdCase{1, {"select", "put 4 rx !failed", "release"}, 0},
                                          FailedIdCase{2, {"select", "put 4 rx", "release !failed"}, 4018}));
 
+struct ReadCase {
+  const char* row;
+  uint32_t start;
+  int32_t length;
+};
+
+class ReadData : public testing::TestWithParam<ReadCase> {};
+
+TEST_P(ReadData, DeliversWhatTheChipClocksOutAndNoMore) {
+  const ReadCase& c = GetParam();
+  RecordingSpiCtl ctl;
+  const std::vector<uint8_t> chip = Pattern(static_cast<size_t>(c.length), 0x33);
+  ctl.Answer(0x03, chip, 4);
+  std::vector<uint8_t> destination(chip.size() + 1, 0xEE);
+  ASSERT_TRUE(ProgrammerFor(Row(c.row))->Read(&ctl, c.start, c.length, destination.data()));
+  EXPECT_TRUE(std::equal(chip.begin(), chip.end(), destination.begin()));
+  EXPECT_EQ(destination.back(), 0xEE);
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandSets, ReadData,
+                         testing::Values(ReadCase{"M25P80", 0x12345, 65536},
+                                         ReadCase{"AT45DB081", 1000, 10}));
+
 // The ready rule of a row, through the inherited WaitReady of its programmer.
 struct ReadyCase {
   const char* row;
