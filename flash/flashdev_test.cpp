@@ -1,0 +1,91 @@
+#include "flash/flashdev.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+void ExpectRow(const FLASHDEV* row, const char* name) {
+  if (name) {
+    ASSERT_NE(row, nullptr);
+    EXPECT_STREQ(row->name, name);
+  } else {
+    EXPECT_EQ(row, nullptr);
+  }
+}
+
+struct IdCase {
+  uint8_t id[3];
+  const char* found;  // null: no row
+};
+
+class FindById : public testing::TestWithParam<IdCase> {};
+
+TEST_P(FindById, GivesTheFirstRowWithAllThreeBytes) {
+  ExpectRow(FindDeviceById(GetParam().id), GetParam().found);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, FindById,
+    testing::Values(IdCase{{0x20, 0x20, 0x14}, "M25P80"}, IdCase{{0x20, 0x20, 0x18}, "M25P128"},
+                    IdCase{{0x20, 0xBA, 0x18}, "N25Q128"}, IdCase{{0x1F, 0x25, 0x00}, "AT45DB081"},
+                    IdCase{{0xFF, 0xFF, 0xFF}, nullptr},  // no chip answering
+                    IdCase{{0x00, 0x00, 0x00}, nullptr},  // the terminating row is no device
+                    IdCase{{0x20, 0x20, 0x19}, nullptr}, IdCase{{0x20, 0xBA, 0x14}, nullptr}));
+
+struct NameCase {
+  const char* name;
+  const char* found;
+};
+
+class FindByName : public testing::TestWithParam<NameCase> {};
+
+TEST_P(FindByName, ComparesWholeNamesIgnoringLetterCase) {
+  ExpectRow(FindDeviceByName(GetParam().name), GetParam().found);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, FindByName,
+                         testing::Values(NameCase{"n25q128", "N25Q128"}, NameCase{"M25P80", "M25P80"},
+                                         NameCase{"at45DB081", "AT45DB081"}, NameCase{"M25P8", nullptr},
+                                         NameCase{"M25P800", nullptr}, NameCase{"", nullptr},
+                                         NameCase{"M25P8O", nullptr}));
+
+// Guards the rows against typing slips: each geometry must hold together
+// the way the command sets rely on.
+TEST(DeviceTable, SevenConsistentRowsThenAZeroRow) {
+  int rows = 0;
+  for (const FLASHDEV* row = flashDeviceTable; row->id[0] != 0; ++row, ++rows) {
+    SCOPED_TRACE(row->name);
+    EXPECT_EQ(row->readMax, row->size);
+    EXPECT_EQ(row->size % row->sectorSize, 0u);
+    EXPECT_EQ(row->sectorSize % row->pageSize, 0u);
+    EXPECT_GE(1u << row->pageShift, row->pageSize);
+    if (row->type == FLASHTYPE_SECTOR_ERASE) {
+      EXPECT_EQ(row->pageSize, 1u << row->pageShift);  // the pages lie end to end
+      EXPECT_EQ(row->blockSize, 0xFFFFFFFFu);
+      EXPECT_EQ(row->busyMask, 0x01);
+      EXPECT_EQ(row->readyValue, 0x00);
+    } else {
+      EXPECT_EQ(row->type, FLASHTYPE_DATAFLASH);
+      EXPECT_EQ(row->busyMask, 0x80);
+      EXPECT_EQ(row->readyValue, 0x80);
+    }
+  }
+  EXPECT_EQ(rows, 7);
+  const FLASHDEV& end = flashDeviceTable[7];
+  const FLASHDEV zero{};
+  EXPECT_EQ(std::memcmp(&end, &zero, sizeof zero), 0);
+}
+
+TEST(DeviceTable, SizesOfTheOddRows) {
+  EXPECT_EQ(FindDeviceByName("M25P128")->sectorSize, 262144u);
+  EXPECT_EQ(FindDeviceByName("N25Q128")->sectorSize, 65536u);
+  const FLASHDEV* dataFlash = FindDeviceByName("AT45DB081");
+  EXPECT_EQ(dataFlash->size, 4096u * 264u);
+  EXPECT_EQ(dataFlash->sectorSize, 256u * 264u);
+  EXPECT_EQ(dataFlash->blockSize, 8u * 264u);
+}
+
+}  // namespace

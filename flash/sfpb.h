@@ -1,0 +1,34 @@
+// SFPB: the programmer for the page-oriented DataFlash command set (the
+// AT45DB081): writes go through the chip's buffer 1, which the chip then
+// programs into a page with its built-in erase.
+#pragma once
+
+#include "flash/sfprg.h"
+
+/// Callers give linear byte addresses, pages laid end to end; the chip is
+/// addressed by page number and byte-in-page offset (ToDeviceAddress).
+/// There is no sector erase: EraseRange is refused and EraseSector fails.
+class SFPB : public SFPRG {
+ public:
+  /// Writes `count` bytes that lie within one page into buffer 1, programs
+  /// the buffer into the page, then waits for the chip. A piece that covers
+  /// only part of the page first loads the page into buffer 1, so the rest
+  /// of the page keeps its content.
+  bool ProgramPage(SPICTL* ctl, uint32_t address, int32_t count, const uint8_t* source) override;
+  bool ReadStatus(SPICTL* ctl, uint8_t* status) override;
+  bool EraseAll(SPICTL* ctl) override;
+  /// Prints the refusal and returns false; nothing is sent.
+  bool EraseRange(SPICTL* ctl, uint32_t start, int32_t length) override;
+  bool Read(SPICTL* ctl, uint32_t start, int32_t length, uint8_t* destination) override;
+  bool BeginWrite(SPICTL* ctl) override;
+  /// Programs the part of the range inside the device page by page.
+  bool Write(SPICTL* ctl, uint32_t start, int32_t length, const uint8_t* source) override;
+  bool EndWrite(SPICTL* ctl) override;
+
+  /// The chip's address of a linear byte address: the page number shifted
+  /// left by pageShift, plus the byte-in-page offset.
+  uint32_t ToDeviceAddress(uint32_t address) const;
+
+ private:
+  bool LoadPageIntoBuffer(SPICTL* ctl, uint32_t pageStart);
+};

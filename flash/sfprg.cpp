@@ -1,0 +1,132 @@
+// The generic programmer, and the transaction, polling and range rules that
+// both command sets share.
+#include "flash/sfprg.h"
+
+#include <algorithm>
+
+#include "platform/platform.h"
+#include "spi/spictl.h"
+
+namespace {
+
+// Both command sets read the same way: 03, a three-byte address, then the
+// data for as long as the chip stays selected.
+constexpr uint8_t kReadIdentification = 0x9F;
+constexpr uint8_t kReadData = 0x03;
+
+SFPRG::WaitLimits waitLimits = SFPRG::kDefaultWaitLimits;
+
+}  // namespace
+
+void SFPRG::SetWaitLimits(const WaitLimits& limits) { waitLimits = limits; }
+
+const SFPRG::WaitLimits& SFPRG::GetWaitLimits() { return waitLimits; }
+
+SFPRG::SFPRG() : device{} {}
+
+bool SFPRG::ProgramPage(SPICTL*, uint32_t, int32_t, const uint8_t*) { return false; }
+
+bool SFPRG::WaitReady(SPICTL* ctl) { return WaitReadyWithin(ctl, waitLimits.chipEraseMs); }
+
+bool SFPRG::Init() { return true; }
+
+void SFPRG::Term() {}
+
+void SFPRG::SetDevice(const FLASHDEV& row) { device = row; }
+
+bool SFPRG::ReadId(SPICTL* ctl, uint8_t id[3]) {
+  const uint8_t tx[4] = {kReadIdentification, 0, 0, 0};
+  uint8_t rx[4];
+  if (!Transaction(ctl, {Send(4, tx, rx)})) return false;
+  std::copy(rx + 1, rx + 4, id);
+  return true;
+}
+
+bool SFPRG::ReadStatus(SPICTL*, uint8_t*) { return false; }
+
+bool SFPRG::EraseSector(SPICTL*, uint32_t) { return false; }
+
+bool SFPRG::EraseAll(SPICTL*) { return false; }
+
+bool SFPRG::EraseRange(SPICTL*, uint32_t, int32_t) { return false; }
+
+bool SFPRG::Read(SPICTL*, uint32_t, int32_t, uint8_t*) { return false; }
+
+bool SFPRG::BeginWrite(SPICTL*) { return false; }
+
+bool SFPRG::Write(SPICTL*, uint32_t, int32_t, const uint8_t*) { return false; }
+
+bool SFPRG::EndWrite(SPICTL*) { return false; }
+
+uint32_t SFPRG::GetSize() { return device.size; }
+
+std::array<uint8_t, 4> SFPRG::Header(uint8_t opcode, uint32_t address) {
+  return {opcode, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
+          static_cast<uint8_t>(address)};
+}
+
+bool SFPRG::Transaction(SPICTL* ctl, std::initializer_list<Transfer> transfers) {
+  bool ok = ctl->SetSelect(true, &spiError);
+  for (const Transfer& t : transfers) {
+    const bool done =
+        t.tx ? ctl->Put(t.count, t.tx, t.rx, &spiError) : ctl->Get(t.count, t.fill, t.rx, &spiError);
+    ok = ok && done;
+  }
+  const bool released = ctl->SetSelect(false, &spiError);
+  return ok && released;
+}
+
+bool SFPRG::Command(SPICTL* ctl, int32_t count, const uint8_t* tx, uint8_t* rx, bool oneCall) {
+  if (oneCall && ctl->GetKind() == SPIKIND_RT2) return ctl->PutSelect(count, 0, 1, tx, rx, &spiError);
+  return Transaction(ctl, {Send(count, tx, rx)});
+}
+
+bool SFPRG::WaitReadyWithin(SPICTL* ctl, uint32_t limitMs) {
+  const uint32_t start = platform::GetTickCount();
+  for (;;) {
+    // Taken before the read, so that the last read is one begun after the
+    // deadline: a chip that got ready meanwhile still counts as ready.
+    const bool late = platform::GetTickCount() - start > limitMs;
+    uint8_t status;
+    if (!ReadStatus(ctl, &status)) return false;
+    if ((status & device.busyMask) == device.readyValue) return true;
+    if (late) return false;
+  }
+}
+
+int32_t SFPRG::LengthInsideDevice(uint32_t start, int32_t length) const {
+  if (length <= 0 || start >= device.size) return 0;
+  return static_cast<int32_t>(std::min<uint32_t>(static_cast<uint32_t>(length), device.size - start));
+}
+
+bool SFPRG::InsideOnePage(uint32_t address, int32_t count) const {
+  const uint32_t room = device.pageSize - address % device.pageSize;
+  return count > 0 && static_cast<uint32_t>(count) <= room && LengthInsideDevice(address, count) == count;
+}
+
+bool SFPRG::WriteInPages(SPICTL* ctl, uint32_t start, int32_t length, const uint8_t* source) {
+  length = LengthInsideDevice(start, length);
+  while (length > 0) {
+    const uint32_t room = device.pageSize - start % device.pageSize;
+    const int32_t piece = static_cast<int32_t>(std::min<uint32_t>(static_cast<uint32_t>(length), room));
+    if (!ProgramPage(ctl, start, piece, source)) return false;
+    start += static_cast<uint32_t>(piece);
+    source += piece;
+    length -= piece;
+  }
+  return true;
+}
+
+bool SFPRG::ReadInCommands(SPICTL* ctl, uint32_t start, int32_t length, uint8_t* destination, uint8_t fill,
+                           const std::function<uint32_t(uint32_t)>& chipAddress) {
+  length = LengthInsideDevice(start, length);
+  while (length > 0) {
+    const int32_t n = static_cast<int32_t>(std::min<uint32_t>(static_cast<uint32_t>(length), device.readMax));
+    const std::array<uint8_t, 4> header = Header(kReadData, chipAddress(start));
+    if (!Transaction(ctl, {Send(4, header.data()), Receive(n, fill, destination)})) return false;
+    start += static_cast<uint32_t>(n);
+    destination += n;
+    length -= n;
+  }
+  return true;
+}
