@@ -4,7 +4,6 @@
 #include <new>
 
 #include "app/options.h"
-#include "flash/sfprg.h"
 #include "spi/spictl.h"
 
 FLASHAPP flashApp;
@@ -23,10 +22,6 @@ bool FLASHAPP::Startup() {
 }
 
 void FLASHAPP::Shutdown() {
-  if (programmer) {
-    programmer->Term();
-    programmer.reset();
-  }
   if (controller) {
     controller->Term();
     controller.reset();

@@ -53,12 +53,18 @@ class FLASHAPP {
 
   FILE* imageFile = nullptr;
   std::unique_ptr<SPICTL> controller;
-  std::unique_ptr<SFPRG> programmer;
   std::unique_ptr<uint8_t[]> imageBuffer;
   int32_t dataLength = 0;
   int32_t spiPort = 0;
   int32_t ctlError = 0;
   int32_t byteCount = 0;
+
+ private:
+  // Creates the controller that runtimeVersion asks for and loads its
+  // runtime, falling back from the second generation to the first.
+  bool LoadController();
+  bool CreateFirstGeneration();
+  bool CreateSecondGeneration();
 };
 
 /// The run's application object.

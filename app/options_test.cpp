@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <new>
 #include <string>
 
@@ -14,10 +13,12 @@ bool failNothrowArrays = false;
 
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
   if (failNothrowArrays) return nullptr;
-  return std::malloc(size ? size : 1);
+  try {
+    return ::operator new[](size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 

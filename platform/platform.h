@@ -20,6 +20,9 @@ void* FindEntry(Module module, const char* name);
 /// Releases a library loaded with LoadModule. A null module is ignored.
 void FreeModule(Module module);
 
+/// True when the library at `path` is loaded in this process (tests).
+bool ModuleIsLoaded(const char* path);
+
 /// Maps a runtime module file name in its Windows form ("hubcore.dll") to
 /// this platform's convention ("libhubcore.so" on POSIX).
 std::string ModuleFileName(const char* dllName);

@@ -18,6 +18,13 @@ void FreeModule(Module module) {
   if (module) dlclose(module);
 }
 
+bool ModuleIsLoaded(const char* path) {
+  Module module = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+  if (!module) return false;
+  dlclose(module);
+  return true;
+}
+
 std::string ModuleFileName(const char* dllName) {
   std::string base(dllName);
   const size_t dot = base.rfind('.');

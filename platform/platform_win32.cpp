@@ -17,6 +17,8 @@ void FreeModule(Module module) {
   if (module) ::FreeLibrary(static_cast<HMODULE>(module));
 }
 
+bool ModuleIsLoaded(const char* path) { return ::GetModuleHandleA(path) != nullptr; }
+
 std::string ModuleFileName(const char* dllName) { return dllName; }
 
 std::string JoinPath(const char* folder, const char* file) {

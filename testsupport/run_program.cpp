@@ -15,15 +15,8 @@ extern char** environ;
 
 namespace testsupport {
 
-namespace {
-std::string EnvOr(const char* name, const char* fallback) {
-  const char* v = std::getenv(name);
-  return v ? v : fallback;
-}
-}  // namespace
-
-std::string BuildDir() { return EnvOr("ROMWICK_BUILD_DIR", "."); }
-std::string SourceDir() { return EnvOr("ROMWICK_SOURCE_DIR", ".."); }
+std::string BuildDir() { return ROMWICK_BUILD_DIR; }
+std::string SourceDir() { return ROMWICK_SOURCE_DIR; }
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::vector<std::string>& env) {

@@ -1,0 +1,69 @@
+// The select-period framing, busy time and array access that both chip
+// families share.
+#include "sim/chip_model.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+ChipModel::ChipModel(const SimChipFacts& facts, const VirtualClock& clock, const ChipFaults& faults)
+    : memory_(facts.Size(), 0xFF), facts_(facts), clock_(clock), faults_(faults) {}
+
+void ChipModel::Select() {
+  selected_ = true;
+  position_ = 0;
+  address_ = 0;
+}
+
+void ChipModel::Deselect() {
+  if (selected_ && position_ > 0) EndCommand();
+  selected_ = false;
+  position_ = 0;
+}
+
+size_t ChipModel::Clock(TxBytes tx, uint8_t* rx, size_t n) {
+  size_t taken = 1;
+  if (position_ == 0) {
+    // tx and rx may be one buffer: take the byte in before answering.
+    Decode(tx[0]);
+    Float(rx, 1);
+  } else {
+    taken = Exchange(tx, rx, n);
+  }
+  position_ += taken;
+  return taken;
+}
+
+size_t ChipModel::TakeAddressByte(TxBytes tx, uint8_t* rx) {
+  address_ = (address_ << 8) | tx[0];
+  Float(rx, 1);
+  return 1;
+}
+
+uint8_t ChipModel::IdByte(size_t i) const {
+  if (faults_.id && i < faults_.id->size()) return (*faults_.id)[i];
+  return i < facts_.idLength ? facts_.idAnswer[i] : 0xFF;
+}
+
+void ChipModel::StartProgramOrErase(uint64_t ns) {
+  busyUntilNs_ = faults_.stuck ? std::numeric_limits<uint64_t>::max() : clock_.Now() + ns;
+}
+
+uint32_t ChipModel::ReadArray(uint32_t start, uint8_t* rx, size_t count) const {
+  const size_t size = memory_.size();
+  size_t at = start;
+  while (count > 0) {
+    const size_t run = std::min(count, size - at);
+    if (rx) {
+      std::memcpy(rx, memory_.data() + at, run);
+      rx += run;
+    }
+    count -= run;
+    at = (at + run) % size;
+  }
+  return static_cast<uint32_t>(at);
+}
+
+void ChipModel::Float(uint8_t* rx, size_t n) {
+  if (rx) std::memset(rx, 0xFF, n);
+}

@@ -1,0 +1,114 @@
+// ChipModel: a flash chip as an SPI bus slave. It sees chip-select edges and
+// the bytes clocked in, answers the bytes clocked out, and keeps the one copy
+// of the chip's contents. Each command family derives from it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "sim/sim_chip_facts.h"
+#include "sim/sim_stats.h"
+#include "sim/virtual_clock.h"
+
+/// Bytes the host clocks in during one transfer: a buffer, or one fill byte
+/// repeated.
+struct TxBytes {
+  const uint8_t* data;
+  bool repeated;
+
+  uint8_t operator[](size_t i) const { return repeated ? data[0] : data[i]; }
+  TxBytes From(size_t i) const { return repeated ? *this : TxBytes{data + i, false}; }
+};
+
+/// Faults and overrides a user or a test can ask of the chip.
+struct ChipFaults {
+  std::optional<std::array<uint8_t, 3>> id;  // answered in place of the code
+  bool stuck = false;    // never leaves busy after its first program or erase
+  bool protect = false;  // status protection bits set: program and erase ignored
+};
+
+class ChipModel {
+ public:
+  ChipModel(const SimChipFacts& facts, const VirtualClock& clock, const ChipFaults& faults);
+  virtual ~ChipModel() = default;
+  ChipModel(const ChipModel&) = delete;
+  ChipModel& operator=(const ChipModel&) = delete;
+
+  /// Chip select falling edge: a new command begins.
+  void Select();
+  /// Chip select rising edge: the command of the select period ends, and
+  /// program and erase commands take effect.
+  void Deselect();
+  /// Clocks up to `n` bytes in from `tx` and writes those clocked out to `rx`
+  /// (unless null). Returns how many it took, at least one: the bus charges
+  /// their time before it offers the rest, so that within one long transfer
+  /// the chip sees time pass (a busy period can end in a status read).
+  size_t Clock(TxBytes tx, uint8_t* rx, size_t n);
+
+  /// The array, laid out linearly (a DataFlash page after page); the size of
+  /// the chip.
+  std::vector<uint8_t>& Contents() { return memory_; }
+  const SimChipFacts& Facts() const { return facts_; }
+  /// Commands by kind so far.
+  const std::array<uint64_t, kSimOpCount>& Ops() const { return ops_; }
+
+ protected:
+  /// The first byte of a select period.
+  virtual void Decode(uint8_t opcode) = 0;
+  /// Bytes after the first; Position() is the index of tx[0] in the period.
+  /// tx and rx may be one buffer, so each byte is taken in before its answer
+  /// is written.
+  virtual size_t Exchange(TxBytes tx, uint8_t* rx, size_t n) = 0;
+  /// Chip select rose after Position() bytes (at least one).
+  virtual void EndCommand() = 0;
+
+  size_t Position() const { return position_; }
+  /// Shifts one address byte into Address(); the chip drives nothing meanwhile.
+  size_t TakeAddressByte(TxBytes tx, uint8_t* rx);
+  uint32_t Address() const { return address_; }
+  /// Byte `i` of the identification answer, FF past what the part drives.
+  uint8_t IdByte(size_t i) const;
+  bool Busy() const { return clock_.Now() < busyUntilNs_; }
+  /// Runs a program or erase whose command the part accepted, unless the part
+  /// is protected (it then skips it, as with every sector protected), and
+  /// keeps it busy for `ns`, for ever on a stuck part. Anything not run counts
+  /// as ignored.
+  template <typename Action>
+  void ProgramOrErase(bool accepted, uint64_t ns, SimOp op, Action action) {
+    if (!accepted || Protected()) return Count(SimOp::kIgnored);
+    action();
+    StartProgramOrErase(ns);
+    Count(op);
+  }
+  /// Any busy period other than a program or erase.
+  void StartBusy(uint64_t ns) { busyUntilNs_ = clock_.Now() + ns; }
+  uint8_t ProtectBits() const { return faults_.protect ? facts_.protectBits : 0; }
+  void Count(SimOp op) { ++ops_[static_cast<size_t>(op)]; }
+  /// Copies `count` array bytes from `start` to `rx` (unless null), running on
+  /// from address 0 after the last byte; returns the address after the last.
+  uint32_t ReadArray(uint32_t start, uint8_t* rx, size_t count) const;
+
+  /// The line floats while the chip does not drive it; the pull-up reads FF.
+  static void Float(uint8_t* rx, size_t n);
+  static void Drive(uint8_t* rx, uint8_t value) {
+    if (rx) *rx = value;
+  }
+
+  std::vector<uint8_t> memory_;
+
+ private:
+  bool Protected() const { return faults_.protect; }
+  void StartProgramOrErase(uint64_t ns);
+
+  const SimChipFacts& facts_;
+  const VirtualClock& clock_;
+  const ChipFaults faults_;
+  uint64_t busyUntilNs_ = 0;
+  bool selected_ = false;
+  size_t position_ = 0;
+  uint32_t address_ = 0;
+  std::array<uint64_t, kSimOpCount> ops_{};
+};

@@ -1,0 +1,140 @@
+// The modelled parts. Identification answers and geometry are the parts' own;
+// each time is the datasheet's typical figure unless its comment says otherwise.
+#include "sim/sim_chip_facts.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+constexpr uint64_t kUs = 1000;
+constexpr uint64_t kMs = 1000 * kUs;
+constexpr uint64_t kS = 1000 * kMs;
+
+// M25P status: BP2..BP0 in bits 4..2. With all three set every sector is
+// protected and a bulk erase is refused.
+constexpr uint8_t kM25pAllProtected = 0x1C;
+// N25Q status adds BP3 in bit 6 (TB, bit 5, stays 0).
+constexpr uint8_t kN25qAllProtected = 0x5C;
+
+// Parts of the 110 nm M25P generation answer RDID with a CFD length byte
+// (10h) and 16 bytes of customer factory data, all zero on stock parts.
+constexpr std::array<uint8_t, 20> M25pId(uint8_t capacity) {
+  return {0x20, 0x20, capacity, 0x10};
+}
+
+constexpr SimChipFacts kChips[] = {
+    {.name = "M25P80",
+     .family = SimFamily::kSectorErase,
+     .pageSize = 256,
+     .pageCount = 4096,
+     .eraseUnit = 64 * 1024,
+     .idAnswer = M25pId(0x14),
+     .idLength = 20,
+     .protectBits = kM25pAllProtected,
+     .programNs = 640 * kUs,
+     .eraseUnitNs = 600 * kMs,
+     .chipEraseNs = 8 * kS},
+    {.name = "M25P16",
+     .family = SimFamily::kSectorErase,
+     .pageSize = 256,
+     .pageCount = 8192,
+     .eraseUnit = 64 * 1024,
+     .idAnswer = M25pId(0x15),
+     .idLength = 20,
+     .protectBits = kM25pAllProtected,
+     .programNs = 640 * kUs,
+     .eraseUnitNs = 600 * kMs,
+     .chipEraseNs = 13 * kS},
+    {.name = "M25P32",
+     .family = SimFamily::kSectorErase,
+     .pageSize = 256,
+     .pageCount = 16384,
+     .eraseUnit = 64 * 1024,
+     .idAnswer = M25pId(0x16),
+     .idLength = 20,
+     .protectBits = kM25pAllProtected,
+     .programNs = 640 * kUs,
+     .eraseUnitNs = 600 * kMs,
+     .chipEraseNs = 23 * kS},
+    // Bulk erase: the datasheet's maximum is 160 s; 68 s is an estimate of
+    // its typical figure, not a confirmed one.
+    {.name = "M25P64",
+     .family = SimFamily::kSectorErase,
+     .pageSize = 256,
+     .pageCount = 32768,
+     .eraseUnit = 64 * 1024,
+     .idAnswer = M25pId(0x17),
+     .idLength = 20,
+     .protectBits = kM25pAllProtected,
+     .programNs = 1400 * kUs,
+     .eraseUnitNs = 600 * kMs,
+     .chipEraseNs = 68 * kS},
+    // The older 130 nm part: RDID answers the three code bytes only. Its
+    // 256 KiB sector and page program times are estimates (page program as
+    // the M25P64; sector erase scaled for the larger sector), as is the bulk
+    // erase (its maximum is 250 s).
+    {.name = "M25P128",
+     .family = SimFamily::kSectorErase,
+     .pageSize = 256,
+     .pageCount = 65536,
+     .eraseUnit = 256 * 1024,
+     .idAnswer = {0x20, 0x20, 0x18},
+     .idLength = 3,
+     .protectBits = kM25pAllProtected,
+     .programNs = 1400 * kUs,
+     .eraseUnitNs = 2 * kS,
+     .chipEraseNs = 105 * kS},
+    // RDID goes on after the code: length 10h, extended device ID, device
+    // configuration byte, then 14 bytes of factory unique ID (these are made
+    // up; every part has its own). Bulk erase maximum 250 s; 170 s typical is
+    // an estimate.
+    {.name = "N25Q128",
+     .family = SimFamily::kSectorErase,
+     .pageSize = 256,
+     .pageCount = 65536,
+     .eraseUnit = 64 * 1024,
+     .idAnswer = {0x20, 0xBA, 0x18, 0x10, 0x00, 0x00, 0x47, 0x1B, 0x93, 0x05, 0xC2, 0x6E, 0x11,
+                  0x80, 0x3D, 0xA4, 0x59, 0x0F, 0xE6, 0x72},
+     .idLength = 20,
+     .protectBits = kN25qAllProtected,
+     .programNs = 500 * kUs,
+     .eraseUnitNs = 600 * kMs,
+     .chipEraseNs = 170 * kS},
+    // The D generation: 9Fh answers 1F 25 00 and 00, the length of the
+    // extended information. Status bits 5..2 hold the density code 1001
+    // (8 Mbit); bit 1 is set while sector protection is enabled. Page erase and
+    // program 17 ms, page erase 15 ms, block erase 45 ms; the page-to-buffer
+    // transfer is given as 200 us at most (no typical); page program without
+    // erase (3 ms) and chip erase (7 s, "several seconds") are estimates.
+    {.name = "AT45DB081",
+     .family = SimFamily::kDataFlash,
+     .pageSize = 264,
+     .pageCount = 4096,
+     .eraseUnit = 8,
+     .idAnswer = {0x1F, 0x25, 0x00, 0x00},
+     .idLength = 4,
+     .statusBits = 0x24,
+     .protectBits = 0x02,
+     .programNs = 17 * kMs,
+     .programNoEraseNs = 3 * kMs,
+     .transferNs = 200 * kUs,
+     .pageEraseNs = 15 * kMs,
+     .eraseUnitNs = 45 * kMs,
+     .chipEraseNs = 7 * kS},
+};
+
+bool SameName(std::string_view a, std::string_view b) {
+  return std::ranges::equal(a, b, [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+}  // namespace
+
+std::span<const SimChipFacts> SimChips() { return kChips; }
+
+const SimChipFacts* FindSimChip(std::string_view name) {
+  const auto row = std::ranges::find_if(kChips, [&](const SimChipFacts& c) { return SameName(c.name, name); });
+  return row == std::end(kChips) ? nullptr : row;
+}

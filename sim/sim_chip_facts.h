@@ -1,0 +1,41 @@
+// SimChipFacts: what the simulator knows of each modelled chip (identification
+// answer, geometry, status bits and operation times), one row per part.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+enum class SimFamily : uint8_t {
+  kSectorErase,  // M25P/N25Q: 256-byte page program, sector and bulk erase
+  kDataFlash,    // AT45DB: SRAM buffer, page-oriented program and erase
+};
+
+/// One modelled part. Times are the datasheets' typical figures in nanoseconds;
+/// fields a family does not use are zero.
+struct SimChipFacts {
+  const char* name = nullptr;
+  SimFamily family = SimFamily::kSectorErase;
+  uint32_t pageSize = 0;   // program unit in bytes
+  uint32_t pageCount = 0;  // a power of two in both families
+  uint32_t eraseUnit = 0;  // sector bytes; DataFlash: pages per block
+  std::array<uint8_t, 20> idAnswer{};  // RDID reply, code first
+  uint8_t idLength = 0;                  // bytes of idAnswer the part drives
+  uint8_t statusBits = 0;                // fixed status bits (DataFlash density code)
+  uint8_t protectBits = 0;               // status bits set on a write-protected part
+  uint64_t programNs = 0;         // page program; DataFlash buffer to page with erase
+  uint64_t programNoEraseNs = 0;  // DataFlash buffer to page without erase
+  uint64_t transferNs = 0;        // DataFlash page to buffer
+  uint64_t pageEraseNs = 0;       // DataFlash page erase
+  uint64_t eraseUnitNs = 0;       // sector erase; DataFlash block erase
+  uint64_t chipEraseNs = 0;       // bulk erase; DataFlash chip erase
+
+  uint32_t Size() const { return pageSize * pageCount; }
+};
+
+/// The row named `name`, ASCII letter case ignored, or null.
+const SimChipFacts* FindSimChip(std::string_view name);
+
+/// Every modelled part, in table order.
+std::span<const SimChipFacts> SimChips();

@@ -1,0 +1,142 @@
+// The simulated interface device: call accounting, the select line, the SPI
+// clock and the chip's image file.
+#include "sim/sim_interface.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "sim/dataflash_chip.h"
+#include "sim/sector_erase_chip.h"
+
+namespace {
+
+// The device divides its 60 MHz base clock by a 16-bit divisor of at least 2.
+constexpr uint32_t kBaseHz = 60'000'000;
+constexpr uint32_t kMinDivisor = 2;
+constexpr uint32_t kMaxDivisor = 65536;
+constexpr uint32_t kPowerOnHz = 1'000'000;
+
+std::unique_ptr<ChipModel> MakeChip(const SimChipFacts& facts, const VirtualClock& clock,
+                                    const SimConfig& config) {
+  const ChipFaults faults{.id = config.id, .stuck = config.stuck, .protect = config.protect};
+  if (facts.family == SimFamily::kDataFlash) return std::make_unique<DataFlashChip>(facts, clock, faults);
+  return std::make_unique<SectorEraseChip>(facts, clock, faults);
+}
+
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+bool WriteImage(const std::string& path, const std::vector<uint8_t>& contents, std::string* error) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  bool ok = file && std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();
+  if (file && std::fclose(file) != 0) ok = false;
+  if (!ok) *error = "cannot write image file " + Quoted(path);
+  return ok;
+}
+
+bool ReadImage(const std::string& path, std::vector<uint8_t>& contents, std::string* error) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  const bool ok = file && std::fread(contents.data(), 1, contents.size(), file) == contents.size();
+  if (file) std::fclose(file);
+  if (!ok) *error = "cannot read image file " + Quoted(path);
+  return ok;
+}
+
+/// Fills `contents` from the image, or creates the image from the erased
+/// contents when it does not exist yet.
+bool OpenImage(const std::string& path, const char* chip, std::vector<uint8_t>& contents,
+               std::string* error) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return WriteImage(path, contents, error);
+  const auto size = std::filesystem::file_size(path, ec);
+  if (ec) {
+    *error = "cannot read image file " + Quoted(path);
+    return false;
+  }
+  if (size != contents.size()) {
+    *error = "image file " + Quoted(path) + " holds " + std::to_string(size) + " bytes; the " + chip +
+             " holds " + std::to_string(contents.size());
+    return false;
+  }
+  return ReadImage(path, contents, error);
+}
+
+}  // namespace
+
+SimInterface::SimInterface(const SimConfig& config) : config_(config) { SetClock(kPowerOnHz); }
+
+std::unique_ptr<SimInterface> SimInterface::Create(const SimConfig& config, std::string* error) {
+  std::unique_ptr<SimInterface> sim(new SimInterface(config));
+  if (config.noChip) return sim;
+  const SimChipFacts* facts = FindSimChip(config.chip);
+  if (!facts) {
+    *error = "unknown chip " + Quoted(config.chip);
+    return nullptr;
+  }
+  sim->chip_ = MakeChip(*facts, sim->clock_, config);
+  if (!config.image.empty() && !OpenImage(config.image, facts->name, sim->chip_->Contents(), error))
+    return nullptr;
+  return sim;
+}
+
+bool SimInterface::BeginCall() {
+  ++calls_;
+  clock_.Advance(uint64_t{config_.latencyUs} * 1000);
+  return calls_ != config_.failCall;
+}
+
+void SimInterface::SetSelectLine(bool high) {
+  if (high == selectHigh_) return;
+  selectHigh_ = high;
+  if (!high) ++selects_;
+  if (!chip_) return;
+  if (high) {
+    chip_->Deselect();
+  } else {
+    chip_->Select();
+  }
+}
+
+uint32_t SimInterface::SetClock(uint32_t hz) {
+  const uint32_t divisor =
+      hz == 0 ? kMaxDivisor : std::clamp((kBaseHz + hz - 1) / hz, kMinDivisor, kMaxDivisor);
+  clockHz_ = kBaseHz / divisor;
+  clock_.SetBitRate(clockHz_);
+  return clockHz_;
+}
+
+void SimInterface::Transfer(const uint8_t* tx, uint8_t* rx, size_t n) { Clock({tx, false}, rx, n); }
+
+void SimInterface::TransferFill(uint8_t fill, uint8_t* rx, size_t n) { Clock({&fill, true}, rx, n); }
+
+void SimInterface::Clock(TxBytes tx, uint8_t* rx, size_t n) {
+  bytes_ += n;
+  if (!chip_ || selectHigh_) {
+    // Nobody drives the data-out line; its pull-up reads FF.
+    if (rx) std::fill_n(rx, n, 0xFF);
+    clock_.AdvanceBytes(n);
+    return;
+  }
+  for (size_t done = 0; done < n;) {
+    const size_t taken = chip_->Clock(tx.From(done), rx ? rx + done : nullptr, n - done);
+    clock_.AdvanceBytes(taken);
+    done += taken;
+  }
+}
+
+SimStats SimInterface::Stats() const {
+  SimStats stats{.calls = calls_, .bytes = bytes_, .selects = selects_, .timeNs = clock_.Now()};
+  if (chip_) stats.ops = chip_->Ops();
+  return stats;
+}
+
+bool SimInterface::Save(std::string* error) const {
+  if (!chip_ || config_.image.empty()) return true;
+  return WriteImage(config_.image, chip_->Contents(), error);
+}
+
+std::span<uint8_t> SimInterface::Contents() {
+  if (!chip_) return {};
+  return chip_->Contents();
+}

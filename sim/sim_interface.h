@@ -1,0 +1,77 @@
+// SimInterface: a simulated SPI interface device with a modelled flash chip
+// on its bus, the device a runtime hosts in place of real hardware.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "sim/chip_model.h"
+#include "sim/sim_chip_facts.h"
+#include "sim/sim_stats.h"
+#include "sim/virtual_clock.h"
+
+struct SimConfig {
+  std::string chip{};   // part name, letter case ignored; unused with noChip
+  std::string image{};  // raw image file holding the contents; empty: start erased, keep nothing
+  std::optional<std::array<uint8_t, 3>> id{};  // identification code answered instead
+  bool noChip = false;     // nothing on the bus: every byte clocked out reads FF
+  bool stuck = false;      // busy for ever after the first program or erase
+  uint32_t failCall = 0;   // the runtime call (1-based) that fails; 0 none
+  bool protect = false;    // status protection bits set
+  uint32_t latencyUs = 100;  // charged per runtime call: a USB round trip
+};
+
+/// One interface device and its chip. A runtime maps each entry point onto
+/// BeginCall followed by the bus operations it needs.
+class SimInterface {
+ public:
+  /// Builds the device; null, with the reason in `error`, for an unknown chip
+  /// or an image file that cannot be used. A missing image file is created
+  /// erased; one of another size than the chip is refused.
+  static std::unique_ptr<SimInterface> Create(const SimConfig& config, std::string* error);
+
+  /// Every runtime call starts here: it is counted and its latency charged.
+  /// False for the call that the configuration makes fail; the caller then
+  /// reports failure and touches nothing.
+  bool BeginCall();
+  /// Drives chip select: `high` false selects the chip.
+  void SetSelectLine(bool high);
+  /// Sets the SPI clock and returns the one granted: the fastest 60 MHz / d
+  /// (d a whole number from 2 to 65536) not above `hz`; so at most 30 MHz, and
+  /// the slowest, about 916 Hz, for anything below it.
+  uint32_t SetClock(uint32_t hz);
+  uint32_t GetClock() const { return clockHz_; }
+  /// Full-duplex transfer of `n` bytes from `tx`; what is clocked in goes to
+  /// `rx` unless it is null.
+  void Transfer(const uint8_t* tx, uint8_t* rx, size_t n);
+  /// Like Transfer, clocking out `n` copies of `fill`.
+  void TransferFill(uint8_t fill, uint8_t* rx, size_t n);
+
+  SimStats Stats() const;
+  /// Writes the contents back to the image file, if there is one.
+  bool Save(std::string* error) const;
+
+  /// The modelled part; null without a chip.
+  const SimChipFacts* Chip() const { return chip_ ? &chip_->Facts() : nullptr; }
+  /// The chip's array, linear (empty without a chip); tests look and seed here.
+  std::span<uint8_t> Contents();
+  uint64_t NowNs() const { return clock_.Now(); }
+
+ private:
+  explicit SimInterface(const SimConfig& config);
+  void Clock(TxBytes tx, uint8_t* rx, size_t n);
+
+  const SimConfig config_;
+  VirtualClock clock_;
+  std::unique_ptr<ChipModel> chip_;
+  uint32_t clockHz_ = 0;
+  bool selectHigh_ = true;
+  uint64_t calls_ = 0;
+  uint64_t bytes_ = 0;
+  uint64_t selects_ = 0;
+};

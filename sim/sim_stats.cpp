@@ -1,0 +1,15 @@
+// Names of the chip command kinds counted in SimStats.
+#include "sim/sim_stats.h"
+
+const char* SimOpName(SimOp op) {
+  static constexpr const char* kNames[kSimOpCount] = {
+      "read id",        "read status",    "write enable",
+      "write disable",  "read",           "page program",
+      "sector erase",   "chip erase",     "buffer write",
+      "buffer read",    "buffer to page", "buffer to page without erase",
+      "page to buffer", "page erase",     "block erase",
+      "ignored",
+  };
+  const auto i = static_cast<size_t>(op);
+  return i < kSimOpCount ? kNames[i] : "?";
+}
