@@ -63,6 +63,15 @@ inline Operation EraseRangeOf(uint32_t start, int32_t length) {
 inline bool EraseAll(SFPRG& p, SPICTL* c) { return p.EraseAll(c); }
 inline bool WriteBrackets(SFPRG& p, SPICTL* c) { return p.BeginWrite(c) && p.EndWrite(c); }
 
+/// Replaces the status-poll limits of every programmer while it lives.
+class ScopedWaitLimits {
+ public:
+  explicit ScopedWaitLimits(const SFPRG::WaitLimits& limits) { SFPRG::SetWaitLimits(limits); }
+  ~ScopedWaitLimits() { SFPRG::SetWaitLimits(SFPRG::kDefaultWaitLimits); }
+  ScopedWaitLimits(const ScopedWaitLimits&) = delete;
+  ScopedWaitLimits& operator=(const ScopedWaitLimits&) = delete;
+};
+
 /// A row of a command table: the operation on a device of the table, its
 /// result and the commands the chip receives; the controller fails the calls
 /// at the positions of `failingCalls` in its log.

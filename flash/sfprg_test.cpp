@@ -150,9 +150,6 @@ constexpr SFPRG::WaitLimits kShort = {10, 20, 30, 40};
 
 class StatusWait : public testing::Test {
  protected:
-  void SetUp() override { SFPRG::SetWaitLimits(kShort); }
-  void TearDown() override { SFPRG::SetWaitLimits(SFPRG::kDefaultWaitLimits); }
-
   /// A controller whose chip answers `statuses` and whose every status read
   /// takes `msPerPoll`.
   void Chip(const FLASHDEV& row, std::vector<uint8_t> statuses, uint32_t msPerPoll) {
@@ -170,6 +167,7 @@ class StatusWait : public testing::Test {
     return n;
   }
 
+  const ScopedWaitLimits shortWaits{kShort};
   FakeClock clock{1000};
   RecordingSpiCtl ctl;
 };
