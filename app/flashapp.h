@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <memory>
 
+#include "image/ghex.h"
+#include "image/ihex.h"
+
 class SPICTL;
 class SFPRG;
 
@@ -47,18 +50,29 @@ class FLASHAPP {
 
   // The file side: moves the image buffer to and from the image file.
   bool OpenImageFile();
+  /// Fills the buffer from the open file and sets `dataLength` and
+  /// `imageOrigin`. An Intel HEX image lies at its own addresses: the buffer
+  /// is erased to FF first, and the image spans `dataLength` bytes from
+  /// `imageOrigin`.
   bool LoadImage();
+  /// Writes the first `dataLength` buffer bytes to the open file. After an
+  /// Intel HEX save that closed the stream, `imageFile` is none.
   bool SaveImage();
   void CloseImageFile();
+  /// The fopen mode for the image file: written ("-r") or read, binary or text.
+  static const char* ImageFileMode(bool fileIsWritten, int32_t fileFormat);
 
   FILE* imageFile = nullptr;
   std::unique_ptr<SPICTL> controller;
   std::unique_ptr<SFPRG> programmer;
   std::unique_ptr<uint8_t[]> imageBuffer;
   int32_t dataLength = 0;
+  uint32_t imageOrigin = 0;  // buffer offset, and offset from `address`, where the image starts
   int32_t spiPort = 0;
   int32_t ctlError = 0;
   int32_t byteCount = 0;
+  IHEX ihex;
+  GHEX ghex;
 };
 
 /// The run's application object.
