@@ -31,6 +31,8 @@ void WarnInputTooLarge() {
   options.SetResultCode(RC_INPUT_TRUNCATED);
 }
 
+/// The message for a raw hex codec status. The groups keep room for codes
+/// (3, 6, 9) that the codec does not set today.
 const char* RawHexLoadMessage(int32_t status) {
   switch (status) {
     case 2: case 3: case 6:
