@@ -1,7 +1,11 @@
 # Drives the CMake build. `make demo` runs the main job against a simulated
-# chip; `make test` builds and runs every test.
+# chip; `make test` builds and runs every test; `make fuzz` runs each image
+# reader's fuzz target for FUZZ_SECONDS.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_OUT   ?= fuzz-out
+FUZZ_SECONDS ?= 60
 GENERATOR  ?= Ninja
 
 .PHONY: all build test demo asan fuzz bench bench-quick install clean
@@ -23,5 +27,17 @@ asan:
 	cmake --build $(ASAN_BUILD)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j2
 
+# New inputs the fuzzers find go to $(FUZZ_OUT)/<reader>/, crashes to
+# $(FUZZ_OUT)/; the seed corpus in the source tree is only read.
+fuzz:
+	cmake -S . -B $(FUZZ_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DROMWICK_TESTS=OFF -DROMWICK_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) --target ihex_fuzz ghex_fuzz
+	for reader in ihex ghex; do \
+	  mkdir -p $(FUZZ_OUT)/$$reader && \
+	  $(FUZZ_BUILD)/$${reader}_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_OUT)/ $(FUZZ_OUT)/$$reader image/fuzz/corpus/$$reader || exit 1; \
+	done
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "app/options.h"
+#include "flash/sfprg.h"
 #include "spi/spictl.h"
 
 FLASHAPP flashApp;
@@ -16,12 +17,27 @@ bool FLASHAPP::Startup() {
     options.SetResultCode(RC_INTERNAL);
     return false;
   }
+  programmer.reset(new (std::nothrow) SFPRG);
+  if (!programmer) {
+    options.SetResultCode(RC_OUT_OF_MEMORY);
+    return false;
+  }
+  if (!programmer->Init()) {
+    programmer->Term();
+    programmer.reset();
+    options.SetResultCode(RC_INTERNAL);
+    return false;
+  }
   imageBuffer.reset(new (std::nothrow) uint8_t[kImageBufferSize]);
   if (!imageBuffer) options.SetResultCode(RC_OUT_OF_MEMORY);
   return true;
 }
 
 void FLASHAPP::Shutdown() {
+  if (programmer) {
+    programmer->Term();
+    programmer.reset();
+  }
   if (controller) {
     controller->Term();
     controller.reset();

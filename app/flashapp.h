@@ -6,7 +6,11 @@
 #include <cstdio>
 #include <memory>
 
+#include "image/ghex.h"
+#include "image/ihex.h"
+
 class SPICTL;
+class SPIRT2;
 class SFPRG;
 
 /// Size of the image buffer: the largest image the program handles.
@@ -47,17 +51,29 @@ class FLASHAPP {
 
   // The file side: moves the image buffer to and from the image file.
   bool OpenImageFile();
+  /// Fills the buffer from the open file and sets `dataLength` and
+  /// `imageOrigin`. An Intel HEX image lies at its own addresses: the buffer
+  /// is erased to FF first, and the image spans `dataLength` bytes from
+  /// `imageOrigin`.
   bool LoadImage();
+  /// Writes the first `dataLength` buffer bytes to the open file. After an
+  /// Intel HEX save that closed the stream, `imageFile` is none.
   bool SaveImage();
   void CloseImageFile();
+  /// The fopen mode for the image file: written ("-r") or read, binary or text.
+  static const char* ImageFileMode(bool fileIsWritten, int32_t fileFormat);
 
   FILE* imageFile = nullptr;
   std::unique_ptr<SPICTL> controller;
+  std::unique_ptr<SFPRG> programmer;
   std::unique_ptr<uint8_t[]> imageBuffer;
   int32_t dataLength = 0;
+  uint32_t imageOrigin = 0;  // buffer offset, and offset from `address`, where the image starts
   int32_t spiPort = 0;
   int32_t ctlError = 0;
   int32_t byteCount = 0;
+  IHEX ihex;
+  GHEX ghex;
 
  private:
   // Creates the controller that runtimeVersion asks for and loads its
@@ -65,6 +81,19 @@ class FLASHAPP {
   bool LoadController();
   bool CreateFirstGeneration();
   bool CreateSecondGeneration();
+
+  // Steps of RunOperations; false stops the run.
+  bool AssertConfigReset(SPIRT2** resetController);
+  bool RunFlashSteps();
+  void PrintId();
+  bool BulkErase();
+  bool RangeErase();
+  bool WriteStep();
+  bool ReadStep();
+  /// Where the image lies from `address`: its origin for a write, 0 otherwise.
+  uint32_t ImageOrigin() const;
+  /// Bytes of the device from `address` to its end; 0 at or past the end.
+  int32_t RoomFrom(uint64_t address) const;
 };
 
 /// The run's application object.

@@ -1,0 +1,46 @@
+// HexRecord: one Intel HEX record, parsed from a text line or assembled into
+// one. IHEX's working record.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+/// Intel HEX record types.
+enum HexRecordType : int32_t {
+  HEXREC_DATA = 0,
+  HEXREC_END = 1,
+  HEXREC_EXT_SEGMENT = 2,
+  HEXREC_START_SEGMENT = 3,
+  HEXREC_EXT_LINEAR = 4,
+  HEXREC_START_LINEAR = 5,
+};
+
+class HexRecord {
+ public:
+  /// Length, address high and low, type, and the checksum around the data.
+  static constexpr int32_t kOverhead = 5;
+  static constexpr int32_t kAreaSize = 256;
+  /// The most data bytes an assembled record can carry in `bytes`.
+  static constexpr int32_t kMaxAssembledData = kAreaSize - kOverhead;
+
+  /// Parses ":LLAAAATT<data>CC"; text after the checksum is ignored. False
+  /// with `error` 1 for a missing or non-hexadecimal digit, 2 for a line
+  /// without the leading colon or with a checksum that does not sum to 0.
+  bool Parse(const char* line);
+
+  /// Collects the record's bytes, from the length byte to the checksum, in
+  /// `bytes`. False when `count` is negative or above kMaxAssembledData, or
+  /// when `data` is missing for a non-zero count.
+  bool Assemble(int32_t recordType, uint16_t recordAddress, const uint8_t* data, int32_t count);
+
+  /// The assembled record as a text line: ':', two upper-case digits a byte,
+  /// a line feed.
+  std::string Line() const;
+
+  int32_t type = 0;
+  int32_t length = 0;
+  uint16_t address = 0;
+  int32_t error = 0;
+  /// Parsing: the data bytes. Assembling: the whole record.
+  uint8_t bytes[kAreaSize] = {};
+};

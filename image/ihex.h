@@ -1,0 +1,117 @@
+// IHEX: the Intel HEX codec. Reads records into a buffer, each data byte at
+// its absolute address, and writes a buffer out as records.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+class HexRecord;
+
+/// Status codes of IHEX. Each is set only by a failure; no success clears it.
+enum IhexStatus : int32_t {
+  IHEX_OK = 0,
+  /// A non-hexadecimal character where a digit belongs, or a line that ends
+  /// before its checksum.
+  IHEX_BAD_DIGIT = 1,
+  /// No leading colon, a checksum that does not sum to 0, a type above 05, or
+  /// an address or start record too short for the fields it carries.
+  IHEX_BAD_RECORD = 2,
+  IHEX_NO_MEMORY = 3,      // AllocateBuffer
+  IHEX_OPEN_INPUT = 4,     // OpenInput cannot open the file
+  IHEX_OUT_OF_RANGE = 6,   // a data byte's address is at or above the capacity
+  IHEX_STREAM_IN_USE = 7,  // an attach or open while a stream is in use
+  IHEX_OPEN_OUTPUT = 8,    // OpenOutput cannot open the file, or AttachOutput has no stream
+  IHEX_WRITE = 9,          // a line cannot be written to the stream
+  IHEX_READ = 11,          // the input stream reports a read error (or there is none)
+};
+
+/// Works on a caller's buffer (AttachBuffer) or one of its own
+/// (AllocateBuffer), and on a caller's stream (Attach...) or one it opens
+/// (Open...). It frees and closes only what it allocated or opened, except
+/// that CloseOutput closes the output stream whoever opened it.
+class IHEX {
+ public:
+  /// The size of a buffer the codec allocates, and the capacity after Reset.
+  static constexpr uint32_t kDefaultCapacity = 262144;
+  /// Characters read per line; a longer line goes on as a further line.
+  static constexpr int kLineCapacity = 2048;
+
+  IHEX();
+  IHEX(const IHEX&) = delete;
+  IHEX& operator=(const IHEX&) = delete;
+
+  /// Starts afresh: no stream, no buffer (what the codec owned is released
+  /// first), capacity kDefaultCapacity, no address mode, empty address range.
+  /// The status stays.
+  void Reset();
+
+  virtual ~IHEX();
+  /// Reset, then works on `data`, which the codec does not own. Always true.
+  virtual bool AttachBuffer(uint8_t* data, uint32_t size);
+  /// AllocateBuffer, then sets every byte to `fill`.
+  virtual bool AllocateFilled(uint8_t fill);
+  /// Reset, then works on a kDefaultCapacity-byte buffer of its own.
+  virtual bool AllocateBuffer();
+  /// Closes and frees what the codec owns and forgets the stream and the
+  /// buffer; the address range and start values stay.
+  virtual void Release();
+  /// Reads records until the end record or the end of the stream.
+  virtual bool ReadData();
+  /// OpenInput, ReadData, CloseInput, up to the first that fails.
+  virtual bool ReadFile(const char* fileName);
+  virtual bool AttachInput(FILE* input);
+  virtual bool OpenInput(const char* fileName);
+  /// Closes the stream if the codec opened it; an attached one stays. True.
+  virtual bool CloseInput();
+  /// Empties the address range and starts writing at page 0.
+  virtual bool AttachOutput(FILE* output);
+  virtual bool OpenOutput(const char* fileName);
+  /// Writes `count` bytes from `data` as one data record for buffer offset
+  /// `offset`, preceded by an extended address record when the offset lies in
+  /// a new 64 KB page. `count` must be 0 to HexRecord::kMaxAssembledData.
+  virtual bool WriteRecord(int32_t count, uint32_t offset, const uint8_t* data);
+  /// Writes the end record (no line end) and closes the stream, whoever
+  /// opened it. On failure the stream stays open.
+  virtual bool CloseOutput();
+  virtual int32_t GetStatus() const;
+  /// The lowest address filled by a read.
+  virtual uint32_t GetLowAddress() const;
+  /// The highest address filled by a read, plus one.
+  virtual uint32_t GetEndAddress() const;
+  /// The span from the lowest to the highest address filled; 0 when nothing was.
+  virtual int32_t GetDataLength() const;
+  virtual uint8_t* GetBuffer() const;
+  virtual bool IsLinear() const;
+  virtual bool IsSegmented() const;
+  virtual void SetLinear();
+  virtual void SetSegmented();
+  /// The code segment and the instruction pointer of a start segment record.
+  virtual void GetStartSegment(uint16_t& segment, uint16_t& offset) const;
+  /// The address of a start linear record.
+  virtual void GetStartLinear(uint32_t& address) const;
+
+ private:
+  enum Flag : uint32_t {
+    FLAG_OWNS_STREAM = 1u << 0,
+    FLAG_OWNS_BUFFER = 1u << 1,
+    FLAG_LINEAR = 1u << 2,
+    FLAG_SEGMENTED = 1u << 3,
+  };
+
+  bool Fail(int32_t code);
+  bool OpenStream(const char* fileName, const char* mode, int32_t failStatus);
+  bool ApplyRecord(const HexRecord& record);
+  bool StoreData(const HexRecord& record);
+  bool WriteLine(int32_t type, uint16_t address, const uint8_t* data, int32_t count);
+
+  uint32_t flags = 0;
+  int32_t status = IHEX_OK;
+  FILE* stream = nullptr;
+  uint32_t lowAddress = 0xFFFFFFFF;
+  uint32_t endAddress = 0;
+  uint8_t* buffer = nullptr;
+  uint32_t capacity = 0;
+  uint32_t pageBase = 0;
+  uint32_t startAddress = 0;
+  uint16_t startSegment = 0;
+};

@@ -1,0 +1,325 @@
+#include "image/ihex.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "image/test_scratch_stream.h"
+
+namespace {
+
+/// A record line from its bytes in hex, length to last data byte, with the
+/// checksum worked out here and a line feed.
+std::string Rec(const std::string& hex) {
+  unsigned sum = 0;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) sum += std::stoul(hex.substr(i, 2), nullptr, 16);
+  char checksum[3];
+  std::snprintf(checksum, sizeof checksum, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+  return ":" + hex + checksum + "\n";
+}
+
+/// `count` data bytes 0x00, 0x01, ... as hex digits.
+std::string Counting(int count, int first = 0) {
+  std::string hex;
+  char pair[3];
+  for (int i = 0; i < count; ++i) {
+    std::snprintf(pair, sizeof pair, "%02X", (first + i) & 0xFF);
+    hex += pair;
+  }
+  return hex;
+}
+
+std::vector<uint8_t> CountingBytes(int count, int first = 0) {
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < count; ++i) bytes.push_back(static_cast<uint8_t>(first + i));
+  return bytes;
+}
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+constexpr uint32_t kCapacity = 0x20000;
+constexpr uint8_t kUntouched = 0xEE;
+const std::string kThree = Rec("0300000001ABCD");
+const std::string kEnd = ":00000001FF\n";
+
+struct Filled {
+  uint32_t address;
+  std::vector<uint8_t> bytes;
+};
+
+struct ReadCase {
+  const char* name;
+  std::string text;
+  bool ok;
+  int32_t status;
+  std::vector<Filled> filled;  // every byte the read must have stored, and no other
+  uint32_t low;
+  uint32_t end;
+};
+
+const std::vector<uint8_t> kThreeBytes{0x01, 0xAB, 0xCD};
+const std::vector<uint8_t> kFirst16 = CountingBytes(16);
+const std::vector<uint8_t> kLast16 = CountingBytes(16, 16);
+
+const ReadCase kReadCases[] = {
+    {"UpperCase", kThree + kEnd, true, IHEX_OK, {{0, kThreeBytes}}, 0, 3},
+    {"LowerCase", Lower(kThree + kEnd), true, IHEX_OK, {{0, kThreeBytes}}, 0, 3},
+    {"TextAfterChecksumIgnored", kThree.substr(0, kThree.size() - 1) + " ;x\r\n", true, IHEX_OK,
+     {{0, kThreeBytes}}, 0, 3},
+    {"LongestRecord", Rec("FF010000" + Counting(255)), true, IHEX_OK, {{0x100, CountingBytes(255)}},
+     0x100, 0x1FF},
+    {"NoEndRecord", kThree, true, IHEX_OK, {{0, kThreeBytes}}, 0, 3},
+    {"Empty", "", true, IHEX_OK, {}, 0xFFFFFFFF, 0},
+    {"LinesAfterEndNeverRead", kThree + kEnd + "garbage\n" + Rec("01000100AA"), true, IHEX_OK,
+     {{0, kThreeBytes}}, 0, 3},
+    {"BlankLine", kThree + "\n" + Rec("01000300AA"), false, IHEX_BAD_RECORD, {{0, kThreeBytes}}, 0, 3},
+    {"BlankBeforeColon", " " + kThree, false, IHEX_BAD_RECORD, {}, 0xFFFFFFFF, 0},
+    {"WrongChecksumDigit", ":0300000001ABCD8D\n", false, IHEX_BAD_RECORD, {}, 0xFFFFFFFF, 0},
+    {"CutBeforeChecksum", ":0300000001ABCD\n", false, IHEX_BAD_DIGIT, {}, 0xFFFFFFFF, 0},
+    {"CutAtEndOfFile", ":0300000001AB", false, IHEX_BAD_DIGIT, {}, 0xFFFFFFFF, 0},
+    {"NonDigit", ":03000000G1ABCD7E\n", false, IHEX_BAD_DIGIT, {}, 0xFFFFFFFF, 0},
+    {"Type06", Rec("00000006"), false, IHEX_BAD_RECORD, {}, 0xFFFFFFFF, 0},
+    {"ShortSegmentAddress", Rec("0100000200"), false, IHEX_BAD_RECORD, {}, 0xFFFFFFFF, 0},
+    {"ShortStartSegment", Rec("020000030000"), false, IHEX_BAD_RECORD, {}, 0xFFFFFFFF, 0},
+    {"ShortLinearAddress", Rec("0100000400"), false, IHEX_BAD_RECORD, {}, 0xFFFFFFFF, 0},
+    {"ShortStartLinear", Rec("03000005000000"), false, IHEX_BAD_RECORD, {}, 0xFFFFFFFF, 0},
+    {"StartRecordsStoreNothing", Rec("0400000312345678") + Rec("0400000512345678"), true, IHEX_OK,
+     {}, 0xFFFFFFFF, 0},
+    // Without an address record the 16-bit offset runs on past 0xFFFF.
+    {"NoAddressRecordRunsOn", Rec("20FFF000" + Counting(32)), true, IHEX_OK,
+     {{0xFFF0, CountingBytes(32)}}, 0xFFF0, 0x10010},
+    // After a segment record the offset wraps within its 64 KB window.
+    {"SegmentWraps", Rec("020000020000") + Rec("20FFF000" + Counting(32)), true, IHEX_OK,
+     {{0xFFF0, kFirst16}, {0, kLast16}}, 0, 0x10000},
+    {"SegmentBase", Rec("020000021000") + Rec("0300100001ABCD"), true, IHEX_OK,
+     {{0x10010, kThreeBytes}}, 0x10010, 0x10013},
+    {"LinearBase", Rec("020000040001") + kThree, true, IHEX_OK, {{0x10000, kThreeBytes}}, 0x10000,
+     0x10003},
+    {"LinearRunsOnToTheCapacity", Rec("020000040001") + Rec("20FFF000" + Counting(32)), false,
+     IHEX_OUT_OF_RANGE, {{0x1FFF0, kFirst16}}, 0x1FFF0, 0x20000},
+    {"BeyondCapacity", Rec("020000040002") + kThree, false, IHEX_OUT_OF_RANGE, {}, 0xFFFFFFFF, 0},
+    {"TopOfTheAddressSpace", Rec("02000004FFFF") + Rec("02FFFF00AABB"), false, IHEX_OUT_OF_RANGE, {},
+     0xFFFFFFFF, 0},
+    // The rest of an over-long line is read as a line of its own.
+    {"OverlongLine", kThree.substr(0, kThree.size() - 1) + std::string(2100, ' ') + "\n", false,
+     IHEX_BAD_RECORD, {{0, kThreeBytes}}, 0, 3},
+};
+
+class IhexRead : public testing::TestWithParam<ReadCase> {};
+
+TEST_P(IhexRead, StoresAtAbsoluteAddresses) {
+  const ReadCase& c = GetParam();
+  std::vector<uint8_t> buffer(kCapacity, kUntouched);
+  ScratchStream in(c.text);
+  IHEX ihex;
+  ASSERT_TRUE(ihex.AttachBuffer(buffer.data(), kCapacity));
+  ASSERT_TRUE(ihex.AttachInput(in.get()));
+
+  EXPECT_EQ(c.ok, ihex.ReadData());
+  EXPECT_EQ(c.status, ihex.GetStatus());
+  std::vector<uint8_t> expected(kCapacity, kUntouched);
+  for (const Filled& f : c.filled) std::copy(f.bytes.begin(), f.bytes.end(), expected.begin() + f.address);
+  EXPECT_TRUE(expected == buffer);
+  EXPECT_EQ(c.low, ihex.GetLowAddress());
+  EXPECT_EQ(c.end, ihex.GetEndAddress());
+  EXPECT_EQ(c.end > c.low ? static_cast<int32_t>(c.end - c.low) : 0, ihex.GetDataLength());
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, IhexRead, testing::ValuesIn(kReadCases),
+                         [](const testing::TestParamInfo<ReadCase>& info) { return info.param.name; });
+
+TEST(IhexReadTest, StartRecordsGiveTheStartValues) {
+  std::vector<uint8_t> buffer(16);
+  ScratchStream in(Rec("0400000312345678") + Rec("04000005CAFEF00D"));
+  IHEX ihex;
+  ihex.AttachBuffer(buffer.data(), 16);
+  ihex.AttachInput(in.get());
+  ASSERT_TRUE(ihex.ReadData());
+  uint16_t segment = 0, offset = 0;
+  uint32_t linear = 0;
+  ihex.GetStartSegment(segment, offset);
+  ihex.GetStartLinear(linear);
+  EXPECT_EQ(0x1234, segment);
+  EXPECT_EQ(0xF00D, offset);  // the start linear record came last
+  EXPECT_EQ(0xCAFEF00Du, linear);
+}
+
+TEST(IhexReadTest, AddressRecordsSetTheMode) {
+  std::vector<uint8_t> buffer(16);
+  IHEX ihex;
+  ihex.AttachBuffer(buffer.data(), 16);
+  EXPECT_FALSE(ihex.IsLinear());
+  EXPECT_FALSE(ihex.IsSegmented());
+  ScratchStream in(Rec("020000020000") + Rec("020000040000"));
+  ihex.AttachInput(in.get());
+  ASSERT_TRUE(ihex.ReadData());
+  EXPECT_TRUE(ihex.IsLinear());
+  EXPECT_FALSE(ihex.IsSegmented());
+}
+
+TEST(IhexReadTest, ReadErrorHasItsOwnStatus) {
+  std::vector<uint8_t> buffer(16);
+  ScratchStream folder{ScratchStream::Folder{}};
+  ASSERT_NE(nullptr, folder.get());
+  IHEX ihex;
+  ihex.AttachBuffer(buffer.data(), 16);
+  ihex.AttachInput(folder.get());
+  EXPECT_FALSE(ihex.ReadData());
+  EXPECT_EQ(IHEX_READ, ihex.GetStatus());
+}
+
+TEST(IhexReadTest, ReadFileOpensReadsAndCloses) {
+  testsupport::ScratchDir dir;
+  testsupport::WriteFile(dir.File("a.hex"), kThree + kEnd);
+  IHEX ihex;
+  ASSERT_TRUE(ihex.AllocateFilled(0x55));
+  EXPECT_TRUE(ihex.ReadFile(dir.File("a.hex").c_str()));
+  const uint8_t* buffer = ihex.GetBuffer();
+  EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 4), (std::vector<uint8_t>{0x01, 0xAB, 0xCD, 0x55}));
+  EXPECT_EQ(0x55, buffer[IHEX::kDefaultCapacity - 1]);
+  EXPECT_FALSE(ihex.ReadFile(dir.File("missing.hex").c_str()));
+  EXPECT_EQ(IHEX_OPEN_INPUT, ihex.GetStatus());
+  ihex.Release();
+  EXPECT_EQ(nullptr, ihex.GetBuffer());
+  EXPECT_EQ(3, ihex.GetDataLength());  // the address range outlives the buffer
+}
+
+TEST(IhexStreamTest, OneStreamAtATime) {
+  ScratchStream a, b;
+  IHEX ihex;
+  ASSERT_TRUE(ihex.AttachInput(a.get()));
+  EXPECT_FALSE(ihex.AttachInput(b.get()));
+  EXPECT_EQ(IHEX_STREAM_IN_USE, ihex.GetStatus());
+  EXPECT_FALSE(ihex.AttachOutput(b.get()));
+  EXPECT_FALSE(ihex.OpenOutput("unused"));
+  EXPECT_EQ(IHEX_STREAM_IN_USE, ihex.GetStatus());
+
+  IHEX other;
+  EXPECT_FALSE(other.AttachOutput(nullptr));
+  EXPECT_EQ(IHEX_OPEN_OUTPUT, other.GetStatus());
+  EXPECT_FALSE(other.OpenOutput("/nonexistent-folder/x.hex"));
+  EXPECT_EQ(IHEX_OPEN_OUTPUT, other.GetStatus());
+}
+
+/// Writes `size` counting bytes as records of at most 32 through an attached
+/// stream and returns the text.
+std::string WriteCounting(uint32_t size, bool linear) {
+  std::vector<uint8_t> buffer = CountingBytes(static_cast<int>(size));
+  ScratchStream out("", "w");
+  IHEX ihex;
+  ihex.AttachBuffer(buffer.data(), size);
+  if (linear) ihex.SetLinear();
+  EXPECT_TRUE(ihex.AttachOutput(out.get()));
+  for (uint32_t offset = 0; offset < size; offset += 32) {
+    EXPECT_TRUE(ihex.WriteRecord(static_cast<int32_t>(std::min(32u, size - offset)), offset,
+                                 buffer.data() + offset));
+  }
+  EXPECT_TRUE(ihex.CloseOutput());
+  out.Forget();  // CloseOutput closed it
+  return out.Contents();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t lf; (lf = text.find('\n', start)) != std::string::npos; start = lf + 1) {
+    lines.push_back(text.substr(start, lf - start + 1));
+  }
+  lines.push_back(text.substr(start));
+  return lines;
+}
+
+TEST(IhexWriteTest, SeventyBytesAsThreeRecordsThenTheEndRecord) {
+  EXPECT_EQ(Rec("20000000" + Counting(32)) + Rec("20002000" + Counting(32, 32)) +
+                Rec("06004000" + Counting(6, 64)) + ":00000001FF",
+            WriteCounting(70, true));
+}
+
+TEST(IhexWriteTest, NothingButTheEndRecord) { EXPECT_EQ(":00000001FF", WriteCounting(0, true)); }
+
+TEST(IhexWriteTest, NewPageGetsAnExtendedAddressRecord) {
+  for (bool linear : {true, false}) {
+    SCOPED_TRACE(linear ? "linear" : "segment");
+    const std::vector<std::string> lines = Lines(WriteCounting(0x10000 + 64, linear));
+    // 2,048 records fill the first page without an address record.
+    ASSERT_EQ(2048u + 1 + 2 + 1, lines.size());
+    EXPECT_EQ(0, std::count_if(lines.begin(), lines.begin() + 2048,
+                               [](const std::string& l) { return l.substr(7, 2) != "00"; }));
+    EXPECT_EQ(linear ? ":020000040001F9\n" : ":020000021000EC\n", lines[2048]);
+    EXPECT_EQ(Rec("20000000" + Counting(32)), lines[2049]);
+    EXPECT_EQ(Rec("20002000" + Counting(32, 32)), lines[2050]);
+    EXPECT_EQ(":00000001FF", lines[2051]);
+  }
+}
+
+TEST(IhexWriteTest, WrittenRecordsReadBack) {
+  const std::string text = WriteCounting(0x30000 + 5, true);
+  std::vector<uint8_t> buffer(0x30005);
+  ScratchStream in(text);
+  IHEX ihex;
+  ihex.AttachBuffer(buffer.data(), 0x30005);
+  ihex.AttachInput(in.get());
+  ASSERT_TRUE(ihex.ReadData());
+  EXPECT_TRUE(buffer == CountingBytes(0x30005));
+  EXPECT_EQ(0x30005, ihex.GetDataLength());
+}
+
+TEST(IhexWriteTest, WriteFailureIsStatus9AndTheStreamStaysOpen) {
+  FILE* full = std::fopen("/dev/full", "w");
+  if (!full) GTEST_SKIP() << "no /dev/full";
+  uint8_t bytes[4] = {1, 2, 3, 4};
+  IHEX ihex;
+  ihex.AttachBuffer(bytes, 4);
+  ASSERT_TRUE(ihex.AttachOutput(full));
+  // Buffered, the record fails only when the end record is flushed.
+  EXPECT_TRUE(ihex.WriteRecord(4, 0, bytes));
+  EXPECT_FALSE(ihex.CloseOutput());
+  EXPECT_EQ(IHEX_WRITE, ihex.GetStatus());
+  ihex.Release();
+  std::fclose(full);  // still open, and ours to close
+
+  FILE* unbuffered = std::fopen("/dev/full", "w");
+  std::setvbuf(unbuffered, nullptr, _IONBF, 0);
+  IHEX direct;
+  direct.AttachBuffer(bytes, 4);
+  direct.AttachOutput(unbuffered);
+  EXPECT_FALSE(direct.WriteRecord(4, 0, bytes));
+  EXPECT_EQ(IHEX_WRITE, direct.GetStatus());
+  direct.Release();
+  std::fclose(unbuffered);
+}
+
+TEST(IhexWriteTest, RecordTooLongForOneLineIsRefused) {
+  std::vector<uint8_t> bytes(252);
+  ScratchStream out("", "w");
+  IHEX ihex;
+  ihex.AttachBuffer(bytes.data(), 252);
+  ihex.AttachOutput(out.get());
+  EXPECT_TRUE(ihex.WriteRecord(251, 0, bytes.data()));
+  EXPECT_FALSE(ihex.WriteRecord(252, 0, bytes.data()));
+  EXPECT_EQ(IHEX_WRITE, ihex.GetStatus());
+  ihex.Release();
+}
+
+TEST(IhexWriteTest, OpenOutputWritesAFileOfItsOwn) {
+  testsupport::ScratchDir dir;
+  const std::string path = dir.File("out.hex");
+  uint8_t bytes[3] = {0x01, 0xAB, 0xCD};
+  IHEX ihex;
+  ihex.AttachBuffer(bytes, 3);
+  ASSERT_TRUE(ihex.OpenOutput(path.c_str()));
+  ASSERT_TRUE(ihex.WriteRecord(3, 0, bytes));
+  ASSERT_TRUE(ihex.CloseOutput());
+  ihex.Release();
+  EXPECT_EQ(kThree + ":00000001FF", testsupport::ReadFile(path));
+}
+
+}  // namespace

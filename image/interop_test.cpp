@@ -1,0 +1,110 @@
+// Intel HEX files exchanged with outside tools: objcopy and srec_cat.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "image/file_side_fixture.h"
+#include "testsupport/run_program.h"
+
+namespace {
+
+/// The tool's path from PATH, or empty.
+std::string FindTool(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path ? path : "");
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    const std::filesystem::path candidate = std::filesystem::path(folder) / name;
+    if (std::filesystem::is_regular_file(candidate)) return candidate.string();
+  }
+  return "";
+}
+
+/// More than 64 KiB, so that the files need extended address records.
+constexpr size_t kImageSize = 0x14000 + 3;
+
+class Interop : public FileSide {
+ protected:
+  /// Runs `tool` with `args`; skips the test when the tool is missing.
+  void RunTool(const std::string& tool, const std::vector<std::string>& args) {
+    const std::string path = FindTool(tool);
+    if (path.empty()) GTEST_SKIP() << tool << " is not installed";
+    const testsupport::ProgramResult result = testsupport::RunProgram(path, args);
+    ASSERT_EQ(0, result.exitCode) << tool << ": " << result.output;
+  }
+};
+
+struct ReadBack {
+  const char* name;
+  const char* tool;
+  std::vector<std::string> args;  // "in" and "out" stand for the two files
+};
+
+const ReadBack kReadBacks[] = {
+    {"Objcopy", "objcopy", {"-I", "ihex", "-O", "binary", "in", "out"}},
+    {"SrecCat", "srec_cat", {"in", "-intel", "-o", "out", "-binary"}},
+};
+
+class WrittenIntelHex : public Interop, public testing::WithParamInterface<ReadBack> {};
+
+TEST_P(WrittenIntelHex, ReadsBackToTheSameBytes) {
+  const std::string bytes = RandomBytes(kImageSize);
+  Fill(bytes);
+  ASSERT_EQ((Outcome{true, ""}), Save(dir.File("image.hex"), FORMAT_INTEL_HEX, kImageSize));
+  std::vector<std::string> args = GetParam().args;
+  for (std::string& a : args) {
+    if (a == "in") a = dir.File("image.hex");
+    if (a == "out") a = dir.File("back.bin");
+  }
+  RunTool(GetParam().tool, args);
+  if (IsSkipped()) return;
+  EXPECT_TRUE(bytes == testsupport::ReadFile(dir.File("back.bin")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, WrittenIntelHex, testing::ValuesIn(kReadBacks),
+                         [](const testing::TestParamInfo<ReadBack>& info) { return info.param.name; });
+
+struct Made {
+  const char* name;
+  const char* tool;
+  std::vector<std::string> args;  // "in" and "out" stand for the two files
+  uint32_t origin;
+};
+
+const Made kMade[] = {
+    {"Objcopy", "objcopy", {"-I", "binary", "-O", "ihex", "in", "out"}, 0},
+    {"ObjcopyAboveZero", "objcopy",
+     {"-I", "binary", "-O", "ihex", "--change-addresses", "0x23450", "in", "out"}, 0x23450},
+    {"SrecCat", "srec_cat", {"in", "-binary", "-o", "out", "-intel"}, 0},
+    {"SrecCatAboveZero", "srec_cat", {"in", "-binary", "-offset", "0x30000", "-o", "out", "-intel"},
+     0x30000},
+};
+
+class MadeIntelHex : public Interop, public testing::WithParamInterface<Made> {};
+
+TEST_P(MadeIntelHex, LoadsToItsAddresses) {
+  const Made& m = GetParam();
+  const std::string bytes = RandomBytes(kImageSize);
+  testsupport::WriteFile(dir.File("image.bin"), bytes);
+  std::vector<std::string> args = m.args;
+  for (std::string& a : args) {
+    if (a == "in") a = dir.File("image.bin");
+    if (a == "out") a = dir.File("image.hex");
+  }
+  RunTool(m.tool, args);
+  if (IsSkipped()) return;
+
+  ASSERT_EQ((Outcome{true, ""}), Load(dir.File("image.hex"), FORMAT_INTEL_HEX));
+  EXPECT_EQ(m.origin, app.imageOrigin);
+  EXPECT_EQ(static_cast<int32_t>(kImageSize), app.dataLength);
+  EXPECT_TRUE(bytes == Buffer(m.origin, kImageSize));
+  EXPECT_TRUE(Buffer(0, m.origin) == std::string(m.origin, '\xFF'));
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, MadeIntelHex, testing::ValuesIn(kMade),
+                         [](const testing::TestParamInfo<Made>& info) { return info.param.name; });
+
+}  // namespace
