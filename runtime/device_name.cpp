@@ -51,13 +51,17 @@ bool ApplyKey(const std::string& item, SimDeviceSpec* spec, std::string* error) 
     *field = true;
     return !hasValue;
   };
+  auto path = [&](std::string* field) {
+    *field = value;
+    return !value.empty();
+  };
   bool ok;
   if (key == "image") {
-    spec->imagePath = value;
-    ok = hasValue && !value.empty();
+    ok = path(&spec->imagePath);
   } else if (key == "trace") {
-    spec->tracePath = value;
-    ok = hasValue && !value.empty();
+    ok = path(&spec->tracePath);
+  } else if (key == "summary") {
+    ok = path(&spec->summaryPath);
   } else if (key == "id") {
     std::array<uint8_t, 3> id{};
     ok = ParseId(value, &id);

@@ -17,7 +17,8 @@ struct SimDeviceSpec {
   bool protect = false;
   bool noCaps = false;
   std::optional<uint32_t> latencyUs;
-  std::string tracePath;  // empty: no trace
+  std::string tracePath;    // empty: no trace
+  std::string summaryPath;  // empty: no summary line of its own
 };
 
 /// Parses a device name; false (with a reason in `error`) for a name that

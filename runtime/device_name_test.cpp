@@ -15,7 +15,7 @@ class DeviceNames : public testing::TestWithParam<NameCase> {};
 bool Same(const SimDeviceSpec& a, const SimDeviceSpec& b) {
   return a.chip == b.chip && a.imagePath == b.imagePath && a.id == b.id && a.noChip == b.noChip &&
          a.stuck == b.stuck && a.failCall == b.failCall && a.protect == b.protect && a.noCaps == b.noCaps &&
-         a.latencyUs == b.latencyUs && a.tracePath == b.tracePath;
+         a.latencyUs == b.latencyUs && a.tracePath == b.tracePath && a.summaryPath == b.summaryPath;
 }
 
 TEST_P(DeviceNames, ParseToTheirSpecOrRefuse) {
@@ -37,11 +37,12 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         NameCase{"sim:M25P16", true, [](SimDeviceSpec& s) { s.chip = "M25P16"; }},
         NameCase{"sim:at45db081", true, [](SimDeviceSpec& s) { s.chip = "at45db081"; }},
-        NameCase{"sim:N25Q128,image=/tmp/chip.bin,trace=/tmp/t.txt,latency=0", true,
+        NameCase{"sim:N25Q128,image=/tmp/chip.bin,trace=/tmp/t.txt,summary=/tmp/s.txt,latency=0", true,
                  [](SimDeviceSpec& s) {
                    s.chip = "N25Q128";
                    s.imagePath = "/tmp/chip.bin";
                    s.tracePath = "/tmp/t.txt";
+                   s.summaryPath = "/tmp/s.txt";
                    s.latencyUs = 0;
                  }},
         NameCase{"sim:M25P80,id=C22017,nochip,stuck,protect,nocaps,fail=12", true,
@@ -54,6 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"M25P80", false, nullptr}, NameCase{"sim:", false, nullptr},
         NameCase{"usb:0", false, nullptr}, NameCase{"sim:M25P80,bogus", false, nullptr},
         NameCase{"sim:M25P80,image", false, nullptr}, NameCase{"sim:M25P80,image=", false, nullptr},
+        NameCase{"sim:M25P80,summary", false, nullptr},
         NameCase{"sim:M25P80,id=12345", false, nullptr}, NameCase{"sim:M25P80,id=12345G", false, nullptr},
         NameCase{"sim:M25P80,fail=0", false, nullptr}, NameCase{"sim:M25P80,fail=x", false, nullptr},
         NameCase{"sim:M25P80,latency=-1", false, nullptr}, NameCase{"sim:M25P80,nochip=1", false, nullptr},

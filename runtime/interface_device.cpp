@@ -42,6 +42,10 @@ std::unique_ptr<InterfaceDevice> InterfaceDevice::Open(const std::string& name, 
     *error = "cannot open trace file " + spec.tracePath;
     return nullptr;
   }
+  if (!spec.summaryPath.empty() && !device->summary_.Open(spec.summaryPath)) {
+    *error = "cannot open summary file " + spec.summaryPath;
+    return nullptr;
+  }
   device->Trace("open " + name, true);
   return device;
 }
@@ -158,6 +162,8 @@ bool InterfaceDevice::Close(const char* entry) {
   const bool saved = sim_->Save(&error);
   if (!saved) std::fprintf(stderr, "romwick runtime: %s\n", error.c_str());
   Trace(std::string(entry) + "()", saved);
-  trace_.Close(Summary());
+  const std::string summary = Summary();
+  trace_.Close(summary);
+  summary_.Close(summary);
   return saved;
 }

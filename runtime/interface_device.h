@@ -32,7 +32,8 @@ class InterfaceDevice {
                 uint8_t* rx, int32_t count);
   bool GetCaps(const char* entry, uint32_t* caps);
   bool ConfigReset(const char* entry, int32_t asserted);
-  /// Saves the chip contents and closes the trace with the run's summary.
+  /// Saves the chip contents and closes the trace and the summary file with
+  /// the run's summary line.
   bool Close(const char* entry);
 
  private:
@@ -45,6 +46,8 @@ class InterfaceDevice {
 
   std::unique_ptr<SimInterface> sim_;
   TraceWriter trace_;
+  // Records no calls: it only receives the summary line when the device closes.
+  TraceWriter summary_;
   bool noCaps_;
   bool enabled_ = false;
   bool configReset_ = false;

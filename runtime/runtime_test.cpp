@@ -136,6 +136,20 @@ TEST_F(Runtime, TraceShowsEachCallOnceAndTheRunSummary) {
       << lines.back();
 }
 
+TEST_F(Runtime, SummaryFileHoldsTheTracesSummaryLineAlone) {
+  ScratchDir dir;
+  const std::string trace = dir.File("trace.txt");
+  const std::string summary = dir.File("summary.txt");
+  SPIRT2 ctl;
+  int32_t out = -1;
+  ASSERT_TRUE(BringUp(ctl, "sim:M25P80,trace=" + trace + ",summary=" + summary, &out));
+  SFPRG generic;
+  uint8_t id[3];
+  ASSERT_TRUE(generic.ReadId(&ctl, id));
+  ShutDown(ctl);
+  EXPECT_EQ(Lines(ReadFile(summary)), std::vector<std::string>{Lines(ReadFile(trace)).back()});
+}
+
 TEST_F(Runtime, ConfigResetAndCapabilities) {
   for (const bool noCaps : {false, true}) {
     ScratchDir dir;
