@@ -61,7 +61,10 @@ class PeriodText {
     if (bytes_.size() == 2 && statusOpcodes_.count(bytes_[0]) && tail_.empty()) {
       text = Hex(bytes_[0]) + " poll";
     } else {
-      for (uint8_t b : bytes_) text += (text.empty() ? "" : " ") + Hex(b);
+      for (uint8_t b : bytes_) {
+        if (!text.empty()) text += ' ';
+        text += Hex(b);
+      }
       text += tail_;
     }
     if (text.empty()) text = "(empty)";
