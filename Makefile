@@ -1,9 +1,12 @@
 # Drives the CMake build. `make demo` runs the main job against a simulated
 # chip; `make test` builds and runs every test; `make fuzz` runs each image
-# reader's fuzz target for FUZZ_SECONDS.
+# reader's fuzz target for FUZZ_SECONDS; `make bench` compares a Release build
+# with the tools users pick instead (bench/README.md), `make bench-quick` does
+# it on 1 MiB inputs.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+BENCH_BUILD ?= build-bench
 FUZZ_OUT   ?= fuzz-out
 FUZZ_SECONDS ?= 60
 GENERATOR  ?= Ninja
@@ -39,5 +42,11 @@ fuzz:
 	    -artifact_prefix=$(FUZZ_OUT)/ $(FUZZ_OUT)/$$reader image/fuzz/corpus/$$reader || exit 1; \
 	done
 
+bench:
+	bench/run.sh --build $(BENCH_BUILD)
+
+bench-quick:
+	bench/run.sh --quick --build $(BENCH_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

@@ -1,0 +1,55 @@
+// physical_limit: the shortest time a sector-erase part of the simulator's
+// table can take for whole-chip work at the clock the simulated interface
+// grants: the datasheet's typical busy times plus the bytes the commands must
+// clock, with nothing between the commands. The benchmarks divide the
+// simulator's modelled times by these.
+//
+//   physical_limit <chip> <requested SPI clock in Hz> <bytes>
+//
+// prints "clock <Hz>", then "erase", "program" and "read" with seconds: a bulk
+// erase, programming <bytes> from address 0 page by page, and reading them.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "sim/sim_chip_facts.h"
+#include "sim/sim_interface.h"
+
+namespace {
+
+// Command bytes: write enable 06, bulk erase C7, a status read 05 plus the
+// status byte, an opcode with three address bytes (page program, read).
+constexpr double kWriteEnable = 1;
+constexpr double kBulkErase = 1;
+constexpr double kStatusRead = 2;
+constexpr double kAddressed = 4;
+
+int Usage() {
+  std::fprintf(stderr, "usage: physical_limit <chip> <clock Hz> <bytes>\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) return Usage();
+  const SimChipFacts* chip = FindSimChip(argv[1]);
+  const unsigned long requestedHz = std::strtoul(argv[2], nullptr, 10);
+  const double bytes = std::strtod(argv[3], nullptr);
+  if (!chip || chip->family != SimFamily::kSectorErase || requestedHz == 0 || bytes <= 0) return Usage();
+
+  std::string error;
+  const std::unique_ptr<SimInterface> bus = SimInterface::Create({.noChip = true}, &error);
+  if (!bus) return Usage();
+  const double hz = bus->SetClock(static_cast<uint32_t>(requestedHz));
+  const double byteS = 8 / hz;
+  const double pages = static_cast<double>(static_cast<uint64_t>(bytes + chip->pageSize - 1) / chip->pageSize);
+
+  const double erase = (kWriteEnable + kBulkErase + kStatusRead) * byteS + chip->chipEraseNs / 1e9;
+  const double program =
+      pages * ((kWriteEnable + kAddressed + kStatusRead) * byteS + chip->programNs / 1e9) + bytes * byteS;
+  const double read = (kAddressed + bytes) * byteS;
+  std::printf("clock %.0f\nerase %.6f\nprogram %.6f\nread %.6f\n", hz, erase, program, read);
+  return 0;
+}

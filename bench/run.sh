@@ -1,0 +1,387 @@
+#!/usr/bin/env bash
+# romwick against the tools a user would pick instead, on the same work and in
+# the same run: whole-chip erase+write and read on a simulated chip against
+# flashrom's dummy programmer, the Intel HEX and raw hex text of a whole chip
+# against objcopy, srec_cat, xxd and hexdump. Then the simulator's modelled
+# time against the chip's physical limit, and the micro-benchmarks.
+#
+#   bench/run.sh [--quick] [--runs N] [--build DIR]
+#
+# Full mode: 16 MiB inputs on the simulated N25Q128, one warm-up and N timed
+# runs (default 5) of every command; the table shows medians. --quick: 1 MiB
+# inputs on the simulated M25P80, one run each, so that CI keeps the
+# benchmarks working. The build folder (default build-bench) is configured
+# for Release unless it is configured already. A missed target is reported, never an error: the script
+# fails only when a command fails or leaves a wrong result.
+set -euo pipefail
+export LC_ALL=C
+cd "$(dirname "$0")/.."
+
+quick=0
+runs=5
+build=build-bench
+while (($#)); do
+  case $1 in
+    --quick) quick=1 ;;
+    --runs) runs=$2; shift ;;
+    --build) build=$2; shift ;;
+    *) echo "usage: bench/run.sh [--quick] [--runs N] [--build DIR]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+# flashrom's dummy programmer emulates a 16 MiB part, or a chip of any size
+# that it does not drive through SPI commands.
+if ((quick)); then
+  size=$((1 << 20)) runs=1 warmups=0 chip=M25P80
+  flashrom_programmer="dummy:emulate=VARIABLE_SIZE,size=$size" flashrom_chip=()
+else
+  size=$((16 << 20)) warmups=1 chip=N25Q128
+  flashrom_programmer="dummy:emulate=W25Q128FV" flashrom_chip=(-c W25Q128.V)
+fi
+# Targets: time ratios to the peer, peak memory of every romwick run, and the
+# modelled time against the physical limit.
+readonly max_rss_kb=39062  # 40 MB
+readonly max_modelled_ratio=1.3
+requested_hz=50000000  # romwick's clock when "-s" is not given
+
+say() { printf 'bench: %s\n' "$*" >&2; }
+die() { say "$*"; exit 1; }
+
+# --- Tools ------------------------------------------------------------------
+
+# The peers and helpers, each with the Debian package that brings it.
+declare -A package_of=([flashrom]=flashrom [srec_cat]=srecord [objcopy]=binutils [xxd]=xxd
+                       [hexdump]=bsdextrautils [/usr/bin/time]=time)
+
+have() { command -v "$1" >/dev/null 2>&1; }
+
+apt_install() {
+  local sudo=()
+  if ((EUID != 0)); then
+    sudo -n true 2>/dev/null || return 1
+    sudo=(sudo -n)
+  fi
+  have apt-get || return 1
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$@" >/dev/null 2>&1 ||
+    { "${sudo[@]}" apt-get update -q >/dev/null 2>&1 &&
+      "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$@" >/dev/null 2>&1; }
+}
+
+install_missing_tools() {
+  local missing=() tool
+  for tool in "${!package_of[@]}"; do have "$tool" || missing+=("${package_of[$tool]}"); done
+  ((${#missing[@]})) || return 0
+  say "installing ${missing[*]} with apt-get"
+  apt_install "${missing[@]}" ||
+    say "cannot install ${missing[*]} (apt-get failed, or not root); the comparisons that need them are skipped"
+}
+
+install_missing_tools
+timer=()
+if have /usr/bin/time; then
+  timer=(/usr/bin/time -v -o)
+else
+  say "no /usr/bin/time: peak memory is not measured"
+fi
+
+# --- Build ------------------------------------------------------------------
+
+# A folder that is not configured yet is configured for Release; one that is
+# (CI passes the test build) is used as it is.
+if [[ ! -f $build/CMakeCache.txt ]]; then
+  say "configuring a Release build in $build"
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+build_type=$(cached CMAKE_BUILD_TYPE)
+targets=(romwick physical_limit)
+# The micro-benchmarks exist where CMake found Google Benchmark and the tests.
+benchmark_dir=$(cached benchmark_DIR)
+if [[ $(cached ROMWICK_TESTS) == ON && -n $benchmark_dir && $benchmark_dir != *NOTFOUND ]]; then
+  targets+=(micro_bench)
+else
+  say "no Google Benchmark library (Debian: libbenchmark-dev): the micro-benchmarks are skipped"
+fi
+say "building ${targets[*]} ($build_type) in $build"
+cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
+build=$(cd "$build" && pwd)
+romwick=$build/romwick
+
+# --- Inputs -----------------------------------------------------------------
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/romwick-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+random_bytes() { head -c "$1" /dev/urandom; }
+erased_bytes() { head -c "$1" /dev/zero | tr '\0' '\377'; }
+
+random_bytes "$size" >random.bin   # the image written
+random_bytes "$size" >start.bin    # what the chip holds before a write
+erased_bytes "$size" >erased.bin
+# Firmware-like: erased, but for code at the start and a few data blocks.
+cp erased.bin firmware.bin
+blocks=$((size / 65536))
+for block in 0 1 2 3 $((blocks / 4)) $((blocks / 2 + 1)) $((blocks - 1)); do
+  random_bytes 65536 | dd of=firmware.bin bs=65536 seek="$block" conv=notrunc status=none
+done
+say "inputs: $((size >> 20)) MiB random and firmware-like images in $work"
+
+# A binary file that fills the image buffer exactly draws romwick's warning
+# (exit code 7) and is written all the same.
+binary_rc=$((size == 16 << 20 ? 7 : 0))
+
+# --- Measuring --------------------------------------------------------------
+
+declare -A seconds peak_kb
+case_order=()
+
+# Chip states a run starts from (not timed).
+chip_start() { cp start.bin chip.bin; }
+chip_erased() { cp erased.bin chip.bin; }
+chip_random() { cp random.bin chip.bin; }
+flashrom_start() { cp start.bin fchip.bin; }
+flashrom_random() { cp random.bin fchip.bin; }
+nothing() { :; }
+
+median() { sort -g | awk '{v[NR] = $1} END {print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+
+# measure <key> <expected exit code> <setup> <command...>: warm-ups, then the
+# timed runs; records the median wall time and the highest peak memory.
+measure() {
+  local key=$1 expected=$2 setup=$3
+  shift 3
+  local times=() peak=0 i rc t0 t1 kb
+  for ((i = -warmups; i < runs; i++)); do
+    "$setup"
+    rc=0
+    t0=$EPOCHREALTIME
+    if ((${#timer[@]})); then
+      "${timer[@]}" rusage.txt "$@" >stdout.txt 2>stderr.txt || rc=$?
+    else
+      "$@" >stdout.txt 2>stderr.txt || rc=$?
+    fi
+    t1=$EPOCHREALTIME
+    if ((rc != expected)); then
+      cat stdout.txt stderr.txt >&2
+      die "$key: '$*' exited with $rc (expected $expected)"
+    fi
+    ((i >= 0)) || continue
+    times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.6f", b - a}')")
+    if ((${#timer[@]})); then
+      kb=$(awk '/Maximum resident set size/ {print $NF}' rusage.txt)
+      ((kb > peak)) && peak=$kb
+    fi
+  done
+  seconds[$key]=$(printf '%s\n' "${times[@]}" | median)
+  peak_kb[$key]=$(( ${#timer[@]} ? peak : -1 ))
+}
+
+# same <file> <expected file> <what>: a wrong result fails the benchmark.
+same() { cmp -s "$1" "$2" || die "$3: $1 differs from $2"; }
+
+# The cases: each romwick command, then its peers on the same work.
+declare -A peers_of target_of
+add_case() { case_order+=("$1"); target_of[$1]=$2; }
+add_peer() { peers_of[$1]+="$2;"; }
+
+romwick_on_chip=("$romwick" -d "sim:$chip,image=$work/chip.bin")
+flashrom_on_chip=(flashrom -p "$flashrom_programmer,image=$work/fchip.bin" "${flashrom_chip[@]}")
+
+run_write_case() {  # <name> <image>
+  local name=$1 image=$2
+  add_case "$name" 0.5
+  say "$name"
+  measure "$name" "$binary_rc" chip_start "${romwick_on_chip[@]}" -E -w "$image"
+  same chip.bin "$image" "$name"
+  if have flashrom; then
+    measure "$name|flashrom -w" 0 flashrom_start "${flashrom_on_chip[@]}" -n -w "$image"
+    same fchip.bin "$image" "$name (flashrom)"
+    add_peer "$name" "flashrom -w"
+  fi
+}
+
+run_read_case() {
+  local name=read
+  add_case "$name" 0.5
+  say "$name"
+  chip_random
+  measure "$name" 0 nothing "${romwick_on_chip[@]}" -r out.bin
+  same out.bin random.bin "$name"
+  if have flashrom; then
+    flashrom_random
+    measure "$name|flashrom -r" 0 nothing "${flashrom_on_chip[@]}" -r peer.bin
+    same peer.bin random.bin "$name (flashrom)"
+    add_peer "$name" "flashrom -r"
+  fi
+}
+
+run_intel_hex_cases() {
+  local save="Intel HEX save" load="Intel HEX load"
+  add_case "$save" 2
+  say "$save"
+  chip_random
+  measure "$save" 0 nothing "${romwick_on_chip[@]}" -r out.hex -fi
+  if have objcopy; then
+    objcopy -I ihex -O binary out.hex check.bin
+    same check.bin random.bin "$save"
+    measure "$save|objcopy -O ihex" 0 nothing objcopy -I binary -O ihex random.bin peer.hex
+    add_peer "$save" "objcopy -O ihex"
+  fi
+  if have srec_cat; then
+    measure "$save|srec_cat -intel" 0 nothing srec_cat random.bin -binary -o peer.hex -intel
+    add_peer "$save" "srec_cat -intel"
+  fi
+
+  add_case "$load" 2
+  say "$load (the text written by the save above, onto an erased chip)"
+  measure "$load" 0 chip_erased "${romwick_on_chip[@]}" -NE -w out.hex -fi
+  same chip.bin random.bin "$load"
+  if have objcopy; then
+    measure "$load|objcopy -I ihex" 0 nothing objcopy -I ihex -O binary out.hex peer.bin
+    same peer.bin random.bin "$load (objcopy)"
+    add_peer "$load" "objcopy -I ihex"
+  fi
+}
+
+run_raw_hex_cases() {
+  local save="raw hex save" load="raw hex load"
+  add_case "$save" 2
+  say "$save"
+  chip_random
+  measure "$save" 0 nothing "${romwick_on_chip[@]}" -r out.txt -fh
+  if have xxd; then
+    xxd -r -p out.txt check.bin
+    same check.bin random.bin "$save"
+    measure "$save|xxd -p" 0 nothing xxd -p random.bin peer.txt
+    add_peer "$save" "xxd -p"
+  fi
+  if have hexdump; then
+    # The same layout as romwick's: 32 upper-case pairs a line (to stdout.txt).
+    measure "$save|hexdump" 0 nothing hexdump -v -e '32/1 "%02X "' -e '"\n"' random.bin
+    add_peer "$save" "hexdump"
+  fi
+
+  add_case "$load" 2
+  say "$load (the text written by the save above, onto an erased chip)"
+  measure "$load" 0 chip_erased "${romwick_on_chip[@]}" -NE -w out.txt -fh
+  same chip.bin random.bin "$load"
+  if have xxd; then
+    measure "$load|xxd -r -p" 0 nothing xxd -r -p out.txt peer.bin
+    same peer.bin random.bin "$load (xxd)"
+    add_peer "$load" "xxd -r -p"
+  fi
+}
+
+run_write_case "erase+write random" random.bin
+run_write_case "erase+write firmware" firmware.bin
+run_read_case
+run_intel_hex_cases
+run_raw_hex_cases
+
+# --- Modelled time ----------------------------------------------------------
+
+# One run with the simulator's summary line; prints the line.
+modelled_run() {  # <setup> <expected exit code> <romwick args...>
+  local setup=$1 expected=$2 rc=0
+  shift 2
+  "$setup"
+  rm -f summary.txt
+  "$romwick" -d "sim:$chip,image=$work/chip.bin,summary=$work/summary.txt" "$@" >stdout.txt 2>stderr.txt || rc=$?
+  ((rc == expected)) || { cat stdout.txt stderr.txt >&2; die "modelled run '$*' exited with $rc"; }
+  cat summary.txt
+}
+# summary_field <line> <name>: a number from the summary line ("modelled", "read status", ...).
+summary_field() { sed -n "s/.*[ :,]$2=\([0-9.]*\).*/\1/p" <<<"$1"; }
+limit_of() { awk -v k="$1" '$1 == k {print $2}' <<<"$limits"; }
+
+say "modelled time"
+limits=$("$build/physical_limit" "$chip" "$requested_hz" "$size")
+whole=$(modelled_run chip_start "$binary_rc" -E -w random.bin)
+erase=$(modelled_run chip_start 0 -E)
+program=$(modelled_run chip_erased "$binary_rc" -NE -w random.bin)
+read_=$(modelled_run chip_random 0 -r out.bin)
+
+# --- Report -----------------------------------------------------------------
+
+misses=()
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+within() { awk -v r="$1" -v t="$2" 'BEGIN {exit !(r <= t)}'; }
+mb() { awk -v kb="$1" 'BEGIN {if (kb < 0) print "n/a"; else printf "%.1f", kb * 1024 / 1e6}'; }
+
+echo
+echo "romwick ($build_type build), $((size >> 20)) MiB on the simulated $chip, $( ((quick)) && echo "one run each" ||
+  echo "median of $runs runs after $warmups warm-up") ($(nproc) CPUs, load $(cut -d' ' -f1 /proc/loadavg))"
+echo
+printf '%-22s %9s %8s   %-17s %8s %7s %8s  %s\n' case "romwick s" "peak MB" peer "peer s" ratio target result
+for name in "${case_order[@]}"; do
+  kb=${peak_kb[$name]}
+  if ((kb > max_rss_kb)); then misses+=("$name: peak memory $(mb "$kb") MB > 40 MB"); fi
+  peers=${peers_of[$name]:-}
+  first=1
+  if [[ -z $peers ]]; then
+    printf '%-22s %9.3f %8s   %-17s\n' "$name" "${seconds[$name]}" "$(mb "$kb")" "(no peer installed)"
+    continue
+  fi
+  IFS=';' read -ra list <<<"$peers"
+  for peer in "${list[@]}"; do
+    r=$(ratio "${seconds[$name]}" "${seconds[$name|$peer]}")
+    target="" result=""
+    if ((first)); then
+      target="<= ${target_of[$name]}"
+      if within "$r" "${target_of[$name]}"; then result=met; else result=MISSED; misses+=("$name: ${r}x $peer"); fi
+      printf '%-22s %9.3f %8s   %-17s %8.3f %7s %8s  %s\n' "$name" "${seconds[$name]}" "$(mb "$kb")" \
+        "$peer" "${seconds[$name|$peer]}" "$r" "$target" "$result"
+    else
+      printf '%-22s %9s %8s   %-17s %8.3f %7s\n' "" "" "" "$peer" "${seconds[$name|$peer]}" "$r"
+    fi
+    first=0
+  done
+done
+
+echo
+pages=$((size / 256))
+hz=$(limit_of clock)
+echo "modelled time of the simulated $chip at $((${hz%.*} / 1000000)) MHz against its physical limit"
+echo "(datasheet typical program and erase times plus the command bytes at that clock)"
+echo
+printf '%-28s %12s %12s %7s %8s  %s\n' run "modelled s" "limit s" ratio target result
+modelled_line() {  # <label> <summary> <limit> [target]
+  local m r
+  m=$(summary_field "$2" modelled)
+  r=$(ratio "$m" "$3")
+  if [[ -n ${4:-} ]]; then
+    if within "$r" "$4"; then result=met; else result=MISSED; misses+=("modelled $1: ${r}x"); fi
+    printf '%-28s %12.3f %12.3f %7s %8s  %s\n' "$1" "$m" "$3" "$r" "<= $4" "$result"
+  else
+    printf '%-28s %12.3f %12.3f %7s\n' "$1" "$m" "$3" "$r"
+  fi
+}
+modelled_line "erase + write (-E -w)" "$whole" \
+  "$(awk -v a="$(limit_of erase)" -v b="$(limit_of program)" 'BEGIN {print a + b}')" "$max_modelled_ratio"
+modelled_line "  bulk erase alone (-E)" "$erase" "$(limit_of erase)"
+modelled_line "  program alone (-NE -w)" "$program" "$(limit_of program)"
+modelled_line "read (-r)" "$read_" "$(limit_of read)" "$max_modelled_ratio"
+awk -v calls="$(summary_field "$program" bus-calls)" -v polls="$(summary_field "$program" "read status")" \
+  -v pages="$pages" -v m="$(summary_field "$program" modelled)" -v l="$(limit_of program)" \
+  'BEGIN {printf "program: %.2f runtime calls a page (write enable, page program, %.2f status reads), %.0f us a page against %.0f us\n",
+          calls / pages, polls / pages, m / pages * 1e6, l / pages * 1e6}'
+
+if ((${#targets[@]} > 2)); then
+  echo
+  say "micro-benchmarks"
+  bench_args=(--benchmark_filter="/$size\$")
+  ((quick)) && bench_args+=(--benchmark_min_time=0.01)
+  "$build/micro_bench" "${bench_args[@]}" >micro.txt 2>&1 || { cat micro.txt >&2; die "micro_bench failed"; }
+  cat micro.txt
+  ! grep -q "ERROR OCCURRED" micro.txt || die "a micro-benchmark reported an error"
+fi
+
+echo
+if ((${#misses[@]})); then
+  echo "targets missed (reported, not an error):"
+  printf '  %s\n' "${misses[@]}"
+else
+  echo "every target met"
+fi
