@@ -5,6 +5,7 @@
 
 #include "app/options.h"
 #include "flash/sfprg.h"
+#include "platform/platform.h"
 #include "spi/spictl.h"
 
 FLASHAPP flashApp;
@@ -29,7 +30,12 @@ bool FLASHAPP::Startup() {
     return false;
   }
   imageBuffer.reset(new (std::nothrow) uint8_t[kImageBufferSize]);
-  if (!imageBuffer) options.SetResultCode(RC_OUT_OF_MEMORY);
+  if (!imageBuffer) {
+    options.SetResultCode(RC_OUT_OF_MEMORY);
+  } else {
+    // A whole-chip transfer fills all of it.
+    platform::AdviseLargePages(imageBuffer.get(), kImageBufferSize);
+  }
   return true;
 }
 

@@ -1,7 +1,9 @@
 // The operating-system layer: run-time library loading, the millisecond tick
-// and sleep. Nothing else in romwick includes an operating-system header.
+// and sleep, a memory hint. Nothing else in romwick includes an
+// operating-system header.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -35,6 +37,12 @@ void SetRuntimeFolder(const char* folder);
 
 /// `folder` and `file` joined with the platform's path separator.
 std::string JoinPath(const char* folder, const char* file);
+
+/// Tells the system that [data, data + size) is about to be used whole, so
+/// that it may back the range with large pages: a 16 MB buffer then costs a
+/// few page faults instead of thousands. A hint only, ignored where the
+/// system has no such pages; the memory stays the caller's as it was.
+void AdviseLargePages(void* data, size_t size);
 
 /// The wrapping 32-bit millisecond tick count.
 uint32_t GetTickCount();

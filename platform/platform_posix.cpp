@@ -1,6 +1,9 @@
-// POSIX implementation of the platform layer: dlopen, the monotonic clock, nanosleep.
+// POSIX implementation of the platform layer: dlopen, the monotonic clock,
+// nanosleep, madvise.
 #include <dlfcn.h>
+#include <sys/mman.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -38,6 +41,20 @@ std::string ModuleFileName(const char* dllName) {
 
 std::string JoinPath(const char* folder, const char* file) {
   return std::string(folder) + "/" + file;
+}
+
+void AdviseLargePages(void* data, size_t size) {
+#ifdef MADV_HUGEPAGE
+  // The advice goes by whole pages; those the range only shares with its
+  // neighbours are left alone.
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t first = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(page - 1);
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)size;
+#endif
 }
 
 // The status polls read the tick once per poll, millions of times in a

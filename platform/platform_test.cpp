@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 using AnswerFn = int (*)();
@@ -66,6 +68,19 @@ TEST(Clock, RealTickDoesNotRunBackwards) {
   const uint32_t a = platform::GetTickCount();
   const uint32_t b = platform::GetTickCount();
   EXPECT_LT(b - a, 1000u);
+}
+
+TEST(Memory, LargePageAdviceKeepsTheContents) {
+  // 5 MB from an odd address: the advice covers whole large pages inside it
+  // and leaves the partial pages at both ends as they were.
+  std::vector<uint8_t> block(5 << 20);
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 31 + 7);
+  const std::vector<uint8_t> before = block;
+  platform::AdviseLargePages(block.data() + 3, block.size() - 5);
+  platform::AdviseLargePages(block.data(), 0);
+  EXPECT_EQ(block, before);
+  block[4 << 20] = 0x5A;  // still ordinary memory
+  EXPECT_EQ(block[4 << 20], 0x5A);
 }
 
 }  // namespace

@@ -25,6 +25,9 @@ std::string JoinPath(const char* folder, const char* file) {
   return std::string(folder) + "\\" + file;
 }
 
+// Large pages need a privilege that users do not hold by default.
+void AdviseLargePages(void*, size_t) {}
+
 uint32_t SystemTickCount() { return ::GetTickCount(); }
 
 void SystemSleep(uint32_t ms) { ::Sleep(ms); }
