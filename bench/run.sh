@@ -11,8 +11,9 @@
 # runs (default 5) of every command; the table shows medians. --quick: 1 MiB
 # inputs on the simulated M25P80, one run each, so that CI keeps the
 # benchmarks working. The build folder (default build-bench) is configured
-# for Release unless it is configured already. A missed target is reported, never an error: the script
-# fails only when a command fails or leaves a wrong result.
+# for Release unless it is configured already. A missed target is reported,
+# never an error: the script fails only when a command fails or leaves a
+# wrong result.
 set -euo pipefail
 export LC_ALL=C
 cd "$(dirname "$0")/.."
@@ -98,7 +99,9 @@ build_type=$(cached CMAKE_BUILD_TYPE)
 targets=(romwick physical_limit)
 # The micro-benchmarks exist where CMake found Google Benchmark and the tests.
 benchmark_dir=$(cached benchmark_DIR)
+micro=0
 if [[ $(cached ROMWICK_TESTS) == ON && -n $benchmark_dir && $benchmark_dir != *NOTFOUND ]]; then
+  micro=1
   targets+=(micro_bench)
 else
   say "no Google Benchmark library (Debian: libbenchmark-dev): the micro-benchmarks are skipped"
@@ -283,12 +286,13 @@ run_raw_hex_cases
 # --- Modelled time ----------------------------------------------------------
 
 # One run with the simulator's summary line; prints the line.
-modelled_run() {  # <setup> <expected exit code> <romwick args...>
-  local setup=$1 expected=$2 rc=0
-  shift 2
+modelled_run() {  # <setup> <expected exit code> <more device keys> <romwick args...>
+  local setup=$1 expected=$2 keys=$3 rc=0
+  shift 3
   "$setup"
   rm -f summary.txt
-  "$romwick" -d "sim:$chip,image=$work/chip.bin,summary=$work/summary.txt" "$@" >stdout.txt 2>stderr.txt || rc=$?
+  "$romwick" -d "sim:$chip,image=$work/chip.bin,summary=$work/summary.txt$keys" "$@" >stdout.txt 2>stderr.txt ||
+    rc=$?
   ((rc == expected)) || { cat stdout.txt stderr.txt >&2; die "modelled run '$*' exited with $rc"; }
   cat summary.txt
 }
@@ -298,10 +302,13 @@ limit_of() { awk -v k="$1" '$1 == k {print $2}' <<<"$limits"; }
 
 say "modelled time"
 limits=$("$build/physical_limit" "$chip" "$requested_hz" "$size")
-whole=$(modelled_run chip_start "$binary_rc" -E -w random.bin)
-erase=$(modelled_run chip_start 0 -E)
-program=$(modelled_run chip_erased "$binary_rc" -NE -w random.bin)
-read_=$(modelled_run chip_random 0 -r out.bin)
+whole=$(modelled_run chip_start "$binary_rc" "" -E -w random.bin)
+erase=$(modelled_run chip_start 0 "" -E)
+program=$(modelled_run chip_erased "$binary_rc" "" -NE -w random.bin)
+# Without the interface's latency per runtime call (a USB round trip), what
+# is left of the difference is the command sequence's own.
+program_at_once=$(modelled_run chip_erased "$binary_rc" ",latency=0" -NE -w random.bin)
+read_=$(modelled_run chip_random 0 "" -r out.bin)
 
 # --- Report -----------------------------------------------------------------
 
@@ -314,34 +321,35 @@ echo
 echo "romwick ($build_type build), $((size >> 20)) MiB on the simulated $chip, $( ((quick)) && echo "one run each" ||
   echo "median of $runs runs after $warmups warm-up") ($(nproc) CPUs, load $(cut -d' ' -f1 /proc/loadavg))"
 echo
-printf '%-22s %9s %8s   %-17s %8s %7s %8s  %s\n' case "romwick s" "peak MB" peer "peer s" ratio target result
+# The first peer of a case is the one its target compares with.
+row() { printf '%-22s %9s %6s   %-16s %7s %6s %6s %7s  %s\n' "$@" | sed 's/ *$//'; }
+row case "romwick s" MB peer "peer s" MB ratio target result
 for name in "${case_order[@]}"; do
   kb=${peak_kb[$name]}
   if ((kb > max_rss_kb)); then misses+=("$name: peak memory $(mb "$kb") MB > 40 MB"); fi
+  own=("$name" "$(printf %.3f "${seconds[$name]}")" "$(mb "$kb")")
   peers=${peers_of[$name]:-}
-  first=1
   if [[ -z $peers ]]; then
-    printf '%-22s %9.3f %8s   %-17s\n' "$name" "${seconds[$name]}" "$(mb "$kb")" "(no peer installed)"
+    row "${own[@]}" "(no peer installed)"
     continue
   fi
   IFS=';' read -ra list <<<"$peers"
   for peer in "${list[@]}"; do
-    r=$(ratio "${seconds[$name]}" "${seconds[$name|$peer]}")
-    target="" result=""
-    if ((first)); then
-      target="<= ${target_of[$name]}"
+    key="$name|$peer"
+    r=$(ratio "${seconds[$name]}" "${seconds[$key]}")
+    peer_cells=("$peer" "$(printf %.3f "${seconds[$key]}")" "$(mb "${peak_kb[$key]}")" "$r")
+    if [[ $peer == "${list[0]}" ]]; then
       if within "$r" "${target_of[$name]}"; then result=met; else result=MISSED; misses+=("$name: ${r}x $peer"); fi
-      printf '%-22s %9.3f %8s   %-17s %8.3f %7s %8s  %s\n' "$name" "${seconds[$name]}" "$(mb "$kb")" \
-        "$peer" "${seconds[$name|$peer]}" "$r" "$target" "$result"
+      row "${own[@]}" "${peer_cells[@]}" "<= ${target_of[$name]}" "$result"
     else
-      printf '%-22s %9s %8s   %-17s %8.3f %7s\n' "" "" "" "$peer" "${seconds[$name|$peer]}" "$r"
+      row "" "" "" "${peer_cells[@]}"
     fi
-    first=0
   done
 done
+echo "(MB: peak resident memory, 10^6 bytes; every romwick run's target is 40 MB)"
 
 echo
-pages=$((size / 256))
+pages=$((size / 256))  # both chips program 256-byte pages
 hz=$(limit_of clock)
 echo "modelled time of the simulated $chip at $((${hz%.*} / 1000000)) MHz against its physical limit"
 echo "(datasheet typical program and erase times plus the command bytes at that clock)"
@@ -362,13 +370,15 @@ modelled_line "erase + write (-E -w)" "$whole" \
   "$(awk -v a="$(limit_of erase)" -v b="$(limit_of program)" 'BEGIN {print a + b}')" "$max_modelled_ratio"
 modelled_line "  bulk erase alone (-E)" "$erase" "$(limit_of erase)"
 modelled_line "  program alone (-NE -w)" "$program" "$(limit_of program)"
+modelled_line "  the same, latency=0" "$program_at_once" "$(limit_of program)"
 modelled_line "read (-r)" "$read_" "$(limit_of read)" "$max_modelled_ratio"
 awk -v calls="$(summary_field "$program" bus-calls)" -v polls="$(summary_field "$program" "read status")" \
   -v pages="$pages" -v m="$(summary_field "$program" modelled)" -v l="$(limit_of program)" \
-  'BEGIN {printf "program: %.2f runtime calls a page (write enable, page program, %.2f status reads), %.0f us a page against %.0f us\n",
-          calls / pages, polls / pages, m / pages * 1e6, l / pages * 1e6}'
+  'BEGIN {printf "program: %.2f runtime calls a page (write enable, page program, %.2f status reads), %.0f us a page\n" \
+                 "against %.0f us: the latency of the two calls before each page program adds to the time,\n" \
+                 "the status reads overlap the programming\n", calls / pages, polls / pages, m / pages * 1e6, l / pages * 1e6}'
 
-if ((${#targets[@]} > 2)); then
+if ((micro)); then
   echo
   say "micro-benchmarks"
   bench_args=(--benchmark_filter="/$size\$")
