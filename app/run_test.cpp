@@ -191,6 +191,15 @@ TEST_F(Run, LengthAloneErasesTheSectorsItCovers) {
   EXPECT_TRUE(Contents() == expected);
 }
 
+TEST_F(Run, HugeEraseLengthErasesUpToTheEnd) {
+  std::string expected = Seed(M25P80);
+  const auto run = Romwick({"-d", Dev(M25P80), "-a", "0xF0000", "-l", "0x80000000"});
+  EXPECT_EQ(run.output, "Doing partial erase of flash memory device\n");
+  EXPECT_EQ(run.exitCode, 0);
+  EraseCovering(expected, M25P80, 0xF0000, 0x10000);
+  EXPECT_TRUE(Contents() == expected);
+}
+
 TEST_F(Run, IdentificationPrintsAnyCodeAndTouchesNothing) {
   for (const Chip& chip : kChips) {
     const std::string before = Seed(chip);
@@ -300,6 +309,7 @@ TEST_F(Run, ReadsStopAtTheEndOfTheDevice) {
                         Case{{"-a", "0x10"}, 0x10, M25P80.size - 0x10, false},
                         Case{{"-a", "0xFFF00", "-l", "0x200"}, 0xFFF00, 0x100, true},
                         Case{{"-l", "0x2000000"}, 0, M25P80.size, true},
+                        Case{{"-a", "0x80000", "-l", "0xFFFFFFFF"}, 0x80000, 0x80000, true},
                         Case{{"-a", "0x100000", "-l", "16"}, 0, 0, true}}) {
     std::vector<std::string> args{"-d", Dev(M25P80), "-r", output};
     args.insert(args.end(), c.range.begin(), c.range.end());
