@@ -4,8 +4,16 @@
 
 #include "app/flashapp.h"
 #include "app/options.h"
+#ifdef ROMWICK_TEST_HOOKS
+#include "platform/platform.h"
+#endif
 
 int main(int argc, char** argv) {
+#ifdef ROMWICK_TEST_HOOKS
+  // Test builds only: the bring-up tests point the runtime look-up at
+  // folders of their own. The program itself takes nothing from the environment.
+  if (const char* folder = std::getenv("ROMWICK_TEST_RUNTIME_DIR")) platform::SetRuntimeFolder(folder);
+#endif
   flashApp.Startup();
   if (!flashApp.ParseCommandLine(argc, argv) || options.GetPrintUsage()) {
     PrintUsage();

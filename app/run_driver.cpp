@@ -107,7 +107,12 @@ bool FLASHAPP::RangeErase() {
     return Fail("Data length for partial erase not specified\n", RC_MISSING_VALUE);
   }
   printf("Doing partial erase of flash memory device\n");
-  if (!programmer->EraseRange(controller.get(), options.GetAddress() + ImageOrigin(), options.GetLength())) {
+  // The erase stops at the end of the device; a length of 2 GB or more runs up to it.
+  const uint64_t first = static_cast<uint64_t>(options.GetAddress()) + ImageOrigin();
+  const uint32_t length = static_cast<uint32_t>(options.GetLength());
+  const int32_t room = RoomFrom(first);
+  const int32_t erased = length > static_cast<uint32_t>(room) ? room : static_cast<int32_t>(length);
+  if (!programmer->EraseRange(controller.get(), static_cast<uint32_t>(first), erased)) {
     return Fail("Error writing to SPI device\n", RC_DEVICE_ACCESS);
   }
   if (options.GetPrintTime()) PrintElapsed("Elapsed time", start);
@@ -194,13 +199,16 @@ bool FLASHAPP::ReadFromFlash() {
   byteCount = 0;
   dataLength = 0;
   uint32_t address = options.GetAddress();
-  const int32_t requested = options.GetLength();
-  int32_t count = requested != 0 ? requested : static_cast<int32_t>(programmer->GetSize());
+  // A length of 2 GB or more asks for more than any device holds, not for nothing.
+  const uint32_t requested = static_cast<uint32_t>(options.GetLength());
+  int32_t count = static_cast<int32_t>(programmer->GetSize());
   // A read stops at the end of the device, which also keeps it inside the image buffer.
   const int32_t room = RoomFrom(address);
-  if (count > room) {
+  if (requested != 0 && requested <= static_cast<uint32_t>(room)) {
+    count = static_cast<int32_t>(requested);
+  } else {
     if (requested != 0) printf("Warning: read stops at the end of the flash memory device\n");
-    count = room;
+    count = Smaller(count, room);
   }
   uint8_t* destination = imageBuffer.get();
   while (count > 0) {

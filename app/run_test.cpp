@@ -1,0 +1,434 @@
+// Complete runs through the built program against the simulated chips,
+// judged by what it prints, its exit code, the chip's image file and the
+// files it writes.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "testsupport/run_program.h"
+
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::ScratchDir;
+using testsupport::WriteFile;
+
+// What the tests know of each chip, from its datasheet.
+struct Chip {
+  const char* name;
+  uint32_t size;
+  uint32_t sector;  // 0: no sector erase (DataFlash)
+  const char* id;
+};
+
+const Chip kChips[] = {
+    {"M25P80", 1u << 20, 1u << 16, "20 20 14"},  {"M25P16", 2u << 20, 1u << 16, "20 20 15"},
+    {"M25P32", 4u << 20, 1u << 16, "20 20 16"},  {"M25P64", 8u << 20, 1u << 16, "20 20 17"},
+    {"M25P128", 16u << 20, 1u << 18, "20 20 18"}, {"N25Q128", 16u << 20, 1u << 16, "20 BA 18"},
+    {"AT45DB081", 4096u * 264, 0, "1F 25 00"},
+};
+const Chip& M25P80 = kChips[0];
+const Chip& AT45DB081 = kChips[6];
+
+std::string Pattern(size_t n, uint32_t seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    s[i] = static_cast<char>(seed >> 16);
+  }
+  return s;
+}
+
+// Raw hex as the program writes it: 32 bytes a line, each "XX ".
+std::string RawHex(const std::string& bytes) {
+  std::string text;
+  char b[4];
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    std::snprintf(b, sizeof b, "%02X ", static_cast<uint8_t>(bytes[i]));
+    text += b;
+    if (i % 32 == 31 || i + 1 == bytes.size()) text += '\n';
+  }
+  return text;
+}
+
+std::string HexRecord(uint8_t type, uint16_t address, const std::string& data) {
+  uint8_t sum = static_cast<uint8_t>(data.size() + (address >> 8) + address + type);
+  char head[16];
+  std::snprintf(head, sizeof head, ":%02X%04X%02X", static_cast<unsigned>(data.size()), address, type);
+  std::string line = head;
+  char b[3];
+  for (char c : data) {
+    std::snprintf(b, sizeof b, "%02X", static_cast<uint8_t>(c));
+    line += b;
+    sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(c));
+  }
+  std::snprintf(b, sizeof b, "%02X", static_cast<uint8_t>(-sum));
+  return line + b + "\n";
+}
+
+// Intel HEX as the program writes it: 32-byte records from `base`, an
+// extended linear address record at each new 64 KiB page, the end record
+// without a line end.
+std::string IntelHex(const std::string& bytes, uint32_t base = 0) {
+  std::string text;
+  uint32_t page = 0;
+  for (size_t i = 0; i < bytes.size(); i += 32) {
+    const uint32_t at = base + static_cast<uint32_t>(i);
+    if ((at & 0xFFFF0000u) != page) {
+      page = at & 0xFFFF0000u;
+      text += HexRecord(4, 0, std::string{static_cast<char>(page >> 24), static_cast<char>(page >> 16)});
+    }
+    text += HexRecord(0, static_cast<uint16_t>(at), bytes.substr(i, 32));
+  }
+  return text + ":00000001FF";
+}
+
+struct Format {
+  const char* flag;
+  std::string (*encode)(const std::string&);
+};
+const Format kFormats[] = {
+    {"-fb", [](const std::string& b) { return b; }}, {"-fh", RawHex}, {"-fi", [](const std::string& b) {
+                                                                         return IntelHex(b);
+                                                                       }}};
+
+class Run : public testing::Test {
+ protected:
+  std::string Dev(const Chip& chip, const std::string& keys = "") const {
+    return std::string("sim:") + chip.name + ",image=" + image + keys;
+  }
+  // Puts `contents` into the chip (the whole chip: a repeated pattern).
+  std::string Seed(const Chip& chip, uint32_t seed = 7) {
+    const std::string contents = Pattern(chip.size, seed);
+    WriteFile(image, contents);
+    return contents;
+  }
+  std::string Contents() const { return ReadFile(image); }
+  testsupport::ProgramResult Romwick(const std::vector<std::string>& args) const {
+    return testsupport::RunRomwick(args);
+  }
+  std::string File(const std::string& name, const std::string& contents) const {
+    const std::string path = dir.File(name);
+    WriteFile(path, contents);
+    return path;
+  }
+
+  ScratchDir dir;
+  const std::string image = dir.File("chip.bin");
+};
+
+// Erases what a range erase of [start, start + length) erases on `chip`.
+void EraseCovering(std::string& contents, const Chip& chip, uint32_t start, uint32_t length) {
+  const uint32_t first = start / chip.sector * chip.sector;
+  uint32_t end = (start + length + chip.sector - 1) / chip.sector * chip.sector;
+  if (end > chip.size) end = chip.size;
+  if (first < end) contents.replace(first, end - first, end - first, '\xFF');
+}
+
+TEST_F(Run, WriteThenReadInEveryFormatOnEveryChip) {
+  const uint32_t length = 5000;
+  for (const Chip& chip : kChips) {
+    for (const Format& format : kFormats) {
+      for (const uint32_t address : {0u, chip.size / 2 + 0x1234u}) {
+        SCOPED_TRACE(std::string(chip.name) + " " + format.flag + " at " + std::to_string(address));
+        std::string expected = Seed(chip);
+        const std::string data = Pattern(length, address + 1);
+        const std::string input = File("in", format.encode(data));
+        // The DataFlash has no sector erase; its pages are erased as they are programmed.
+        const bool dataflash = chip.sector == 0;
+        const auto write = Romwick({"-d", Dev(chip), "-w", input, format.flag, "-a", std::to_string(address),
+                                    dataflash ? "-NE" : "-e"});
+        if (!dataflash) EraseCovering(expected, chip, address, length);
+        expected.replace(address, length, data);
+        EXPECT_EQ(write.output, std::string(dataflash ? "" : "Doing partial erase of flash memory device\n") +
+                                    "Writing file: " + input + " to flash memory device\n" +
+                                    "Bytes written to flash: 5000\n");
+        EXPECT_EQ(write.exitCode, 0);
+        EXPECT_TRUE(Contents() == expected);
+
+        const std::string output = dir.File("out");
+        const auto read = Romwick({"-d", Dev(chip), "-r", output, format.flag, "-a", std::to_string(address),
+                                   "-l", std::to_string(length)});
+        EXPECT_EQ(read.output,
+                  "Reading flash memory and writing to file: " + output + "\nBytes written to file: 5000\n");
+        EXPECT_EQ(read.exitCode, 0);
+        EXPECT_EQ(ReadFile(output), ReadFile(input));
+      }
+    }
+  }
+}
+
+TEST_F(Run, IntelHexImageIsProgrammedAndErasedAtItsOwnAddresses) {
+  std::string expected = Seed(M25P80);
+  const std::string data = Pattern(0x180, 3);
+  const std::string input = File("in.hex", IntelHex(data, 0x10000));
+  const auto run = Romwick({"-d", Dev(M25P80), "-w", input, "-fi", "-a", "0x20000"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.output, "Doing partial erase of flash memory device\nWriting file: " + input +
+                            " to flash memory device\nBytes written to flash: 384\n");
+  EraseCovering(expected, M25P80, 0x30000, 0x180);  // only the sector the image lies in
+  expected.replace(0x30000, 0x180, data);
+  EXPECT_TRUE(Contents() == expected);
+}
+
+TEST_F(Run, DeviceAloneHasNoLengthToErase) {
+  const std::string before = Seed(M25P80);
+  const auto run = Romwick({"-d", Dev(M25P80)});
+  EXPECT_EQ(run.output, "Data length for partial erase not specified\n");
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_TRUE(Contents() == before);
+}
+
+TEST_F(Run, LengthAloneErasesTheSectorsItCovers) {
+  std::string expected = Seed(M25P80);
+  const auto run = Romwick({"-d", Dev(M25P80), "-l", "4096"});
+  EXPECT_EQ(run.output, "Doing partial erase of flash memory device\n");
+  EXPECT_EQ(run.exitCode, 0);
+  EraseCovering(expected, M25P80, 0, 4096);
+  EXPECT_TRUE(Contents() == expected);
+}
+
+TEST_F(Run, HugeEraseLengthErasesUpToTheEnd) {
+  std::string expected = Seed(M25P80);
+  const auto run = Romwick({"-d", Dev(M25P80), "-a", "0xF0000", "-l", "0x80000000"});
+  EXPECT_EQ(run.output, "Doing partial erase of flash memory device\n");
+  EXPECT_EQ(run.exitCode, 0);
+  EraseCovering(expected, M25P80, 0xF0000, 0x10000);
+  EXPECT_TRUE(Contents() == expected);
+}
+
+TEST_F(Run, IdentificationPrintsAnyCodeAndTouchesNothing) {
+  for (const Chip& chip : kChips) {
+    const std::string before = Seed(chip);
+    const auto run = Romwick({"-d", Dev(chip), "-id", "-E", "-t"});
+    EXPECT_EQ(run.output, std::string("  Device ID: ") + chip.id + "\n") << chip.name;
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(Contents() == before) << chip.name;
+  }
+  const auto unknown = Romwick({"-d", "sim:M25P80,id=C22017", "-id"});
+  EXPECT_EQ(unknown.output, "  Device ID: C2 20 17\n");
+  EXPECT_EQ(unknown.exitCode, 0);
+  const auto absent = Romwick({"-d", "sim:M25P80,nochip", "-id"});
+  EXPECT_EQ(absent.output, "  Device ID: FF FF FF\n");
+}
+
+TEST_F(Run, UnrecognisedDevicesStopTheRun) {
+  const std::string trace = dir.File("trace.txt");
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"-d", "sim:M25P80,id=C22017", "-l", "4096"},
+           {"-d", "sim:M25P80,nochip", "-E"},
+           {"-d", "sim:M25P80,trace=" + trace, "-m", "M25P99", "-E"},
+       }) {
+    const auto run = Romwick(args);
+    EXPECT_EQ(run.output, "Device ID code not a recognized device\n") << args[1];
+    EXPECT_EQ(run.exitCode, 10) << args[1];
+  }
+  // With -m the chip is not asked for its code.
+  EXPECT_EQ(ReadFile(trace).find("tx 9F"), std::string::npos) << ReadFile(trace);
+}
+
+TEST_F(Run, MemoryTypeNamesTheDeviceWithoutAskingTheChip) {
+  const std::string before = Seed(M25P80);
+  const std::string data = Pattern(300, 9);
+  const std::string input = File("in.bin", data);
+  const auto run = Romwick({"-d", Dev(M25P80, ",id=000000"), "-m", "m25p80", "-w", input});
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(Contents().substr(0, 300), data);
+}
+
+TEST_F(Run, DataFlashRefusesARangeEraseButWritesWithBulkOrNoErase) {
+  const std::string data = Pattern(1000, 5);
+  const std::string input = File("in.bin", data);
+  Seed(AT45DB081);
+  const auto refused = Romwick({"-d", Dev(AT45DB081), "-w", input});
+  EXPECT_EQ(refused.output,
+            "Doing partial erase of flash memory device\n"
+            "Requested operation not supported on this device\n"
+            "Error writing to SPI device\n");
+  EXPECT_EQ(refused.exitCode, 4);
+
+  const auto bulk = Romwick({"-d", Dev(AT45DB081), "-w", input, "-E", "-a", "100"});
+  EXPECT_EQ(bulk.exitCode, 0) << bulk.output;
+  std::string expected(AT45DB081.size, '\xFF');
+  expected.replace(100, 1000, data);
+  EXPECT_TRUE(Contents() == expected);
+
+  std::string seeded = Seed(AT45DB081);
+  const auto noErase = Romwick({"-d", Dev(AT45DB081), "-w", input, "-NE", "-a", "1000"});
+  EXPECT_EQ(noErase.exitCode, 0) << noErase.output;
+  seeded.replace(1000, 1000, data);  // the rest of each partly written page stays
+  EXPECT_TRUE(Contents() == seeded);
+}
+
+TEST_F(Run, EmptyFileErasesTheDeviceFromTheAddressAndWritesNothing) {
+  std::string expected = Seed(M25P80);
+  const std::string input = File("empty.bin", "");
+  const auto run = Romwick({"-d", Dev(M25P80), "-w", input, "-a", "0x80000"});
+  EXPECT_EQ(run.output, "Doing partial erase of flash memory device\nWriting file: " + input +
+                            " to flash memory device\nBytes written to flash: 0\n");
+  EXPECT_EQ(run.exitCode, 0);
+  EraseCovering(expected, M25P80, 0x80000, M25P80.size);
+  EXPECT_TRUE(Contents() == expected);
+}
+
+TEST_F(Run, WritesPastTheEndReachOnlyTheDevice) {
+  const std::string data = Pattern(300, 11);
+  const std::string input = File("in.bin", data);
+  struct Case {
+    uint32_t address;
+    int written;
+  };
+  for (const Case c : {Case{M25P80.size - 100, 100}, Case{M25P80.size, 0}, Case{0xFFFFFF00u, 0}}) {
+    std::string expected = Seed(M25P80);
+    const auto run = Romwick({"-d", Dev(M25P80), "-w", input, "-a", std::to_string(c.address)});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.output.find("Bytes written to flash: " + std::to_string(c.written) + "\n"), std::string::npos)
+        << run.output;
+    if (c.written) {
+      EraseCovering(expected, M25P80, c.address, 300);
+      expected.replace(c.address, 100, data.substr(0, 100));
+    }
+    // The start of the chip, where a wrapped address would land, is untouched.
+    EXPECT_TRUE(Contents() == expected) << c.address;
+  }
+}
+
+TEST_F(Run, ReadsStopAtTheEndOfTheDevice) {
+  const std::string contents = Seed(M25P80);
+  const std::string output = dir.File("out.bin");
+  struct Case {
+    std::vector<std::string> range;
+    uint32_t from;
+    uint32_t bytes;
+    bool warned;
+  };
+  for (const Case& c : {Case{{}, 0, M25P80.size, false},
+                        Case{{"-a", "0x10"}, 0x10, M25P80.size - 0x10, false},
+                        Case{{"-a", "0xFFF00", "-l", "0x200"}, 0xFFF00, 0x100, true},
+                        Case{{"-l", "0x2000000"}, 0, M25P80.size, true},
+                        Case{{"-a", "0x80000", "-l", "0xFFFFFFFF"}, 0x80000, 0x80000, true},
+                        Case{{"-a", "0x100000", "-l", "16"}, 0, 0, true}}) {
+    std::vector<std::string> args{"-d", Dev(M25P80), "-r", output};
+    args.insert(args.end(), c.range.begin(), c.range.end());
+    const auto run = Romwick(args);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, "Reading flash memory and writing to file: " + output + "\n" +
+                              (c.warned ? "Warning: read stops at the end of the flash memory device\n" : "") +
+                              "Bytes written to file: " + std::to_string(c.bytes) + "\n");
+    EXPECT_TRUE(ReadFile(output) == contents.substr(c.from, c.bytes));
+  }
+}
+
+TEST_F(Run, TimesFollowEachStepAndTheRun) {
+  Seed(M25P80);
+  const std::string input = File("in.bin", Pattern(1000, 1));
+  const auto run = Romwick({"-d", Dev(M25P80), "-w", input, "-t"});
+  const std::string t = "Elapsed time: [0-9]+\\.[0-9]{6}\n";
+  EXPECT_TRUE(std::regex_match(run.output, std::regex("Doing partial erase of flash memory device\n" + t +
+                                                      "Writing file: .* to flash memory device\n"
+                                                      "Bytes written to flash: 1000\n" +
+                                                      t + "Total " + t)))
+      << run.output;
+  const auto stopped = Romwick({"-d", Dev(M25P80), "-t"});
+  EXPECT_EQ(stopped.output, "Data length for partial erase not specified\n");
+}
+
+TEST_F(Run, ConfigurationResetIsHeldOnlyWhileWorking) {
+  const std::string trace = dir.File("trace.txt");
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+  };
+  for (const Case& c : {Case{{"-cr", "-l", "4096"}, 0}, Case{{"-cr", "-id"}, 0}, Case{{"-cr", "-m", "NONE"}, 10},
+                        Case{{"-cr", "-2", "-w", "/nonexistent/in.bin"}, 6}}) {
+    std::remove(trace.c_str());
+    std::vector<std::string> args{"-d", Dev(M25P80, ",trace=" + trace)};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const auto run = Romwick(args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+    const std::string log = ReadFile(trace);
+    const size_t asserted = log.find("AdmConfigReset(assert=1)");
+    EXPECT_NE(asserted, std::string::npos) << log;
+    EXPECT_NE(log.find("AdmConfigReset(assert=0)", asserted), std::string::npos) << log;
+    EXPECT_NE(log.find("config-reset=released"), std::string::npos) << log;
+  }
+  for (const auto& args : std::vector<std::vector<std::string>>{{"-d", Dev(M25P80), "-cr", "-1", "-id"},
+                                                                {"-d", Dev(M25P80, ",nocaps"), "-cr", "-id"}}) {
+    const auto run = Romwick(args);
+    EXPECT_EQ(run.output, "Configuration reset not supported by this device\n");
+    EXPECT_EQ(run.exitCode, 9);
+  }
+}
+
+TEST_F(Run, FileFailuresAreFailures) {
+  Seed(M25P80);
+  const auto missing = Romwick({"-d", Dev(M25P80), "-w", dir.File("missing.bin")});
+  EXPECT_EQ(missing.output, "Error opening file: " + dir.File("missing.bin") + "\n");
+  EXPECT_EQ(missing.exitCode, 6);
+  const auto unwritable = Romwick({"-d", Dev(M25P80), "-r", "/nonexistent/out.bin", "-l", "16"});
+  EXPECT_EQ(unwritable.output,
+            "Reading flash memory and writing to file: /nonexistent/out.bin\n"
+            "Error opening file: /nonexistent/out.bin\n");
+  EXPECT_EQ(unwritable.exitCode, 11);
+  const auto badHex = Romwick({"-d", Dev(M25P80), "-w", File("bad.hex", ":0100000000FE\n"), "-fi"});
+  EXPECT_EQ(badHex.output, "Error reading input file\n");
+  EXPECT_EQ(badHex.exitCode, 6);
+}
+
+// A bus call failing anywhere in a write or a read ends the run with its
+// message and a non-zero code; chip select is released at the end.
+TEST_F(Run, AFailingBusCallEndsTheRunCleanly) {
+  const std::string input = File("in.bin", Pattern(70000, 2));
+  const std::string output = dir.File("out.bin");
+  const std::string trace = dir.File("trace.txt");
+  struct Case {
+    std::vector<std::string> operation;
+    std::vector<uint32_t> failingCalls;  // spread over identification, erase, program or read
+  };
+  for (const Case& c : {Case{{"-w", input}, {1, 2, 3, 4, 5, 7, 10, 50, 300, 1000, 1400}},
+                        Case{{"-r", output, "-l", "70000"}, {1, 2, 3, 4, 5, 6, 7, 8, 9}}}) {
+    for (const uint32_t n : c.failingCalls) {
+      std::remove(trace.c_str());
+      Seed(M25P80);
+      std::vector<std::string> args{"-d", Dev(M25P80, ",fail=" + std::to_string(n) + ",trace=" + trace)};
+      args.insert(args.end(), c.operation.begin(), c.operation.end());
+      const auto run = Romwick(args);
+      SCOPED_TRACE(c.operation[0] + " fail=" + std::to_string(n) + "\n" + run.output);
+      EXPECT_GE(run.exitCode, 1);
+      EXPECT_LE(run.exitCode, 11);
+      EXPECT_TRUE(std::regex_search(run.output, std::regex("Error|Unable|not a recognized")));
+      EXPECT_NE(ReadFile(trace).find(" cs=high "), std::string::npos) << ReadFile(trace);
+    }
+  }
+}
+
+TEST_F(Run, StuckChipEndsTheRunInsteadOfPollingForever) {
+  Seed(M25P80);
+  const std::string input = File("in.bin", Pattern(600, 4));
+  const auto run = Romwick({"-d", Dev(M25P80, ",stuck"), "-w", input, "-NE"});
+  EXPECT_EQ(run.output, "Writing file: " + input + " to flash memory device\nError writing to the flash memory\n");
+  EXPECT_EQ(run.exitCode, 4);
+}
+
+TEST_F(Run, ProtectedChipIgnoresTheWrite) {
+  const std::string before = Seed(M25P80);
+  const std::string input = File("in.bin", Pattern(600, 4));
+  const auto run = Romwick({"-d", Dev(M25P80, ",protect"), "-w", input});
+  EXPECT_EQ(run.exitCode, 0);  // the chip accepts and ignores the commands, as the silicon does
+  EXPECT_TRUE(Contents() == before);
+}
+
+TEST_F(Run, EachGenerationWritesTheSameBytes) {
+  for (const char* generation : {"-1", "-2"}) {
+    Seed(M25P80);
+    const std::string data = Pattern(1000, 8);
+    const auto run = Romwick({"-d", Dev(M25P80), generation, "-w", File("in.bin", data), "-a", "0x1F0"});
+    EXPECT_EQ(run.exitCode, 0) << generation;
+    EXPECT_EQ(Contents().substr(0x1F0, 1000), data) << generation;
+  }
+}
+
+}  // namespace
