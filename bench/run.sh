@@ -138,7 +138,7 @@ binary_rc=$((size == 16 << 20 ? 7 : 0))
 # --- Measuring --------------------------------------------------------------
 
 declare -A seconds peak_kb
-case_order=()
+case_order=()  # the romwick cases, in the order they ran
 
 # Chip states a run starts from (not timed).
 chip_start() { cp start.bin chip.bin; }
@@ -184,104 +184,66 @@ measure() {
 # same <file> <expected file> <what>: a wrong result fails the benchmark.
 same() { cmp -s "$1" "$2" || die "$3: $1 differs from $2"; }
 
-# The cases: each romwick command, then its peers on the same work.
+# The cases: each romwick command, then its peers on the same work. A result
+# file of "-" is checked elsewhere, or not at all (a peer's own text layout).
 declare -A peers_of target_of
-add_case() { case_order+=("$1"); target_of[$1]=$2; }
-add_peer() { peers_of[$1]+="$2;"; }
 
 romwick_on_chip=("$romwick" -d "sim:$chip,image=$work/chip.bin")
 flashrom_on_chip=(flashrom -p "$flashrom_programmer,image=$work/fchip.bin" "${flashrom_chip[@]}")
 
-run_write_case() {  # <name> <image>
-  local name=$1 image=$2
-  add_case "$name" 0.5
+# romwick_case <case> <target ratio> <exit code> <setup> <result> <expected> <romwick arguments...>
+romwick_case() {
+  local name=$1 result=$5 expected=$6
+  case_order+=("$name")
+  target_of[$name]=$2
   say "$name"
-  measure "$name" "$binary_rc" chip_start "${romwick_on_chip[@]}" -E -w "$image"
-  same chip.bin "$image" "$name"
-  if have flashrom; then
-    measure "$name|flashrom -w" 0 flashrom_start "${flashrom_on_chip[@]}" -n -w "$image"
-    same fchip.bin "$image" "$name (flashrom)"
-    add_peer "$name" "flashrom -w"
-  fi
+  measure "$name" "$3" "$4" "${romwick_on_chip[@]}" "${@:7}"
+  [[ $result == - ]] || same "$result" "$expected" "$name"
 }
 
-run_read_case() {
-  local name=read
-  add_case "$name" 0.5
-  say "$name"
-  chip_random
-  measure "$name" 0 nothing "${romwick_on_chip[@]}" -r out.bin
-  same out.bin random.bin "$name"
-  if have flashrom; then
-    flashrom_random
-    measure "$name|flashrom -r" 0 nothing "${flashrom_on_chip[@]}" -r peer.bin
-    same peer.bin random.bin "$name (flashrom)"
-    add_peer "$name" "flashrom -r"
-  fi
+# peer_case <case> <peer> <setup> <result> <expected> <command...>; skipped
+# when the command is not installed.
+peer_case() {
+  local name=$1 peer=$2 result=$4 expected=$5
+  have "$6" || return 0
+  measure "$name|$peer" 0 "$3" "${@:6}"
+  [[ $result == - ]] || same "$result" "$expected" "$name ($peer)"
+  peers_of[$name]+="$peer;"
 }
 
-run_intel_hex_cases() {
-  local save="Intel HEX save" load="Intel HEX load"
-  add_case "$save" 2
-  say "$save"
-  chip_random
-  measure "$save" 0 nothing "${romwick_on_chip[@]}" -r out.hex -fi
-  if have objcopy; then
-    objcopy -I ihex -O binary out.hex check.bin
-    same check.bin random.bin "$save"
-    measure "$save|objcopy -O ihex" 0 nothing objcopy -I binary -O ihex random.bin peer.hex
-    add_peer "$save" "objcopy -O ihex"
-  fi
-  if have srec_cat; then
-    measure "$save|srec_cat -intel" 0 nothing srec_cat random.bin -binary -o peer.hex -intel
-    add_peer "$save" "srec_cat -intel"
-  fi
-
-  add_case "$load" 2
-  say "$load (the text written by the save above, onto an erased chip)"
-  measure "$load" 0 chip_erased "${romwick_on_chip[@]}" -NE -w out.hex -fi
-  same chip.bin random.bin "$load"
-  if have objcopy; then
-    measure "$load|objcopy -I ihex" 0 nothing objcopy -I ihex -O binary out.hex peer.bin
-    same peer.bin random.bin "$load (objcopy)"
-    add_peer "$load" "objcopy -I ihex"
-  fi
+# check_text <case> <command...>: a peer reads romwick's text back into check.bin.
+check_text() {
+  have "$2" || return 0
+  "${@:2}"
+  same check.bin random.bin "$1"
 }
 
-run_raw_hex_cases() {
-  local save="raw hex save" load="raw hex load"
-  add_case "$save" 2
-  say "$save"
-  chip_random
-  measure "$save" 0 nothing "${romwick_on_chip[@]}" -r out.txt -fh
-  if have xxd; then
-    xxd -r -p out.txt check.bin
-    same check.bin random.bin "$save"
-    measure "$save|xxd -p" 0 nothing xxd -p random.bin peer.txt
-    add_peer "$save" "xxd -p"
-  fi
-  if have hexdump; then
-    # The same layout as romwick's: 32 upper-case pairs a line (to stdout.txt).
-    measure "$save|hexdump" 0 nothing hexdump -v -e '32/1 "%02X "' -e '"\n"' random.bin
-    add_peer "$save" "hexdump"
-  fi
+for image in random firmware; do
+  name="erase+write $image"
+  romwick_case "$name" 0.5 "$binary_rc" chip_start chip.bin $image.bin -E -w $image.bin
+  peer_case "$name" "flashrom -w" flashrom_start fchip.bin $image.bin "${flashrom_on_chip[@]}" -n -w $image.bin
+done
 
-  add_case "$load" 2
-  say "$load (the text written by the save above, onto an erased chip)"
-  measure "$load" 0 chip_erased "${romwick_on_chip[@]}" -NE -w out.txt -fh
-  same chip.bin random.bin "$load"
-  if have xxd; then
-    measure "$load|xxd -r -p" 0 nothing xxd -r -p out.txt peer.bin
-    same peer.bin random.bin "$load (xxd)"
-    add_peer "$load" "xxd -r -p"
-  fi
-}
+chip_random
+flashrom_random
+romwick_case read 0.5 0 nothing out.bin random.bin -r out.bin
+peer_case read "flashrom -r" nothing peer.bin random.bin "${flashrom_on_chip[@]}" -r peer.bin
 
-run_write_case "erase+write random" random.bin
-run_write_case "erase+write firmware" firmware.bin
-run_read_case
-run_intel_hex_cases
-run_raw_hex_cases
+romwick_case "Intel HEX save" 2 0 nothing - - -r out.hex -fi
+check_text "Intel HEX save" objcopy -I ihex -O binary out.hex check.bin
+peer_case "Intel HEX save" "objcopy -O ihex" nothing - - objcopy -I binary -O ihex random.bin peer.hex
+peer_case "Intel HEX save" "srec_cat -intel" nothing - - srec_cat random.bin -binary -o peer.hex -intel
+# The loads take the text the saves wrote, onto an erased chip.
+romwick_case "Intel HEX load" 2 0 chip_erased chip.bin random.bin -NE -w out.hex -fi
+peer_case "Intel HEX load" "objcopy -I ihex" nothing peer.bin random.bin objcopy -I ihex -O binary out.hex peer.bin
+
+romwick_case "raw hex save" 2 0 nothing - - -r out.txt -fh
+check_text "raw hex save" xxd -r -p out.txt check.bin
+peer_case "raw hex save" "xxd -p" nothing - - xxd -p random.bin peer.txt
+# romwick's layout, 32 upper-case pairs a line, written to stdout.txt.
+peer_case "raw hex save" hexdump nothing - - hexdump -v -e '32/1 "%02X "' -e '"\n"' random.bin
+romwick_case "raw hex load" 2 0 chip_erased chip.bin random.bin -NE -w out.txt -fh
+peer_case "raw hex load" "xxd -r -p" nothing peer.bin random.bin xxd -r -p out.txt peer.bin
 
 # --- Modelled time ----------------------------------------------------------
 
