@@ -9,7 +9,7 @@ namespace {
 
 enum class Arg { None, Text, Number };
 
-struct OptionSpec {
+struct OptionEntry {
   const char* name;
   Arg arg;
   // Applies the option; `text` is the value argument, `number` its parsed
@@ -25,7 +25,7 @@ bool SetFlags(bool read, bool write, bool bulk, bool range) {
   return true;
 }
 
-const OptionSpec kOptions[] = {
+const OptionEntry kOptions[] = {
     {"-d", Arg::Text, [](FLASHAPP&, const char* t, uint32_t) { return options.SetDevName(t); }},
     {"-m", Arg::Text, [](FLASHAPP&, const char* t, uint32_t) { return options.SetMemType(t); }},
     {"-w", Arg::Text,
@@ -89,9 +89,9 @@ const OptionSpec kOptions[] = {
     {"-?", Arg::None, [](FLASHAPP&, const char*, uint32_t) { options.SetPrintUsage(true); return true; }},
 };
 
-const OptionSpec* FindOption(const char* arg) {
-  for (const OptionSpec& spec : kOptions) {
-    if (std::strcmp(spec.name, arg) == 0) return &spec;
+const OptionEntry* FindOption(const char* arg) {
+  for (const OptionEntry& option : kOptions) {
+    if (std::strcmp(option.name, arg) == 0) return &option;
   }
   return nullptr;
 }
@@ -134,16 +134,16 @@ bool FLASHAPP::ParseNumber(const char* text, uint32_t* value) {
 
 bool FLASHAPP::ParseCommandLine(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
-    const OptionSpec* spec = FindOption(argv[i]);
-    if (!spec) return SyntaxError();
+    const OptionEntry* option = FindOption(argv[i]);
+    if (!option) return SyntaxError();
     const char* text = nullptr;
     uint32_t number = 0;
-    if (spec->arg != Arg::None) {
+    if (option->arg != Arg::None) {
       if (i + 1 >= argc) return SyntaxError();
       text = argv[++i];
-      if (spec->arg == Arg::Number && !ParseNumber(text, &number)) return SyntaxError();
+      if (option->arg == Arg::Number && !ParseNumber(text, &number)) return SyntaxError();
     }
-    if (!spec->apply(*this, text, number)) {
+    if (!option->apply(*this, text, number)) {
       printf("internal program error");
       options.SetResultCode(RC_INTERNAL);
       return false;

@@ -42,7 +42,7 @@ bool ParseId(const std::string& text, std::array<uint8_t, 3>* id) {
 }
 
 // Applies one key of the name; false with a reason when it is not understood.
-bool ApplyKey(const std::string& item, SimDeviceSpec* spec, std::string* error) {
+bool ApplyKey(const std::string& item, SimDeviceRequest* request, std::string* error) {
   const size_t eq = item.find('=');
   const std::string key = item.substr(0, eq);
   const bool hasValue = eq != std::string::npos;
@@ -57,29 +57,29 @@ bool ApplyKey(const std::string& item, SimDeviceSpec* spec, std::string* error) 
   };
   bool ok;
   if (key == "image") {
-    ok = path(&spec->imagePath);
+    ok = path(&request->imagePath);
   } else if (key == "trace") {
-    ok = path(&spec->tracePath);
+    ok = path(&request->tracePath);
   } else if (key == "summary") {
-    ok = path(&spec->summaryPath);
+    ok = path(&request->summaryPath);
   } else if (key == "id") {
     std::array<uint8_t, 3> id{};
     ok = ParseId(value, &id);
-    spec->id = id;
+    request->id = id;
   } else if (key == "fail") {
-    ok = ParseUnsigned(value, &spec->failCall) && spec->failCall > 0;
+    ok = ParseUnsigned(value, &request->failCall) && request->failCall > 0;
   } else if (key == "latency") {
     uint32_t us = 0;
     ok = ParseUnsigned(value, &us);
-    spec->latencyUs = us;
+    request->latencyUs = us;
   } else if (key == "nochip") {
-    ok = flag(&spec->noChip);
+    ok = flag(&request->noChip);
   } else if (key == "stuck") {
-    ok = flag(&spec->stuck);
+    ok = flag(&request->stuck);
   } else if (key == "protect") {
-    ok = flag(&spec->protect);
+    ok = flag(&request->protect);
   } else if (key == "nocaps") {
-    ok = flag(&spec->noCaps);
+    ok = flag(&request->noCaps);
   } else {
     *error = "unknown key '" + key + "'";
     return false;
@@ -90,20 +90,20 @@ bool ApplyKey(const std::string& item, SimDeviceSpec* spec, std::string* error) 
 
 }  // namespace
 
-bool ParseDeviceName(const std::string& name, SimDeviceSpec* spec, std::string* error) {
-  *spec = SimDeviceSpec{};
+bool ParseDeviceName(const std::string& name, SimDeviceRequest* request, std::string* error) {
+  *request = SimDeviceRequest{};
   if (name.rfind(kSimPrefix, 0) != 0) {
     *error = "no backend for '" + name + "' (try sim:<chip>)";
     return false;
   }
   const std::vector<std::string> items = Split(name.substr(std::string(kSimPrefix).size()), ',');
-  spec->chip = items[0];
-  if (spec->chip.empty()) {
+  request->chip = items[0];
+  if (request->chip.empty()) {
     *error = "no chip named";
     return false;
   }
   for (size_t i = 1; i < items.size(); ++i) {
-    if (!ApplyKey(items[i], spec, error)) return false;
+    if (!ApplyKey(items[i], request, error)) return false;
   }
   return true;
 }

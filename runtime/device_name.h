@@ -7,7 +7,7 @@
 #include <string>
 
 /// What `sim:<CHIP>[,<key>[=<value>]]...` asks for.
-struct SimDeviceSpec {
+struct SimDeviceRequest {
   std::string chip;       // as written; the simulator ignores letter case
   std::string imagePath;  // empty: contents live only as long as the interface
   std::optional<std::array<uint8_t, 3>> id;
@@ -23,4 +23,4 @@ struct SimDeviceSpec {
 
 /// Parses a device name; false (with a reason in `error`) for a name that
 /// does not parse, names no known backend, or carries an unknown key.
-bool ParseDeviceName(const std::string& name, SimDeviceSpec* spec, std::string* error);
+bool ParseDeviceName(const std::string& name, SimDeviceRequest* request, std::string* error);

@@ -7,26 +7,26 @@ namespace {
 struct NameCase {
   const char* name;
   bool ok;
-  void (*expect)(SimDeviceSpec&);
+  void (*expect)(SimDeviceRequest&);
 };
 
 class DeviceNames : public testing::TestWithParam<NameCase> {};
 
-bool Same(const SimDeviceSpec& a, const SimDeviceSpec& b) {
+bool Same(const SimDeviceRequest& a, const SimDeviceRequest& b) {
   return a.chip == b.chip && a.imagePath == b.imagePath && a.id == b.id && a.noChip == b.noChip &&
          a.stuck == b.stuck && a.failCall == b.failCall && a.protect == b.protect && a.noCaps == b.noCaps &&
          a.latencyUs == b.latencyUs && a.tracePath == b.tracePath && a.summaryPath == b.summaryPath;
 }
 
-TEST_P(DeviceNames, ParseToTheirSpecOrRefuse) {
+TEST_P(DeviceNames, ParseToTheirRequestOrRefuse) {
   const NameCase& c = GetParam();
-  SimDeviceSpec spec;
+  SimDeviceRequest request;
   std::string error;
-  EXPECT_EQ(ParseDeviceName(c.name, &spec, &error), c.ok) << c.name;
+  EXPECT_EQ(ParseDeviceName(c.name, &request, &error), c.ok) << c.name;
   if (c.ok) {
-    SimDeviceSpec expected;
+    SimDeviceRequest expected;
     c.expect(expected);
-    EXPECT_TRUE(Same(spec, expected)) << c.name;
+    EXPECT_TRUE(Same(request, expected)) << c.name;
   } else {
     EXPECT_FALSE(error.empty()) << c.name;
   }
@@ -35,10 +35,10 @@ TEST_P(DeviceNames, ParseToTheirSpecOrRefuse) {
 INSTANTIATE_TEST_SUITE_P(
     Table, DeviceNames,
     testing::Values(
-        NameCase{"sim:M25P16", true, [](SimDeviceSpec& s) { s.chip = "M25P16"; }},
-        NameCase{"sim:at45db081", true, [](SimDeviceSpec& s) { s.chip = "at45db081"; }},
+        NameCase{"sim:M25P16", true, [](SimDeviceRequest& s) { s.chip = "M25P16"; }},
+        NameCase{"sim:at45db081", true, [](SimDeviceRequest& s) { s.chip = "at45db081"; }},
         NameCase{"sim:N25Q128,image=/tmp/chip.bin,trace=/tmp/t.txt,summary=/tmp/s.txt,latency=0", true,
-                 [](SimDeviceSpec& s) {
+                 [](SimDeviceRequest& s) {
                    s.chip = "N25Q128";
                    s.imagePath = "/tmp/chip.bin";
                    s.tracePath = "/tmp/t.txt";
@@ -46,7 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
                    s.latencyUs = 0;
                  }},
         NameCase{"sim:M25P80,id=C22017,nochip,stuck,protect,nocaps,fail=12", true,
-                 [](SimDeviceSpec& s) {
+                 [](SimDeviceRequest& s) {
                    s.chip = "M25P80";
                    s.id = std::array<uint8_t, 3>{0xC2, 0x20, 0x17};
                    s.noChip = s.stuck = s.protect = s.noCaps = true;

@@ -17,33 +17,33 @@ std::string Args(std::initializer_list<long long> values) {
   return s;
 }
 
-SimConfig ToConfig(const SimDeviceSpec& spec) {
+SimConfig ToConfig(const SimDeviceRequest& request) {
   SimConfig config;
-  config.chip = spec.chip;
-  config.image = spec.imagePath;
-  config.id = spec.id;
-  config.noChip = spec.noChip;
-  config.stuck = spec.stuck;
-  config.failCall = spec.failCall;
-  config.protect = spec.protect;
-  if (spec.latencyUs) config.latencyUs = *spec.latencyUs;
+  config.chip = request.chip;
+  config.image = request.imagePath;
+  config.id = request.id;
+  config.noChip = request.noChip;
+  config.stuck = request.stuck;
+  config.failCall = request.failCall;
+  config.protect = request.protect;
+  if (request.latencyUs) config.latencyUs = *request.latencyUs;
   return config;
 }
 
 }  // namespace
 
 std::unique_ptr<InterfaceDevice> InterfaceDevice::Open(const std::string& name, std::string* error) {
-  SimDeviceSpec spec;
-  if (!ParseDeviceName(name, &spec, error)) return nullptr;
-  std::unique_ptr<SimInterface> sim = SimInterface::Create(ToConfig(spec), error);
+  SimDeviceRequest request;
+  if (!ParseDeviceName(name, &request, error)) return nullptr;
+  std::unique_ptr<SimInterface> sim = SimInterface::Create(ToConfig(request), error);
   if (!sim) return nullptr;
-  std::unique_ptr<InterfaceDevice> device(new InterfaceDevice(std::move(sim), spec.noCaps));
-  if (!spec.tracePath.empty() && !device->trace_.Open(spec.tracePath)) {
-    *error = "cannot open trace file " + spec.tracePath;
+  std::unique_ptr<InterfaceDevice> device(new InterfaceDevice(std::move(sim), request.noCaps));
+  if (!request.tracePath.empty() && !device->trace_.Open(request.tracePath)) {
+    *error = "cannot open trace file " + request.tracePath;
     return nullptr;
   }
-  if (!spec.summaryPath.empty() && !device->summary_.Open(spec.summaryPath)) {
-    *error = "cannot open summary file " + spec.summaryPath;
+  if (!request.summaryPath.empty() && !device->summary_.Open(request.summaryPath)) {
+    *error = "cannot open summary file " + request.summaryPath;
     return nullptr;
   }
   device->Trace("open " + name, true);
