@@ -98,9 +98,7 @@ const OptionEntry* FindOption(const char* arg) {
 
 bool SyntaxError() {
   options.SetPrintUsage(true);
-  printf("syntax error on command line");
-  options.SetResultCode(RC_SYNTAX);
-  return false;
+  return Fail("syntax error on command line", RC_SYNTAX);
 }
 
 int HexDigitValue(char c) {
@@ -143,11 +141,7 @@ bool FLASHAPP::ParseCommandLine(int argc, char** argv) {
       text = argv[++i];
       if (option->arg == Arg::Number && !ParseNumber(text, &number)) return SyntaxError();
     }
-    if (!option->apply(*this, text, number)) {
-      printf("internal program error");
-      options.SetResultCode(RC_INTERNAL);
-      return false;
-    }
+    if (!option->apply(*this, text, number)) return Fail("internal program error", RC_INTERNAL);
   }
   return true;
 }

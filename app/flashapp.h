@@ -92,8 +92,8 @@ class FLASHAPP {
   bool ReadStep();
   /// Where the image lies from `address`: its origin for a write, 0 otherwise.
   uint32_t ImageOrigin() const;
-  /// Bytes of the device from `address` to its end; 0 at or past the end.
-  int32_t RoomFrom(uint64_t address) const;
+  /// `length`, cut at the end of the device from `address`; 0 at or past the end.
+  int32_t InsideDevice(uint64_t address, uint32_t length) const;
 };
 
 /// The run's application object.

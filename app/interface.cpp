@@ -16,11 +16,7 @@ constexpr uint32_t kBringUpClockHz = 50000000;
 // Which attempt an Init failure belongs to, for its message.
 enum class Attempt { Automatic = 0, FirstGeneration = 1, SecondGeneration = 2 };
 
-bool OutOfMemory() {
-  printf("Internal error: out of memory\n");
-  options.SetResultCode(RC_INTERNAL);
-  return false;
-}
+bool OutOfMemory() { return Fail("Internal error: out of memory\n", RC_INTERNAL); }
 
 bool InitFailed(Attempt attempt, int32_t error) {
   printf("Internal error");
@@ -31,15 +27,7 @@ bool InitFailed(Attempt attempt, int32_t error) {
   } else {
     printf(": Init failed(%d) err=%d", static_cast<int>(attempt), error);
   }
-  printf("\n");
-  options.SetResultCode(RC_INTERNAL);
-  return false;
-}
-
-// A bring-up step the runtime refused after it loaded: the device cannot be used.
-bool DeviceRefused() {
-  options.SetResultCode(RC_DEVICE_ACCESS);
-  return false;
+  return Fail("\n", RC_INTERNAL);
 }
 
 }  // namespace
@@ -57,51 +45,40 @@ bool FLASHAPP::CreateSecondGeneration() {
 }
 
 bool FLASHAPP::LoadController() {
-  switch (options.GetRuntimeVersion()) {
-    case 0:
-      if (CreateSecondGeneration()) return true;
-      if (!controller) return OutOfMemory();
-      // The second generation is discarded silently; its failed Init released everything.
-      if (CreateFirstGeneration()) return true;
-      return controller ? InitFailed(Attempt::Automatic, ctlError) : OutOfMemory();
-    case 1:
-      if (CreateFirstGeneration()) return true;
-      return controller ? InitFailed(Attempt::FirstGeneration, ctlError) : OutOfMemory();
-    case 2:
-      if (CreateSecondGeneration()) return true;
-      return controller ? InitFailed(Attempt::SecondGeneration, ctlError) : OutOfMemory();
-    default:
-      printf("Internal error: Invalid runtime version specified\n");
-      options.SetResultCode(RC_INTERNAL);
-      return false;
+  const int32_t version = options.GetRuntimeVersion();
+  if (version < 0 || version > 2) return Fail("Internal error: Invalid runtime version specified\n", RC_INTERNAL);
+  const auto attempt = static_cast<Attempt>(version);
+  if (attempt != Attempt::FirstGeneration) {
+    if (CreateSecondGeneration()) return true;
+    if (!controller) return OutOfMemory();
+    if (attempt == Attempt::SecondGeneration) return InitFailed(attempt, ctlError);
+    // The automatic choice discards the second generation silently; its failed Init released everything.
   }
+  if (CreateFirstGeneration()) return true;
+  return controller ? InitFailed(attempt, ctlError) : OutOfMemory();
 }
 
 bool FLASHAPP::OpenInterface() {
   const char* devName = options.GetDevName();
-  if (!devName) {
-    printf("No SPI device specified\n");
-    options.SetResultCode(RC_MISSING_VALUE);
-    return false;
-  }
+  if (!devName) return Fail("No SPI device specified\n", RC_MISSING_VALUE);
   if (!LoadController()) return false;
+  // Refusals from here on come from a loaded runtime: the device cannot be used.
   controller->SetDeviceName(devName);
   if (!controller->Open(&ctlError)) {
     printf("Unable to connect to device: %s\n", devName);
-    return DeviceRefused();
+    return Fail(nullptr, RC_DEVICE_ACCESS);
   }
   controller->SetPort(spiPort, &ctlError);
   if (!controller->EnableSpi(true, &ctlError)) {
     printf("Unable to enable SPI interface on device: %s\n", devName);
-    return DeviceRefused();
+    return Fail(nullptr, RC_DEVICE_ACCESS);
   }
   if (!controller->SetSpiMode(0, 0, &ctlError)) {
     printf("Unable to initialize SPI interface on device: %s\n", devName);
-    return DeviceRefused();
+    return Fail(nullptr, RC_DEVICE_ACCESS);
   }
   if (!controller->SetSpeed(kBringUpClockHz, &ctlError)) {
-    printf("Unable to set SPI clock speed\n");
-    return DeviceRefused();
+    return Fail("Unable to set SPI clock speed\n", RC_DEVICE_ACCESS);
   }
   return true;
 }

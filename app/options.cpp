@@ -47,6 +47,12 @@ bool OPTIONS::CopyText(std::unique_ptr<char[]>& field, const char* text) {
   return true;
 }
 
+bool Fail(const char* message, int32_t code) {
+  if (message) printf("%s", message);
+  options.SetResultCode(code);
+  return false;
+}
+
 void PrintUsage() {
   printf("\n");
   printf("SPI Serial Flash programming utility, Rev %d.%d.%d\n", kRevMajor, kRevMinor, kRevBuild);

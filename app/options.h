@@ -97,6 +97,10 @@ class OPTIONS {
 /// The run's options record.
 extern OPTIONS options;
 
+/// Prints `message` (none when null) and records `code` as the run's result;
+/// false, for the failing step to return.
+bool Fail(const char* message, int32_t code);
+
 /// Prints the usage text.
 void PrintUsage();
 

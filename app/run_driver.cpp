@@ -1,4 +1,5 @@
 // The run driver: the requested operations in their fixed order.
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -24,14 +25,6 @@ void PrintElapsed(const char* label, uint32_t startTick) {
   const uint32_t ms = platform::GetTickCount() - startTick;
   printf("%s: %f\n", label, static_cast<double>(ms) / 1000.0);
 }
-
-bool Fail(const char* message, int32_t code) {
-  printf("%s", message);
-  options.SetResultCode(code);
-  return false;
-}
-
-int32_t Smaller(int32_t a, int32_t b) { return a < b ? a : b; }
 
 }  // namespace
 
@@ -107,12 +100,9 @@ bool FLASHAPP::RangeErase() {
     return Fail("Data length for partial erase not specified\n", RC_MISSING_VALUE);
   }
   printf("Doing partial erase of flash memory device\n");
-  // The erase stops at the end of the device; a length of 2 GB or more runs up to it.
   const uint64_t first = static_cast<uint64_t>(options.GetAddress()) + ImageOrigin();
-  const uint32_t length = static_cast<uint32_t>(options.GetLength());
-  const int32_t room = RoomFrom(first);
-  const int32_t erased = length > static_cast<uint32_t>(room) ? room : static_cast<int32_t>(length);
-  if (!programmer->EraseRange(controller.get(), static_cast<uint32_t>(first), erased)) {
+  const int32_t length = InsideDevice(first, static_cast<uint32_t>(options.GetLength()));
+  if (!programmer->EraseRange(controller.get(), static_cast<uint32_t>(first), length)) {
     return Fail("Error writing to SPI device\n", RC_DEVICE_ACCESS);
   }
   if (options.GetPrintTime()) PrintElapsed("Elapsed time", start);
@@ -165,20 +155,12 @@ bool FLASHAPP::IdentifyDevice() {
       programmer.reset(new (std::nothrow) SFPB);
       break;
     case FLASHTYPE_UNSERVED:
-      options.SetResultCode(RC_UNSUPPORTED_DEVICE);
-      return false;
+      return Fail(nullptr, RC_UNSUPPORTED_DEVICE);
     default:
-      options.SetResultCode(RC_INTERNAL);
-      return false;
+      return Fail(nullptr, RC_INTERNAL);
   }
-  if (!programmer) {
-    options.SetResultCode(RC_OUT_OF_MEMORY);
-    return false;
-  }
-  if (!programmer->Init()) {
-    options.SetResultCode(RC_INTERNAL);
-    return false;
-  }
+  if (!programmer) return Fail(nullptr, RC_OUT_OF_MEMORY);
+  if (!programmer->Init()) return Fail(nullptr, RC_INTERNAL);
   programmer->SetDevice(*row);
   return true;
 }
@@ -190,9 +172,10 @@ bool FLASHAPP::PrepareWrite() {
   return true;
 }
 
-int32_t FLASHAPP::RoomFrom(uint64_t address) const {
+int32_t FLASHAPP::InsideDevice(uint64_t address, uint32_t length) const {
   const uint64_t size = programmer->GetSize();
-  return address >= size ? 0 : static_cast<int32_t>(size - address);
+  const uint64_t room = address >= size ? 0 : size - address;
+  return static_cast<int32_t>(std::min<uint64_t>(length, room));
 }
 
 bool FLASHAPP::ReadFromFlash() {
@@ -201,18 +184,14 @@ bool FLASHAPP::ReadFromFlash() {
   uint32_t address = options.GetAddress();
   // A length of 2 GB or more asks for more than any device holds, not for nothing.
   const uint32_t requested = static_cast<uint32_t>(options.GetLength());
-  int32_t count = static_cast<int32_t>(programmer->GetSize());
   // A read stops at the end of the device, which also keeps it inside the image buffer.
-  const int32_t room = RoomFrom(address);
-  if (requested != 0 && requested <= static_cast<uint32_t>(room)) {
-    count = static_cast<int32_t>(requested);
-  } else {
-    if (requested != 0) printf("Warning: read stops at the end of the flash memory device\n");
-    count = Smaller(count, room);
+  int32_t count = InsideDevice(address, requested != 0 ? requested : programmer->GetSize());
+  if (requested != 0 && static_cast<uint32_t>(count) < requested) {
+    printf("Warning: read stops at the end of the flash memory device\n");
   }
   uint8_t* destination = imageBuffer.get();
   while (count > 0) {
-    const int32_t chunk = Smaller(count, kChunkSize);
+    const int32_t chunk = std::min(count, kChunkSize);
     if (!programmer->Read(controller.get(), address, chunk, destination)) {
       return Fail("Error reading from flash memory\n", RC_DEVICE_ACCESS);
     }
@@ -230,13 +209,13 @@ bool FLASHAPP::WriteToFlash() {
   const uint32_t origin = ImageOrigin();
   const uint64_t start = static_cast<uint64_t>(options.GetAddress()) + origin;
   int32_t count = options.GetLength() != 0 ? options.GetLength() : static_cast<int32_t>(programmer->GetSize());
-  count = Smaller(count, dataLength);
+  count = std::min(count, dataLength);
   // The write stops at the end of the device.
-  count = Smaller(count, RoomFrom(start));
+  count = InsideDevice(start, static_cast<uint32_t>(std::max(count, 0)));
   uint32_t address = static_cast<uint32_t>(start);
   const uint8_t* source = imageBuffer.get() + origin;
   while (count > 0) {
-    const int32_t chunk = Smaller(count, kChunkSize);
+    const int32_t chunk = std::min(count, kChunkSize);
     if (!programmer->Write(controller.get(), address, chunk, source)) {
       return Fail("Error writing to the flash memory\n", RC_DEVICE_ACCESS);
     }

@@ -18,13 +18,6 @@ constexpr const char* kBinaryWriteFailed = "Error writing to output file\n";
 /// Text formats carry at most this many bytes a line.
 constexpr int32_t kBytesPerRecord = 32;
 
-/// Prints `message` (if any), records `code`; false.
-bool Fail(const char* message, int32_t code) {
-  if (message) std::fputs(message, stdout);
-  options.SetResultCode(code);
-  return false;
-}
-
 /// The input held more than the buffer: the run goes on with what fitted.
 void WarnInputTooLarge() {
   std::fputs(kInputTooLarge, stdout);
