@@ -38,11 +38,7 @@ RT_EXPORT int32_t RT_CALL PlSetSelect(uint32_t hif, int32_t level, int32_t* stat
 
 RT_EXPORT int32_t RT_CALL PlSetMode(uint32_t hif, uint32_t mode, uint32_t lsbFirst, uint32_t hz, int32_t* status,
                                     int32_t) {
-  uint32_t granted = 0;
-  return Report(With(hif,
-                     [&](InterfaceDevice& d) {
-                       return d.SetMode("PlSetMode", mode, lsbFirst) && d.SetClock("PlSetMode", hz, &granted);
-                     }),
+  return Report(With(hif, [&](InterfaceDevice& d) { return d.SetModeAndClock("PlSetMode", mode, lsbFirst, hz); }),
                 status);
 }
 

@@ -136,6 +136,24 @@ TEST_F(Runtime, TraceShowsEachCallOnceAndTheRunSummary) {
       << lines.back();
 }
 
+// The first generation sets mode and clock in one runtime call: one call,
+// one trace line, one number.
+TEST_F(Runtime, FirstGenerationModeAndClockAreOneTracedCall) {
+  ScratchDir dir;
+  const std::string trace = dir.File("trace.txt");
+  SPIRT1 ctl;
+  int32_t out = -1;
+  ASSERT_TRUE(BringUp(ctl, "sim:M25P80,trace=" + trace, &out));
+  ShutDown(ctl);
+  const std::vector<std::string> lines = Lines(ReadFile(trace));
+  ASSERT_GE(lines.size(), 5u) << ReadFile(trace);
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 5),
+            (std::vector<std::string>{"2 PlEnable(port=0) -> ok",
+                                      "3 PlSetMode(mode=0,0, hz=0) granted 915 -> ok",
+                                      "4 PlSetMode(mode=0,0, hz=50000000) granted 30000000 -> ok",
+                                      "5 PlSetSelect(level=1) -> ok"}));
+}
+
 TEST_F(Runtime, SummaryFileHoldsTheTracesSummaryLineAlone) {
   ScratchDir dir;
   const std::string trace = dir.File("trace.txt");

@@ -2,6 +2,7 @@
 #include "testsupport/run_program.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,17 +21,17 @@ std::string SourceDir() { return ROMWICK_SOURCE_DIR; }
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::vector<std::string>& env) {
-  int fds[2];
-  if (pipe(fds) != 0) throw std::runtime_error("pipe");
+  int out[2], err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
   std::vector<std::string> envStore;
   for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
   envStore.insert(envStore.end(), env.begin(), env.end());
 
   const pid_t pid = fork();
   if (pid == 0) {
-    dup2(fds[1], 1);
-    close(fds[0]);
-    close(fds[1]);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
     const int devNull = open("/dev/null", O_RDONLY);
     dup2(devNull, 0);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
@@ -42,12 +43,27 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
-  close(fds[1]);
+  close(out[1]);
+  close(err[1]);
   ProgramResult result;
+  // Both pipes are drained together, so that neither fills up and stops the program.
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.output, &result.errors};
   char buf[65536];
-  ssize_t n;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0) result.output.append(buf, static_cast<size_t>(n));
-  close(fds[0]);
+  for (int open = 2; open > 0;) {
+    if (poll(fds, 2, -1) < 0) throw std::runtime_error("poll");
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<size_t>(n));
+        continue;
+      }
+      close(fds[i].fd);
+      fds[i].fd = -1;
+      --open;
+    }
+  }
   int status = 0;
   waitpid(pid, &status, 0);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -9,6 +9,7 @@ namespace testsupport {
 struct ProgramResult {
   int exitCode = -1;
   std::string output;  // everything the program wrote to standard output
+  std::string errors;  // ... and to standard error
 };
 
 /// The build folder (where romwick and the runtime libraries are).
@@ -17,8 +18,9 @@ std::string BuildDir();
 /// The source tree's root.
 std::string SourceDir();
 
-/// Runs `program` (a path) with `args`, standard output captured, standard
-/// input closed, environment inherited plus `env` ("NAME=value" entries).
+/// Runs `program` (a path) with `args`, standard output and standard error
+/// captured, standard input closed, environment inherited plus `env`
+/// ("NAME=value" entries).
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::vector<std::string>& env = {});
 

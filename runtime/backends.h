@@ -1,0 +1,14 @@
+// The backends a device name's scheme picks, and how each one is opened.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "runtime/backend.h"
+#include "runtime/device_name.h"
+#include "runtime/trace_writer.h"
+
+/// Opens the backend of `request`; null, with the reason in `error`, when it
+/// cannot be opened. `trace` (which may be closed) outlives the backend and
+/// receives what it does underneath the entry points.
+std::unique_ptr<Backend> OpenBackend(const DeviceRequest& request, TraceWriter& trace, std::string* error);
