@@ -97,7 +97,7 @@ TYPED_TEST(BothGenerations, TheNthBusCallFailsAndNoOther) {
   uint8_t id[3] = {1, 2, 3};
   EXPECT_FALSE(generic.ReadId(&ctl, id));
   EXPECT_EQ(id[0], 1);  // untouched
-  EXPECT_EQ(generic.GetSpiError(), 0);  // the release after the failed transfer succeeded
+  EXPECT_EQ(generic.GetSpiError(), SPIERR_CALL_FAILED);  // the failed transfer's, not the release's
   EXPECT_TRUE(generic.ReadId(&ctl, id));
   EXPECT_EQ(id[2], 0x14);
   ShutDown(ctl);

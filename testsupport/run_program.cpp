@@ -19,7 +19,7 @@ std::string BuildDir() { return ROMWICK_BUILD_DIR; }
 std::string SourceDir() { return ROMWICK_SOURCE_DIR; }
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::vector<std::string>& env) {
+                         const std::vector<std::string>& env, const std::string& workingDir) {
   int fds[2];
   if (pipe(fds) != 0) throw std::runtime_error("pipe");
   std::vector<std::string> envStore;
@@ -33,6 +33,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     close(fds[1]);
     const int devNull = open("/dev/null", O_RDONLY);
     dup2(devNull, 0);
+    if (!workingDir.empty() && chdir(workingDir.c_str()) != 0) _exit(126);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);

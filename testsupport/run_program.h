@@ -18,9 +18,10 @@ std::string BuildDir();
 std::string SourceDir();
 
 /// Runs `program` (a path) with `args`, standard output captured, standard
-/// input closed, environment inherited plus `env` ("NAME=value" entries).
+/// input closed, environment inherited plus `env` ("NAME=value" entries), in
+/// `workingDir` (the test's own when empty).
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::vector<std::string>& env = {});
+                         const std::vector<std::string>& env = {}, const std::string& workingDir = "");
 
 /// Runs build/romwick with `args`.
 ProgramResult RunRomwick(const std::vector<std::string>& args);
