@@ -2,8 +2,11 @@
 #include "testsupport/run_program.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
 #include <filesystem>
@@ -57,6 +60,23 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 
 ProgramResult RunRomwick(const std::vector<std::string>& args) {
   return RunProgram(BuildDir() + "/romwick", args);
+}
+
+std::optional<int> RunWithFileSizeLimit(uint64_t limit, bool killAtLimit, const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    const rlimit size{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &size);
+    // The signal a write past the limit raises ends the process by default;
+    // ignored, the write fails instead.
+    std::signal(SIGXFSZ, killAtLimit ? SIG_DFL : SIG_IGN);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return std::nullopt;
 }
 
 ScratchDir::ScratchDir() {

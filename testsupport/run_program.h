@@ -1,6 +1,9 @@
 // Test helpers that run the built romwick binary and work with scratch files.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,13 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 
 /// Runs build/romwick with `args`.
 ProgramResult RunRomwick(const std::vector<std::string>& args);
+
+/// Runs `body` in a child process (a copy of this one) whose writes may not
+/// take a file past `limit` bytes: a write that would fails, or with
+/// `killAtLimit` kills the child in the middle of it, as a user's kill would.
+/// Returns body's result as the child's exit code, or nullopt when the child
+/// was killed.
+std::optional<int> RunWithFileSizeLimit(uint64_t limit, bool killAtLimit, const std::function<int()>& body);
 
 /// A fresh, empty folder that is removed with the object.
 class ScratchDir {
