@@ -19,12 +19,16 @@ std::vector<std::string> Split(const std::string& text, char sep) {
   return parts;
 }
 
+// Decimal, or hexadecimal after 0x or 0X, as the program's own numbers.
 bool ParseUnsigned(const std::string& text, uint32_t* value) {
-  if (text.empty() || text.size() > 10) return false;
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.size() > (hex ? 8u : 10u)) return false;
   uint64_t v = 0;
-  for (char c : text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    v = v * 10 + static_cast<uint64_t>(c - '0');
+  for (char c : digits) {
+    const auto u = static_cast<unsigned char>(c);
+    if (!(hex ? std::isxdigit(u) : std::isdigit(u))) return false;
+    v = v * (hex ? 16 : 10) + static_cast<uint64_t>(std::isdigit(u) ? c - '0' : std::tolower(u) - 'a' + 10);
   }
   if (v > 0xFFFFFFFFu) return false;
   *value = static_cast<uint32_t>(v);
@@ -77,7 +81,16 @@ bool ApplyKey(const std::string& item, SimDeviceRequest* request, std::string* e
   } else if (key == "stuck") {
     ok = flag(&request->stuck);
   } else if (key == "protect") {
-    ok = flag(&request->protect);
+    uint32_t bits = 0;
+    ok = !hasValue || ParseUnsigned(value, &bits);
+    request->protect = !hasValue;
+    request->protectBits = hasValue ? std::optional<uint32_t>(bits) : std::nullopt;
+  } else if (key == "wp") {
+    ok = flag(&request->writeProtectPin);
+  } else if (key == "flip") {
+    uint32_t address = 0;
+    ok = ParseUnsigned(value, &address);
+    request->flips.push_back(address);
   } else if (key == "nocaps") {
     ok = flag(&request->noCaps);
   } else {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 /// What `sim:<CHIP>[,<key>[=<value>]]...` asks for.
 struct SimDeviceRequest {
@@ -14,7 +15,10 @@ struct SimDeviceRequest {
   bool noChip = false;
   bool stuck = false;
   uint32_t failCall = 0;  // 0: no call fails
-  bool protect = false;
+  bool protect = false;  // every sector protected
+  std::optional<uint32_t> protectBits;  // protect=<bits>; the later protect key wins
+  bool writeProtectPin = false;         // wp: W# held low
+  std::vector<uint32_t> flips;          // flip=<address>, once per address
   bool noCaps = false;
   std::optional<uint32_t> latencyUs;
   std::string tracePath;    // empty: no trace

@@ -187,4 +187,23 @@ TEST_F(Runtime, ChipContentsPersistInTheImageFile) {
   ShutDown(ctl);
 }
 
+TEST_F(Runtime, ProtectionAndFlipKeysReachTheChip) {
+  SPIRT2 ctl;
+  int32_t out = -1;
+  ASSERT_TRUE(BringUp(ctl, "sim:M25P80,protect=0x84,wp,flip=0x10", &out));
+  auto frame = [&](std::vector<uint8_t> tx) {
+    std::vector<uint8_t> rx(tx.size());
+    EXPECT_TRUE(ctl.PutSelect(static_cast<int32_t>(tx.size()), 0, 1, tx.data(), rx.data(), &out));
+    return rx;
+  };
+  frame({0x06});
+  frame({0x01, 0x00});
+  EXPECT_EQ(frame({0x05, 0x00})[1], 0x86);  // SRWD with W# low: the write was refused, the latch stays
+  frame({0x02, 0x00, 0x00, 0x10, 0x00});
+  for (int poll = 0; poll < 100 && (frame({0x05, 0x00})[1] & 0x01); ++poll) {
+  }
+  EXPECT_EQ(frame({0x03, 0x00, 0x00, 0x10, 0x00})[4], 0x01);  // the flip address dropped bit 0
+  ShutDown(ctl);
+}
+
 }  // namespace
