@@ -8,6 +8,7 @@
 #include <ostream>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "app/flashapp.h"
 #include "app/options.h"
@@ -19,6 +20,12 @@ inline std::string RandomBytes(size_t n) {
   std::string bytes(n, '\0');
   for (char& c : bytes) c = static_cast<char>(random());
   return bytes;
+}
+
+using Spans = std::vector<ImageSpan>;
+
+inline void PrintTo(const ImageSpan& s, std::ostream* os) {
+  *os << "{0x" << std::hex << s.offset << ", 0x" << s.length << std::dec << "}";
 }
 
 /// What a load or save returned and printed.

@@ -64,8 +64,13 @@ bool WriteInRecords(int32_t length, int32_t& count, WriteRecordFn writeRecord) {
   return true;
 }
 
+/// A binary or raw hex image: the bytes loaded, from the buffer's start.
+void SetContiguousSpan(FLASHAPP& app) {
+  app.imageSpans.clear();
+  if (app.dataLength > 0) app.imageSpans.push_back({0, static_cast<uint32_t>(app.dataLength)});
+}
+
 bool LoadBinary(FLASHAPP& app) {
-  app.imageOrigin = 0;
   uint32_t total = 0;
   while (!std::feof(app.imageFile)) {
     total += static_cast<uint32_t>(
@@ -79,13 +84,14 @@ bool LoadBinary(FLASHAPP& app) {
     }
   }
   app.dataLength = static_cast<int32_t>(total);
+  SetContiguousSpan(app);
   return true;
 }
 
 bool LoadRawHex(FLASHAPP& app) {
-  app.imageOrigin = 0;
   const bool ok = ReadWithCodec(app.ghex, app);
   app.dataLength = app.ghex.GetDataLength();
+  SetContiguousSpan(app);
   app.ghex.Release();
   if (!ok) return Fail(RawHexLoadMessage(app.ghex.GetStatus()), RC_INPUT_FILE);
   if (app.ghex.HasDroppedBytes()) WarnInputTooLarge();
@@ -97,7 +103,8 @@ bool LoadIntelHex(FLASHAPP& app) {
   std::memset(app.imageBuffer.get(), 0xFF, kImageBufferSize);
   const bool ok = ReadWithCodec(app.ihex, app);
   app.dataLength = app.ihex.GetDataLength();
-  app.imageOrigin = app.dataLength > 0 ? app.ihex.GetLowAddress() : 0;
+  app.imageSpans.clear();
+  for (const IHEX::Range& r : app.ihex.GetFilledRanges()) app.imageSpans.push_back({r.start, r.end - r.start});
   app.ihex.Release();
   return ok || Fail(kIntelHexReadFailed, RC_INPUT_FILE);
 }

@@ -35,17 +35,19 @@ TEST_F(FileSide, OutputFileThatCannotBeOpened) {
 
 TEST_F(FileSide, EmptyBinaryFile) {
   app.dataLength = 99;
+  app.imageSpans = {{5, 1}};
   EXPECT_EQ((Outcome{true, ""}), LoadText("", FORMAT_BINARY));
   EXPECT_EQ(0, app.dataLength);
+  EXPECT_TRUE(app.imageSpans.empty());
   EXPECT_EQ(RC_OK, options.GetResultCode());
 }
 
 TEST_F(FileSide, BinaryFileLoadsFromTheBufferStart) {
   const std::string bytes = RandomBytes(100000);
-  app.imageOrigin = 5;
+  app.imageSpans = {{5, 1}};
   EXPECT_EQ((Outcome{true, ""}), LoadText(bytes, FORMAT_BINARY));
   EXPECT_EQ(100000, app.dataLength);
-  EXPECT_EQ(0u, app.imageOrigin);
+  EXPECT_EQ(Spans({{0, 100000}}), app.imageSpans);
   EXPECT_TRUE(bytes == Buffer(0, bytes.size()));
 }
 
@@ -70,10 +72,10 @@ TEST_F(FileSide, BinaryReadError) {
 }
 
 TEST_F(FileSide, RawHexLoads) {
-  app.imageOrigin = 5;
+  app.imageSpans = {{5, 1}};
   EXPECT_EQ((Outcome{true, ""}), LoadText("01 02 03\r\nab\n", FORMAT_RAW_HEX));
   EXPECT_EQ(4, app.dataLength);
-  EXPECT_EQ(0u, app.imageOrigin);
+  EXPECT_EQ(Spans({{0, 4}}), app.imageSpans);
   EXPECT_EQ(std::string("\x01\x02\x03\xAB", 4), Buffer(0, 4));
 }
 
@@ -106,14 +108,15 @@ struct IntelHexLoadCase {
   uint32_t origin;
   int32_t length;
   std::string image;  // the buffer from the origin on, `length` bytes
+  std::vector<ImageSpan> spans;
 };
 
 const IntelHexLoadCase kIntelHexLoads[] = {
-    {"FromZero", ":0300000001ABCD84\n:00000001FF\n", 0, 3, "\x01\xAB\xCD"},
+    {"FromZero", ":0300000001ABCD84\n:00000001FF\n", 0, 3, "\x01\xAB\xCD", {{0, 3}}},
     // The gap between the two records stays erased.
     {"AboveZeroWithAGap", ":020000040001F9\n:03000000010203F7\n:02001000AABB89\n:00000001FF", 0x10000,
-     0x12, std::string("\x01\x02\x03", 3) + std::string(13, '\xFF') + "\xAA\xBB"},
-    {"NoDataRecords", ":020000040001F9\n:00000001FF\n", 0, 0, ""},
+     0x12, std::string("\x01\x02\x03", 3) + std::string(13, '\xFF') + "\xAA\xBB", {{0x10000, 3}, {0x10010, 2}}},
+    {"NoDataRecords", ":020000040001F9\n:00000001FF\n", 0, 0, "", {}},
 };
 
 class IntelHexLoad : public FileSide, public testing::WithParamInterface<IntelHexLoadCase> {};
@@ -122,7 +125,7 @@ TEST_P(IntelHexLoad, TheImageKeepsItsAddresses) {
   const IntelHexLoadCase& c = GetParam();
   std::memset(app.imageBuffer.get(), 0, kImageBufferSize);
   EXPECT_EQ((Outcome{true, ""}), LoadText(c.text, FORMAT_INTEL_HEX));
-  EXPECT_EQ(c.origin, app.imageOrigin);
+  EXPECT_EQ(c.spans, app.imageSpans);
   EXPECT_EQ(c.length, app.dataLength);
   EXPECT_EQ(c.image, Buffer(c.origin, c.image.size()));
   // Everything outside the image is erased.
@@ -140,7 +143,6 @@ TEST_F(FileSide, IntelHexFailureReportsWhatWasStored) {
             LoadText(":020000040001F9\n:03000000010203F7\n:03000000010203F8\n", FORMAT_INTEL_HEX));
   EXPECT_EQ(RC_INPUT_FILE, options.GetResultCode());
   EXPECT_EQ(3, app.dataLength);
-  EXPECT_EQ(0x10000u, app.imageOrigin);
 }
 
 TEST_F(FileSide, SavingNothing) {
@@ -200,7 +202,7 @@ TEST_P(SavedFormat, LoadsBackToTheSameBytes) {
   std::memset(app.imageBuffer.get(), 0, kImageBufferSize);
   EXPECT_EQ((Outcome{true, ""}), Load(dir.File("image"), GetParam()));
   EXPECT_EQ(length, app.dataLength);
-  EXPECT_EQ(0u, app.imageOrigin);
+  EXPECT_EQ(Spans({{0, static_cast<uint32_t>(length)}}), app.imageSpans);
   EXPECT_TRUE(bytes == Buffer(0, bytes.size()));
 }
 

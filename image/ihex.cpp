@@ -30,6 +30,7 @@ void IHEX::Reset() {
   pageBase = 0;
   startAddress = 0;
   startSegment = 0;
+  filled.clear();
 }
 
 bool IHEX::AttachBuffer(uint8_t* data, uint32_t size) {
@@ -151,6 +152,20 @@ int32_t IHEX::GetDataLength() const {
 }
 
 uint8_t* IHEX::GetBuffer() const { return buffer; }
+
+std::vector<IHEX::Range> IHEX::GetFilledRanges() const {
+  std::vector<Range> ranges = filled;
+  std::ranges::sort(ranges, {}, &Range::start);
+  std::vector<Range> merged;
+  for (const Range& r : ranges) {
+    if (!merged.empty() && r.start <= merged.back().end) {
+      merged.back().end = std::max(merged.back().end, r.end);
+    } else {
+      merged.push_back(r);
+    }
+  }
+  return merged;
+}
 bool IHEX::IsLinear() const { return flags & FLAG_LINEAR; }
 bool IHEX::IsSegmented() const { return flags & FLAG_SEGMENTED; }
 void IHEX::SetLinear() { flags |= FLAG_LINEAR; }
@@ -216,6 +231,11 @@ bool IHEX::StoreData(const HexRecord& record) {
     if (!buffer || address >= capacity) return Fail(IHEX_OUT_OF_RANGE);
     lowAddress = std::min(lowAddress, address);
     endAddress = std::max(endAddress, address + 1);
+    if (!filled.empty() && filled.back().end == address) {
+      ++filled.back().end;
+    } else {
+      filled.push_back({address, address + 1});
+    }
     buffer[address] = record.bytes[i];
   }
   return true;

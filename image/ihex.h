@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 class HexRecord;
 
@@ -90,6 +91,16 @@ class IHEX {
   /// The address of a start linear record.
   virtual void GetStartLinear(uint32_t& address) const;
 
+  /// Addresses from `start` up to, not including, `end`.
+  struct Range {
+    uint32_t start;
+    uint32_t end;
+    bool operator==(const Range&) const = default;
+  };
+  /// What the data records of a read filled, ascending, each range apart
+  /// from the next (ranges that overlap or touch are merged).
+  std::vector<Range> GetFilledRanges() const;
+
  private:
   enum Flag : uint32_t {
     FLAG_OWNS_STREAM = 1u << 0,
@@ -114,4 +125,7 @@ class IHEX {
   uint32_t pageBase = 0;
   uint32_t startAddress = 0;
   uint16_t startSegment = 0;
+  // Filled addresses in the order the records gave them, runs of
+  // consecutive bytes as one range.
+  std::vector<Range> filled;
 };

@@ -136,6 +136,37 @@ TEST_P(IhexRead, StoresAtAbsoluteAddresses) {
 INSTANTIATE_TEST_SUITE_P(Lines, IhexRead, testing::ValuesIn(kReadCases),
                          [](const testing::TestParamInfo<ReadCase>& info) { return info.param.name; });
 
+struct RangesCase {
+  const char* name;
+  std::string text;
+  std::vector<IHEX::Range> ranges;
+};
+
+const RangesCase kRangesCases[] = {
+    {"RecordsEndToEnd", Rec("020000000102") + Rec("020002000304"), {{0, 4}}},
+    {"AGapBetween", Rec("020000000102") + Rec("020010000304"), {{0, 2}, {0x10, 0x12}}},
+    {"OutOfOrderAndOverlapping", Rec("0400100001020304") + Rec("020000000506") + Rec("04000E000708090A"),
+     {{0, 2}, {0x0E, 0x14}}},
+    {"SegmentWrapInsideItsWindow", Rec("020000020000") + Rec("04FFFE0001020304"), {{0, 2}, {0xFFFE, 0x10000}}},
+    {"NoDataRecords", Rec("020000040001") + kEnd, {}},
+};
+
+class IhexRanges : public testing::TestWithParam<RangesCase> {};
+
+TEST_P(IhexRanges, GiveWhatTheDataRecordsFilled) {
+  const RangesCase& c = GetParam();
+  std::vector<uint8_t> buffer(kCapacity);
+  ScratchStream in(c.text);
+  IHEX ihex;
+  ihex.AttachBuffer(buffer.data(), kCapacity);
+  ihex.AttachInput(in.get());
+  ASSERT_TRUE(ihex.ReadData());
+  EXPECT_EQ(c.ranges, ihex.GetFilledRanges());
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, IhexRanges, testing::ValuesIn(kRangesCases),
+                         [](const testing::TestParamInfo<RangesCase>& info) { return info.param.name; });
+
 TEST(IhexReadTest, StartRecordsGiveTheStartValues) {
   std::vector<uint8_t> buffer(16);
   ScratchStream in(Rec("0400000312345678") + Rec("04000005CAFEF00D"));

@@ -98,7 +98,7 @@ TEST_P(MadeIntelHex, LoadsToItsAddresses) {
   if (IsSkipped()) return;
 
   ASSERT_EQ((Outcome{true, ""}), Load(dir.File("image.hex"), FORMAT_INTEL_HEX));
-  EXPECT_EQ(m.origin, app.imageOrigin);
+  EXPECT_EQ(Spans({{m.origin, kImageSize}}), app.imageSpans);
   EXPECT_EQ(static_cast<int32_t>(kImageSize), app.dataLength);
   EXPECT_TRUE(bytes == Buffer(m.origin, kImageSize));
   EXPECT_TRUE(Buffer(0, m.origin) == std::string(m.origin, '\xFF'));

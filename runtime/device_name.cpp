@@ -21,7 +21,7 @@ bool ParseGpioLine(const std::string& text, GpioLineName* line) {
   const std::vector<std::string> parts = SplitAt(text, ':');
   if (parts.size() < 2 || parts.size() > 3 || parts[0].empty()) return false;
   line->chip = parts[0];
-  if (!ParseDecimal(parts[1], &line->line)) return false;
+  if (!ParseUnsigned(parts[1], &line->line)) return false;
   line->activeHigh = parts.size() == 3;
   return parts.size() == 2 || parts[2] == "active-high";
 }
@@ -58,7 +58,16 @@ bool ApplySimKey(const KeyItem& item, SimDeviceRequest* request, bool* ok) {
   } else if (item.key == "stuck") {
     *ok = item.Flag(&request->stuck);
   } else if (item.key == "protect") {
-    *ok = item.Flag(&request->protect);
+    uint32_t bits = 0;
+    *ok = !item.hasValue || item.Unsigned(&bits);
+    request->protect = !item.hasValue;
+    request->protectBits = item.hasValue ? std::optional<uint32_t>(bits) : std::nullopt;
+  } else if (item.key == "wp") {
+    *ok = item.Flag(&request->writeProtectPin);
+  } else if (item.key == "flip") {
+    uint32_t address = 0;
+    *ok = item.Unsigned(&address);
+    request->flips.push_back(address);
   } else if (item.key == "nocaps") {
     *ok = item.Flag(&request->noCaps);
   } else {
@@ -130,12 +139,15 @@ constexpr Scheme kSchemes[] = {{"sim", ParseSim}, {"spidev", ParseSpidev}};
 
 }  // namespace
 
-bool ParseDecimal(const std::string& text, uint32_t* value) {
-  if (text.empty() || text.size() > 10) return false;
+bool ParseUnsigned(const std::string& text, uint32_t* value) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.size() > (hex ? 8u : 10u)) return false;
   uint64_t v = 0;
-  for (char c : text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    v = v * 10 + static_cast<uint64_t>(c - '0');
+  for (char c : digits) {
+    const auto u = static_cast<unsigned char>(c);
+    if (!(hex ? std::isxdigit(u) : std::isdigit(u))) return false;
+    v = v * (hex ? 16 : 10) + static_cast<uint64_t>(std::isdigit(u) ? c - '0' : std::tolower(u) - 'a' + 10);
   }
   if (v > 0xFFFFFFFFu) return false;
   *value = static_cast<uint32_t>(v);
@@ -159,7 +171,7 @@ bool KeyItem::Path(std::string* field) const {
   return !value.empty();
 }
 
-bool KeyItem::Unsigned(uint32_t* field) const { return ParseDecimal(value, field); }
+bool KeyItem::Unsigned(uint32_t* field) const { return ParseUnsigned(value, field); }
 
 std::vector<std::string> SplitAt(const std::string& text, char sep) {
   std::vector<std::string> parts;

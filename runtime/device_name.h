@@ -25,7 +25,10 @@ struct SimDeviceRequest {
   bool noChip = false;
   bool stuck = false;
   uint32_t failCall = 0;  // 0: no call fails
-  bool protect = false;
+  bool protect = false;  // every sector protected
+  std::optional<uint32_t> protectBits;  // protect=<bits>; the later protect key wins
+  bool writeProtectPin = false;         // wp: W# held low
+  std::vector<uint32_t> flips;          // flip=<address>, once per address
   bool noCaps = false;
   std::optional<uint32_t> latencyUs;
 
@@ -71,7 +74,7 @@ struct KeyItem {
   bool Flag(bool* field) const;
   /// A key whose value is a path: false when it is empty.
   bool Path(std::string* field) const;
-  /// A key whose value is a decimal number below 2^32.
+  /// A key whose value is a number (ParseUnsigned).
   bool Unsigned(uint32_t* field) const;
 
   std::string text;  // as written
@@ -80,8 +83,9 @@ struct KeyItem {
   bool hasValue;
 };
 
-/// A decimal number below 2^32, digits only.
-bool ParseDecimal(const std::string& text, uint32_t* value);
+/// A number below 2^32: decimal, or hexadecimal after 0x or 0X, as the
+/// program's own numbers.
+bool ParseUnsigned(const std::string& text, uint32_t* value);
 
 /// `text` cut at every `sep`.
 std::vector<std::string> SplitAt(const std::string& text, char sep);

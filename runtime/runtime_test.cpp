@@ -97,7 +97,7 @@ TYPED_TEST(BothGenerations, TheNthBusCallFailsAndNoOther) {
   uint8_t id[3] = {1, 2, 3};
   EXPECT_FALSE(generic.ReadId(&ctl, id));
   EXPECT_EQ(id[0], 1);  // untouched
-  EXPECT_EQ(generic.GetSpiError(), 0);  // the release after the failed transfer succeeded
+  EXPECT_EQ(generic.GetSpiError(), SPIERR_CALL_FAILED);  // the failed transfer's, not the release's
   EXPECT_TRUE(generic.ReadId(&ctl, id));
   EXPECT_EQ(id[2], 0x14);
   ShutDown(ctl);
@@ -202,6 +202,25 @@ TEST_F(Runtime, ChipContentsPersistInTheImageFile) {
   SPIRT2 ctl;
   int32_t out = -1;
   EXPECT_FALSE(BringUp(ctl, name, &out));  // a file of another size is refused
+  ShutDown(ctl);
+}
+
+TEST_F(Runtime, ProtectionAndFlipKeysReachTheChip) {
+  SPIRT2 ctl;
+  int32_t out = -1;
+  ASSERT_TRUE(BringUp(ctl, "sim:M25P80,protect=0x84,wp,flip=0x10", &out));
+  auto frame = [&](std::vector<uint8_t> tx) {
+    std::vector<uint8_t> rx(tx.size());
+    EXPECT_TRUE(ctl.PutSelect(static_cast<int32_t>(tx.size()), 0, 1, tx.data(), rx.data(), &out));
+    return rx;
+  };
+  frame({0x06});
+  frame({0x01, 0x00});
+  EXPECT_EQ(frame({0x05, 0x00})[1], 0x86);  // SRWD with W# low: the write was refused, the latch stays
+  frame({0x02, 0x00, 0x00, 0x10, 0x00});
+  for (int poll = 0; poll < 100 && (frame({0x05, 0x00})[1] & 0x01); ++poll) {
+  }
+  EXPECT_EQ(frame({0x03, 0x00, 0x00, 0x10, 0x00})[4], 0x01);  // the flip address dropped bit 0
   ShutDown(ctl);
 }
 

@@ -14,6 +14,9 @@ SimConfig ToConfig(const SimDeviceRequest& request) {
   config.stuck = request.stuck;
   config.failCall = request.failCall;
   config.protect = request.protect;
+  config.protectBits = request.protectBits;
+  config.writeProtectPin = request.writeProtectPin;
+  config.flips = request.flips;
   if (request.latencyUs) config.latencyUs = *request.latencyUs;
   return config;
 }

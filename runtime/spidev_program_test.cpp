@@ -11,6 +11,7 @@
 
 namespace {
 
+using testsupport::Pattern;
 using testsupport::ProgramResult;
 using testsupport::ReadFile;
 using testsupport::ScratchDir;
@@ -24,15 +25,6 @@ ProgramResult RunOnFake(const std::string& fake, const std::vector<std::string>&
   return testsupport::RunProgram(testsupport::BuildDir() + "/romwick_testrt", args,
                                  {std::string("ROMWICK_TEST_RUNTIME_DIR=") + SPIDEV_RUNTIMES,
                                   "ROMWICK_TEST_FAKE_SPIDEV=" + fake});
-}
-
-std::string Pattern(size_t n, uint32_t seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    s[i] = static_cast<char>(seed >> 16);
-  }
-  return s;
 }
 
 // Write (erasing the sectors it covers on the sector-erase parts) and read

@@ -13,6 +13,8 @@ namespace testsupport {
 namespace {
 
 constexpr int kFd = 3;
+// Bytes of a chip-select period shown in its rendering: a command and its address.
+constexpr uint64_t kShownBytes = 4;
 // The mode bits the fake controller has: clock phase and polarity.
 constexpr uint8_t kControllerModes = SPI_CPHA | SPI_CPOL;
 
@@ -78,7 +80,7 @@ bool ApplyKey(const KeyItem& item, FakeSpidevConfig* config) {
   if (item.key == "fail") {
     const std::vector<std::string> parts = SplitAt(item.value, ':');
     uint32_t errnoValue = 0;
-    const bool ok = parts.size() == 2 && ParseDecimal(parts[0], &number) && ParseDecimal(parts[1], &errnoValue);
+    const bool ok = parts.size() == 2 && ParseUnsigned(parts[0], &number) && ParseUnsigned(parts[1], &errnoValue);
     config->failIoctl = number;
     config->failErrno = static_cast<int>(errnoValue);
     return ok;
@@ -264,8 +266,7 @@ void FakeSpidevKernel::SetSelect(bool selected) {
     ignoredBefore_ = sim_->Stats().Ops(SimOp::kIgnored);
     return;
   }
-  std::string text = period_.empty() ? "(empty)" : period_;
-  if (periodBytes_ > 4) text += " +" + std::to_string(periodBytes_ - 4);
+  const std::string text = PeriodText();
   if (config_.keepLog) periods_.push_back(text);
   if (sim_->Stats().Ops(SimOp::kIgnored) != ignoredBefore_) {
     Violation("chip select rose inside a transaction: the chip did not take the command of '" + text + "'");
@@ -279,7 +280,7 @@ void FakeSpidevKernel::Clock(const uint8_t* tx, uint8_t* rx, size_t n) {
     // Without transmit data the controller shifts zeros out.
     sim_->TransferFill(0x00, rx, n);
   }
-  for (size_t i = 0; i < n && periodBytes_ + i < 4; ++i) {
+  for (size_t i = 0; i < n && periodBytes_ + i < kShownBytes; ++i) {
     if (!period_.empty()) period_ += ' ';
     period_ += Hex(tx ? tx[i] : 0x00);
   }
@@ -292,13 +293,15 @@ void FakeSpidevKernel::Violation(const std::string& what) {
   std::fprintf(stderr, "fake spidev kernel: %s\n", what.c_str());
 }
 
+std::string FakeSpidevKernel::PeriodText() const {
+  std::string text = period_.empty() ? "(empty)" : period_;
+  if (periodBytes_ > kShownBytes) text += " +" + std::to_string(periodBytes_ - kShownBytes);
+  return text;
+}
+
 std::vector<std::string> FakeSpidevKernel::SelectPeriods() const {
   std::vector<std::string> periods = periods_;
-  if (selected_) {
-    std::string text = period_.empty() ? "(empty)" : period_;
-    if (periodBytes_ > 4) text += " +" + std::to_string(periodBytes_ - 4);
-    periods.push_back(text + " (held)");
-  }
+  if (selected_) periods.push_back(PeriodText() + " (held)");
   return periods;
 }
 

@@ -83,6 +83,7 @@ class FakeSpidevKernel : public SpidevSystem {
   int Validate(const spi_ioc_transfer* transfers, size_t count) const;
   void SetSelect(bool selected);
   void Clock(const uint8_t* tx, uint8_t* rx, size_t n);
+  std::string PeriodText() const;
   void Violation(const std::string& what);
   void WriteReport() const;
 

@@ -3,8 +3,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
 #include <filesystem>
@@ -20,7 +23,7 @@ std::string BuildDir() { return ROMWICK_BUILD_DIR; }
 std::string SourceDir() { return ROMWICK_SOURCE_DIR; }
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::vector<std::string>& env) {
+                         const std::vector<std::string>& env, const std::string& workingDir) {
   int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
   std::vector<std::string> envStore;
@@ -34,6 +37,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
     const int devNull = open("/dev/null", O_RDONLY);
     dup2(devNull, 0);
+    if (!workingDir.empty() && chdir(workingDir.c_str()) != 0) _exit(126);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -74,6 +78,23 @@ ProgramResult RunRomwick(const std::vector<std::string>& args) {
   return RunProgram(BuildDir() + "/romwick", args);
 }
 
+std::optional<int> RunWithFileSizeLimit(uint64_t limit, bool killAtLimit, const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    const rlimit size{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &size);
+    // The signal a write past the limit raises ends the process by default;
+    // ignored, the write fails instead.
+    std::signal(SIGXFSZ, killAtLimit ? SIG_DFL : SIG_IGN);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return std::nullopt;
+}
+
 ScratchDir::ScratchDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "romwick-test-XXXXXX").string();
   if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
@@ -83,6 +104,15 @@ ScratchDir::ScratchDir() {
 ScratchDir::~ScratchDir() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+}
+
+std::string Pattern(size_t n, uint32_t seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    s[i] = static_cast<char>(seed >> 16);
+  }
+  return s;
 }
 
 std::string ReadFile(const std::string& path) {
