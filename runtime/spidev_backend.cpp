@@ -27,7 +27,8 @@ unsigned long MessageRequest(size_t transfers) {
 size_t Aligned(size_t length, size_t alignment) { return (length + alignment - 1) / alignment * alignment; }
 
 std::string Describe(const spi_ioc_transfer& t) {
-  std::string s = "[" + std::to_string(t.len);
+  std::string s = "[";
+  s += std::to_string(t.len);
   if (t.tx_buf) s += " tx";
   if (t.rx_buf) s += " rx";
   if (t.cs_change) s += " cs_change";
@@ -45,7 +46,8 @@ std::string DescribeMessage(const std::vector<spi_ioc_transfer>& transfers) {
   for (size_t i = 0; i < transfers.size();) {
     size_t run = 1;
     while (i + run < transfers.size() && SameShape(transfers[i], transfers[i + run])) ++run;
-    s += " " + Describe(transfers[i]);
+    s += ' ';
+    s += Describe(transfers[i]);
     if (run > 1) s += " x" + std::to_string(run);
     i += run;
   }

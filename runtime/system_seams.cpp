@@ -1,9 +1,10 @@
-// The kernel interfaces of the real backends. In the test build of the
-// runtime (ROMWICK_TEST_HOOKS), ROMWICK_TEST_FAKE_SPIDEV puts the fake
-// spidev kernel and a fake GPIO line in their place, so that the built
-// program can be run against them.
+// The kernel interfaces of the real backends, all of them Linux's. In the
+// test build of the runtime (ROMWICK_TEST_HOOKS), ROMWICK_TEST_FAKE_SPIDEV
+// puts the fake spidev kernel and a fake GPIO line in their place, so that
+// the built program can be run against them.
 #include "runtime/system_seams.h"
 
+#ifdef ROMWICK_HAVE_SPIDEV
 #include "runtime/linux_spidev_system.h"
 #ifdef ROMWICK_HAVE_LIBGPIOD
 #include "runtime/libgpiod_line.h"
@@ -39,3 +40,4 @@ std::unique_ptr<GpioLine> MakeGpioLine(std::string* error) {
   return nullptr;
 #endif
 }
+#endif

@@ -1,5 +1,6 @@
 // Where the real backends get the kernel interfaces they reach their devices
-// through: the one place a test build of the runtime may put fakes instead.
+// through (Linux only): the one place a test build of the runtime may put
+// fakes instead.
 #pragma once
 
 #include <memory>

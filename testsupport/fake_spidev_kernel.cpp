@@ -37,7 +37,10 @@ std::string Render(const spi_ioc_transfer* transfers, size_t count) {
     while (i + run < count && Shape(transfers[i + run]) == shape) ++run;
     if (!s.empty()) s += ' ';
     s += shape;
-    if (run > 1) s += "*" + std::to_string(run);
+    if (run > 1) {
+      s += '*';
+      s += std::to_string(run);
+    }
     i += run;
   }
   return s;

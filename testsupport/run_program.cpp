@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
 #include <cstdlib>
@@ -54,8 +55,11 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.output, &result.errors};
   char buf[65536];
-  for (int open = 2; open > 0;) {
-    if (poll(fds, 2, -1) < 0) throw std::runtime_error("poll");
+  for (int live = 2; live > 0;) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      throw std::runtime_error("poll");
+    }
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       const ssize_t n = read(fds[i].fd, buf, sizeof buf);
@@ -65,7 +69,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
       }
       close(fds[i].fd);
       fds[i].fd = -1;
-      --open;
+      --live;
     }
   }
   int status = 0;
