@@ -109,6 +109,8 @@ struct WindowCase {
   std::vector<std::string> periods;   // chip-select periods on the wire
 };
 
+void PrintTo(const WindowCase& c, std::ostream* os) { *os << c.label; }
+
 class Windows : public Spidev, public testing::WithParamInterface<WindowCase> {};
 
 TEST_P(Windows, EachWindowIsOneSelectPeriod) {

@@ -3,6 +3,8 @@
 // test build of the runtime core puts behind spidev: names.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -27,9 +29,17 @@ ProgramResult RunOnFake(const std::string& fake, const std::vector<std::string>&
                                   "ROMWICK_TEST_FAKE_SPIDEV=" + fake});
 }
 
+// The number after "<name>=" in `line`, or "" without one.
+std::string Field(const std::string& line, const std::string& name) {
+  std::smatch m;
+  return std::regex_search(line, m, std::regex(" " + name + "=([0-9]+)")) ? m[1].str() : "";
+}
+
 // Write (erasing the sectors it covers on the sector-erase parts) and read
 // back on every chip, both generations, both common buffer sizes: the chip
-// holds the data and nothing else changed, the file holds what was read.
+// holds the data and nothing else changed, the file holds what was read,
+// and each select window of the runtime was one chip-select period on the
+// wire (the fake's count of periods is the runtime's of windows).
 TEST(SpidevProgram, WritesAndReadsEveryChipThroughTheFakeKernel) {
   const uint32_t length = 70000;  // more than a read chunk and a buffer
   for (const SimChipFacts& chip : SimChips()) {
@@ -41,14 +51,25 @@ TEST(SpidevProgram, WritesAndReadsEveryChipThroughTheFakeKernel) {
         SCOPED_TRACE(std::string(chip.name) + " " + generation + " bufsiz " + bufferSize);
         ScratchDir dir;
         const std::string image = dir.File("chip.bin");
-        const std::string fake = std::string("chip=") + chip.name + ",image=" + image + ",bufsiz=" + bufferSize;
+        const std::string report = dir.File("report.txt");
+        const std::string summary = dir.File("summary.txt");
+        const std::string fake =
+            std::string("chip=") + chip.name + ",image=" + image + ",bufsiz=" + bufferSize + ",report=" + report;
+        const std::string device = kNode + ",summary=" + summary;
+        // The summary file collects a line a run: each check starts it afresh.
+        auto oneSelectPeriodAWindow = [&] {
+          const std::string windows = Field(ReadFile(summary), "selects");
+          EXPECT_NE(windows, "");
+          EXPECT_EQ(Field(ReadFile(report), "selects"), windows);
+          std::remove(summary.c_str());
+        };
         std::string expected = before;
         WriteFile(image, expected);
         const std::string data = Pattern(length, address);
         const std::string input = dir.File("in.bin");
         WriteFile(input, data);
 
-        const ProgramResult write = RunOnFake(fake, {"-d", kNode, generation, "-w", input, "-a",
+        const ProgramResult write = RunOnFake(fake, {"-d", device, generation, "-w", input, "-a",
                                                      std::to_string(address), dataflash ? "-NE" : "-e"});
         if (!dataflash) {
           const uint32_t first = address / chip.eraseUnit * chip.eraseUnit;
@@ -62,13 +83,15 @@ TEST(SpidevProgram, WritesAndReadsEveryChipThroughTheFakeKernel) {
         EXPECT_EQ(write.exitCode, 0);
         EXPECT_EQ(write.errors, "");
         EXPECT_TRUE(ReadFile(image) == expected);
+        oneSelectPeriodAWindow();
 
         const std::string output = dir.File("out.bin");
         const ProgramResult read = RunOnFake(
-            fake, {"-d", kNode, generation, "-r", output, "-a", std::to_string(address), "-l", "70000"});
+            fake, {"-d", device, generation, "-r", output, "-a", std::to_string(address), "-l", "70000"});
         EXPECT_EQ(read.exitCode, 0) << read.output;
         EXPECT_EQ(read.errors, "");
         EXPECT_TRUE(ReadFile(output) == data);
+        oneSelectPeriodAWindow();
       }
     }
   }
@@ -104,6 +127,8 @@ struct FailureCase {
   int exitCode;
   std::string reason;  // the runtime's, on standard error
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.label; }
 
 class SpidevFailures : public testing::TestWithParam<FailureCase> {};
 
