@@ -11,7 +11,10 @@
 /// A select window runs from the transfer or Select(true) that asserts chip
 /// select to the one that releases it; the backend sees all of it, so it can
 /// batch: a transfer whose reply nobody needs (`rx` null) may be held back
-/// and sent with the window's next transfer that needs one, or at its end.
+/// and sent with a later transfer that needs one (of the same window or of a
+/// later one), at the window's end, or at the latest when the device closes.
+/// A failure to send it is then the failure of the call that sent it. The
+/// bytes of a transfer that needs a reply are in `rx` when Transfer returns.
 struct BusTransfer {
   bool selectedDuring;  // chip select asserted while the bytes are clocked
   bool selectedAfter;   // still asserted afterwards; false ends the window

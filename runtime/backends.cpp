@@ -1,5 +1,4 @@
-// The backends by scheme. A listing of the devices a backend can see would
-// be one more function beside each opener.
+// The backends by scheme.
 #include "runtime/backends.h"
 
 #include "runtime/sim_backend.h"

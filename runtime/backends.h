@@ -1,4 +1,5 @@
-// The backends a device name's scheme picks, and how each one is opened.
+// The backends a device name's scheme picks, and how each one is opened (a
+// listing of the devices each can see would sit beside its opener).
 #pragma once
 
 #include <memory>
