@@ -13,7 +13,7 @@ constexpr const char* kOpenFailed = "Error opening file: %s\n";
 constexpr const char* kBinaryReadFailed = "Error reading from input file\n";
 constexpr const char* kInputTooLarge = "Warning: Input file larger than memory buffer\n";
 constexpr const char* kIntelHexReadFailed = "Error reading input file\n";
-constexpr const char* kBinaryWriteFailed = "Error writing to output file\n";
+constexpr const char* kWriteFailed = "Error writing to output file\n";
 
 /// Text formats carry at most this many bytes a line.
 constexpr int32_t kBytesPerRecord = 32;
@@ -71,17 +71,18 @@ void SetContiguousSpan(FLASHAPP& app) {
 }
 
 bool LoadBinary(FLASHAPP& app) {
+  FILE* file = app.imageFile;
   uint32_t total = 0;
-  while (!std::feof(app.imageFile)) {
-    total += static_cast<uint32_t>(
-        std::fread(app.imageBuffer.get() + total, 1, kImageBufferSize - total, app.imageFile));
-    if (std::ferror(app.imageFile)) return Fail(kBinaryReadFailed, RC_INPUT_FILE);
-    // A full buffer ends the load without probing for more input, so an
-    // image of exactly the buffer's size draws the warning too.
-    if (total == kImageBufferSize) {
-      WarnInputTooLarge();
-      break;
-    }
+  while (total < kImageBufferSize && !std::feof(file)) {
+    total += static_cast<uint32_t>(std::fread(app.imageBuffer.get() + total, 1, kImageBufferSize - total, file));
+    if (std::ferror(file)) return Fail(kBinaryReadFailed, RC_INPUT_FILE);
+  }
+  // A full image of the largest chips fills the buffer exactly: only a byte
+  // beyond it is input that the image cannot hold.
+  if (total == kImageBufferSize) {
+    const bool more = std::fgetc(file) != EOF;
+    if (std::ferror(file)) return Fail(kBinaryReadFailed, RC_INPUT_FILE);
+    if (more) WarnInputTooLarge();
   }
   app.dataLength = static_cast<int32_t>(total);
   SetContiguousSpan(app);
@@ -114,7 +115,7 @@ bool SaveBinary(FLASHAPP& app) {
   // The flush brings out a write failure that the stream buffer held back.
   if (std::fwrite(app.imageBuffer.get(), 1, length, app.imageFile) < length ||
       std::fflush(app.imageFile) != 0) {
-    return Fail(kBinaryWriteFailed, RC_OUTPUT_FILE);
+    return Fail(kWriteFailed, RC_OUTPUT_FILE);
   }
   return true;
 }
@@ -128,7 +129,7 @@ bool SaveRawHex(FLASHAPP& app) {
                             [&](int32_t n, int32_t offset) { return ghex.WriteRecord(n, offset); });
   ok = ok && ghex.CloseOutput() && std::fflush(app.imageFile) == 0;
   ghex.Release();
-  return ok || Fail(nullptr, RC_OUTPUT_FILE);
+  return ok || Fail(kWriteFailed, RC_OUTPUT_FILE);
 }
 
 bool SaveIntelHex(FLASHAPP& app) {
@@ -148,7 +149,7 @@ bool SaveIntelHex(FLASHAPP& app) {
   ok = ok && ihex.CloseOutput();
   if (ok) app.imageFile = nullptr;
   ihex.Release();
-  return ok || Fail(nullptr, RC_OUTPUT_FILE);
+  return ok || Fail(kWriteFailed, RC_OUTPUT_FILE);
 }
 
 struct FormatTransfers {
