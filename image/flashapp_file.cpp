@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "app/flashapp.h"
 #include "app/options.h"
@@ -37,6 +38,39 @@ const char* RawHexLoadMessage(int32_t status) {
     default:
       return "Internal or unexpected error accessing input file\n";
   }
+}
+
+/// What follows "line N: " in the line that says why a text file was
+/// refused, by TextFaultReason; the fault's value goes into %c or %X.
+constexpr const char* kFaultTexts[] = {
+    nullptr,
+    "read error",
+    "NUL byte",
+    "'%c' is not a hex digit",
+    "blank line",
+    "no ':' at the start",
+    "ends before its checksum",
+    "checksum",
+    "text after the checksum",
+    "record type %02X",
+    "record type %02X too short for its address",
+    "data at 0x%08X is beyond the %u MB image",
+};
+static_assert(std::size(kFaultTexts) == TEXTFAULT_BEYOND_IMAGE + 1);
+/// A character that does not show is named by its code instead.
+constexpr const char* kUnprintableNotHexDigit = "byte 0x%02X is not a hex digit";
+
+/// Prints where and why the codec refused the text, when the failure was a
+/// line's: one line after the load's message.
+void PrintFault(const TextFault& fault) {
+  if (fault.reason <= TEXTFAULT_NONE || fault.reason >= static_cast<int32_t>(std::size(kFaultTexts))) return;
+  const char* text = kFaultTexts[fault.reason];
+  if (fault.reason == TEXTFAULT_NOT_HEX_DIGIT && (fault.value <= ' ' || fault.value >= 0x7F)) {
+    text = kUnprintableNotHexDigit;
+  }
+  std::printf("line %u: ", fault.line);
+  std::printf(text, fault.value, kImageBufferSize >> 20);
+  std::printf("\n");
 }
 
 /// `dataLength`, kept within the buffer.
@@ -94,7 +128,11 @@ bool LoadRawHex(FLASHAPP& app) {
   app.dataLength = app.ghex.GetDataLength();
   SetContiguousSpan(app);
   app.ghex.Release();
-  if (!ok) return Fail(RawHexLoadMessage(app.ghex.GetStatus()), RC_INPUT_FILE);
+  if (!ok) {
+    std::fputs(RawHexLoadMessage(app.ghex.GetStatus()), stdout);
+    PrintFault(app.ghex.GetFault());
+    return Fail(nullptr, RC_INPUT_FILE);
+  }
   if (app.ghex.HasDroppedBytes()) WarnInputTooLarge();
   return true;
 }
@@ -107,7 +145,10 @@ bool LoadIntelHex(FLASHAPP& app) {
   app.imageSpans.clear();
   for (const IHEX::Range& r : app.ihex.GetFilledRanges()) app.imageSpans.push_back({r.start, r.end - r.start});
   app.ihex.Release();
-  return ok || Fail(kIntelHexReadFailed, RC_INPUT_FILE);
+  if (ok) return true;
+  std::fputs(kIntelHexReadFailed, stdout);
+  PrintFault(app.ihex.GetFault());
+  return Fail(nullptr, RC_INPUT_FILE);
 }
 
 bool SaveBinary(FLASHAPP& app) {

@@ -87,13 +87,14 @@ TEST_F(FileSide, RawHexLoads) {
 }
 
 TEST_F(FileSide, RawHexFailuresKeepWhatWasStored) {
-  EXPECT_EQ((Outcome{false, "Data format or syntax error in input file\n"}),
-            LoadText("12 34,56", FORMAT_RAW_HEX));
+  EXPECT_EQ((Outcome{false, "Data format or syntax error in input file\nline 2: ',' is not a hex digit\n"}),
+            LoadText("12\n34,56", FORMAT_RAW_HEX));
   EXPECT_EQ(RC_INPUT_FILE, options.GetResultCode());
   EXPECT_EQ(2, app.dataLength);
 
   options.SetResultCode(RC_OK);
-  EXPECT_EQ((Outcome{false, "Error reading from input file\n"}), Load(dir.path(), FORMAT_RAW_HEX));
+  EXPECT_EQ((Outcome{false, "Error reading from input file\nline 1: read error\n"}),
+            Load(dir.path(), FORMAT_RAW_HEX));
   EXPECT_EQ(RC_INPUT_FILE, options.GetResultCode());
   EXPECT_EQ(0, app.dataLength);
 }
@@ -146,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(Files, IntelHexLoad, testing::ValuesIn(kIntelHexLoads),
                          [](const testing::TestParamInfo<IntelHexLoadCase>& info) { return info.param.name; });
 
 TEST_F(FileSide, IntelHexFailureReportsWhatWasStored) {
-  EXPECT_EQ((Outcome{false, "Error reading input file\n"}),
+  EXPECT_EQ((Outcome{false, "Error reading input file\nline 3: checksum\n"}),
             LoadText(":020000040001F9\n:03000000010203F7\n:03000000010203F8\n", FORMAT_INTEL_HEX));
   EXPECT_EQ(RC_INPUT_FILE, options.GetResultCode());
   EXPECT_EQ(3, app.dataLength);
