@@ -33,7 +33,9 @@ class HexRecord {
   /// it; `reason` and `faultValue` say which.
   bool Parse(std::string_view line);
   /// Checks more of the record's line, read after it: blanks only. False
-  /// with `error` 2 otherwise.
+  /// with `error` 2 otherwise. After a line refused as blank, whose first
+  /// part held only blanks, more blanks keep it blank and anything else
+  /// makes it a line without its colon.
   bool ParseMore(std::string_view text);
 
   /// Collects the record's bytes, from the length byte to the checksum, in

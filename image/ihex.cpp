@@ -191,7 +191,9 @@ bool IHEX::ReadRecords(TextLines& lines) {
   std::string_view piece;
   while (lines.NextPiece(piece)) {
     const bool parsed = lines.StartsLine() ? record.Parse(piece) : record.ParseMore(piece);
-    if (!parsed) return Fail(record.error, {record.reason, lines.LineNumber(), record.faultValue});
+    // Whether a line of blanks is blank shows only at its end.
+    const bool blankSoFar = !parsed && record.reason == TEXTFAULT_BLANK_LINE && !lines.EndsLine();
+    if (!parsed && !blankSoFar) return Fail(record.error, {record.reason, lines.LineNumber(), record.faultValue});
     // A record acts once the rest of its line has proven blank, so that a
     // line holding more than a record is refused before it changes anything.
     if (!lines.EndsLine()) continue;

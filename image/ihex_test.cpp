@@ -141,6 +141,10 @@ const ReadCase kReadCases[] = {
     // A line longer than one piece: only blanks may follow the record.
     {"LongLineOfBlanks", kThreeOnly + kBlanks2100 + "\n" + kEnd, true, IHEX_OK, {{0, kThreeBytes}}, 0, 3,
      kNoFault},
+    {"LongBlankLine", kThree + kBlanks2100 + "\n" + kEnd, false, IHEX_BAD_RECORD, {{0, kThreeBytes}}, 0, 3,
+     {TEXTFAULT_BLANK_LINE, 2, 0}},
+    {"LongLineOfBlanksBeforeTheColon", kThree + kBlanks2100 + kEnd, false, IHEX_BAD_RECORD, {{0, kThreeBytes}},
+     0, 3, {TEXTFAULT_NO_COLON, 2, 0}},
     {"TextFarAfterTheRecord", kThreeOnly + kBlanks2100 + "x\n", false, IHEX_BAD_RECORD, {}, kNone, 0,
      {TEXTFAULT_TEXT_AFTER_CHECKSUM, 1, 0}},
     {"EndRecordFollowedFarByText", kThree + ":00000001FF" + kBlanks2100 + ":00000001FF\n", false,
