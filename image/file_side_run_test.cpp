@@ -84,12 +84,14 @@ const Refusal kRefusals[] = {
      std::string(kIntelHexRead) + "line 2: data at 0x08000000 is beyond the 16 MB image\n"},
     {"IntelHexNoColon", "-fi", "x" + Rec("0100000011"), std::string(kIntelHexRead) + "line 1: no ':' at the start\n"},
     {"IntelHexEndsEarly", "-fi", ":0300000001AB\n", std::string(kIntelHexRead) + "line 1: ends before its checksum\n"},
-    {"IntelHexNotADigit", "-fi", ":03000000G1ABCD7E\n", std::string(kIntelHexRead) + "line 1: 'G' is not a hex digit\n"},
+    {"IntelHexNotADigit", "-fi", ":03000000G1ABCD7E\n",
+     std::string(kIntelHexRead) + "line 1: 'G' is not a hex digit\n"},
     {"IntelHexTwoRecordsOnALine", "-fi", ":0100000011EE:0100010022CC\n",
      std::string(kIntelHexRead) + "line 1: text after the checksum\n"},
     {"IntelHexShortAddressRecord", "-fi", Rec("0100000400"),
      std::string(kIntelHexRead) + "line 1: record type 04 too short for its address\n"},
-    {"IntelHexNul", "-fi", Rec("0100000011") + std::string(1, '\0'), std::string(kIntelHexRead) + "line 2: NUL byte\n"},
+    {"IntelHexNul", "-fi", Rec("0100000011") + std::string(1, '\0'),
+     std::string(kIntelHexRead) + "line 2: NUL byte\n"},
     {"IntelHexReadError", "-fi", "", std::string(kIntelHexRead) + "line 1: read error\n"},
 };
 
@@ -127,7 +129,7 @@ const Written kWritten[] = {
     // One line of 10,000 digits, read in several pieces.
     {"RawHexXxdOneLine", "-fh", XxdPlainLine(k5000), {{0, k5000}}},
     {"RawHexCarriageReturns", "-fh", "00 11\r22\r\r33", {{0, std::string("\x00\x11\x22\x33", 4)}}},
-    {"IntelHexCarriageReturns", "-fi", ":0100000011EE\r:020000040001F9\r:020010002233" "99\r:00000001FF\r",
+    {"IntelHexCarriageReturns", "-fi", ":0100000011EE\r:020000040001F9\r:02001000223399\r:00000001FF\r",
      {{0, "\x11"}, {0x10010, "\x22\x33"}}},
 };
 
@@ -142,8 +144,9 @@ TEST_P(WrittenFile, LandsOnTheChipAsItReads) {
   size_t total = 0;
   for (const Placed& p : w.data) {
     // Only the sectors under the file's bytes are erased.
-    const uint32_t first = (kAddress + p.offset) / kSector * kSector;
-    const uint32_t end = (kAddress + p.offset + static_cast<uint32_t>(p.bytes.size()) + kSector - 1) / kSector * kSector;
+    const uint32_t start = kAddress + p.offset;
+    const uint32_t first = start / kSector * kSector;
+    const uint32_t end = (start + static_cast<uint32_t>(p.bytes.size()) + kSector - 1) / kSector * kSector;
     expected.replace(first, end - first, end - first, '\xFF');
   }
   for (const Placed& p : w.data) {

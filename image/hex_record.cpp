@@ -53,7 +53,9 @@ bool HexRecord::Parse(std::string_view line) {
 bool HexRecord::ParseMore(std::string_view text) {
   const auto other = std::find_if_not(text.begin(), text.end(), IsBlank);
   // A line of blanks so far lacks its colon, unless blanks fill it to its end.
-  if (reason == TEXTFAULT_BLANK_LINE) return Refuse(2, other == text.end() ? TEXTFAULT_BLANK_LINE : TEXTFAULT_NO_COLON);
+  if (reason == TEXTFAULT_BLANK_LINE) {
+    return Refuse(2, other == text.end() ? TEXTFAULT_BLANK_LINE : TEXTFAULT_NO_COLON);
+  }
   // A second record on the line, or anything else there, would be lost.
   if (other == text.end()) return true;
   return Refuse(2, *other == '\0' ? TEXTFAULT_NUL : TEXTFAULT_TEXT_AFTER_CHECKSUM);

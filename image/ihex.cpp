@@ -197,7 +197,7 @@ bool IHEX::ReadRecords(TextLines& lines) {
     // A record acts once the rest of its line has proven blank, so that a
     // line holding more than a record is refused before it changes anything.
     if (!lines.EndsLine()) continue;
-    // Whatever follows the end record is never read.
+    // Whatever follows the end record is never looked at.
     if (record.type == HEXREC_END) return true;
     if (!ApplyRecord(record, lines.LineNumber())) return false;
   }
