@@ -140,10 +140,6 @@ for block in 0 1 2 3 $((blocks / 4)) $((blocks / 2 + 1)) $((blocks - 1)); do
 done
 say "inputs: $((size >> 20)) MiB random and firmware-like images in $work"
 
-# A binary file that fills the image buffer exactly draws romwick's warning
-# (exit code 7) and is written all the same.
-binary_rc=$((size == 16 << 20 ? 7 : 0))
-
 # --- Measuring --------------------------------------------------------------
 
 declare -A seconds peak_kb
@@ -229,7 +225,7 @@ check_text() {
 
 for image in random firmware; do
   name="erase+write $image"
-  romwick_case "$name" 0.5 "$binary_rc" chip_start chip.bin $image.bin -E -w $image.bin
+  romwick_case "$name" 0.5 0 chip_start chip.bin $image.bin -E -w $image.bin
   peer_case "$name" "flashrom -w" flashrom_start fchip.bin $image.bin "${flashrom_on_chip[@]}" -n -w $image.bin
 done
 
@@ -273,12 +269,12 @@ limit_of() { awk -v k="$1" '$1 == k {print $2}' <<<"$limits"; }
 
 say "modelled time"
 limits=$("$build/physical_limit" "$chip" "$requested_hz" "$size")
-whole=$(modelled_run chip_start "$binary_rc" "" -E -w random.bin)
+whole=$(modelled_run chip_start 0 "" -E -w random.bin)
 erase=$(modelled_run chip_start 0 "" -E)
-program=$(modelled_run chip_erased "$binary_rc" "" -NE -w random.bin)
+program=$(modelled_run chip_erased 0 "" -NE -w random.bin)
 # Without the interface's latency per runtime call (a USB round trip), what
 # is left of the difference is the command sequence's own.
-program_at_once=$(modelled_run chip_erased "$binary_rc" ",latency=0" -NE -w random.bin)
+program_at_once=$(modelled_run chip_erased 0 ",latency=0" -NE -w random.bin)
 read_=$(modelled_run chip_random 0 "" -r out.bin)
 
 # --- spidev ioctls ----------------------------------------------------------
