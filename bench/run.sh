@@ -300,9 +300,9 @@ if ((spidev)); then
     spidev_id[$bufsiz]=$(spidev_run chip_random 0 "$bufsiz" -id)
     spidev_read[$bufsiz]=$(spidev_run chip_random 0 "$bufsiz" -r out.bin)
     same out.bin random.bin "spidev read at bufsiz $bufsiz"
-    spidev_write[$bufsiz]=$(spidev_run chip_start "$binary_rc" "$bufsiz" -E -w random.bin)
+    spidev_write[$bufsiz]=$(spidev_run chip_start 0 "$bufsiz" -E -w random.bin)
     same chip.bin random.bin "spidev erase+write at bufsiz $bufsiz"
-    spidev_program[$bufsiz]=$(spidev_run chip_erased "$binary_rc" "$bufsiz" -NE -w random.bin)
+    spidev_program[$bufsiz]=$(spidev_run chip_erased 0 "$bufsiz" -NE -w random.bin)
     same chip.bin random.bin "spidev write at bufsiz $bufsiz"
   done
 fi
