@@ -91,11 +91,22 @@ bool ApplySpidevKey(const KeyItem& item, SpidevDeviceRequest* request, bool* ok)
   return true;
 }
 
-// The items after the first are keys: the backend's own, or common ones.
+bool ApplyCh341aKey(const KeyItem& item, Ch341aDeviceRequest* request, bool* ok) {
+  if (item.key == "index") {
+    *ok = item.Unsigned(&request->index);
+  } else if (item.key == "nobatch") {
+    *ok = item.Flag(&request->noBatch);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The items from `first` on are keys: the backend's own, or common ones.
 template <typename Request, typename ApplyKey>
 bool ApplyKeys(const std::vector<std::string>& items, CommonKeys* common, Request* request, ApplyKey applyKey,
-               std::string* error) {
-  for (size_t i = 1; i < items.size(); ++i) {
+               std::string* error, size_t first = 1) {
+  for (size_t i = first; i < items.size(); ++i) {
     const KeyItem item(items[i]);
     bool ok = false;
     if (!ApplyCommonKey(item, common, &ok) && !applyKey(item, request, &ok)) {
@@ -130,12 +141,19 @@ bool ParseSpidev(const std::vector<std::string>& items, DeviceRequest* request, 
   return ApplyKeys(items, &request->common, &spidev, ApplySpidevKey, error);
 }
 
+// Every item is a key; "ch341a:" alone asks for the first device.
+bool ParseCh341a(const std::vector<std::string>& items, DeviceRequest* request, std::string* error) {
+  Ch341aDeviceRequest& ch341a = request->backend.emplace<Ch341aDeviceRequest>();
+  if (items.size() == 1 && items[0].empty()) return true;
+  return ApplyKeys(items, &request->common, &ch341a, ApplyCh341aKey, error, 0);
+}
+
 struct Scheme {
   const char* name;
   bool (*parse)(const std::vector<std::string>& items, DeviceRequest* request, std::string* error);
 };
 
-constexpr Scheme kSchemes[] = {{"sim", ParseSim}, {"spidev", ParseSpidev}};
+constexpr Scheme kSchemes[] = {{"sim", ParseSim}, {"spidev", ParseSpidev}, {"ch341a", ParseCh341a}};
 
 }  // namespace
 

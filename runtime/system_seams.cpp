@@ -1,8 +1,32 @@
-// The kernel interfaces of the real backends, all of them Linux's. In the
-// test build of the runtime (ROMWICK_TEST_HOOKS), ROMWICK_TEST_FAKE_SPIDEV
-// puts the fake spidev kernel and a fake GPIO line in their place, so that
-// the built program can be run against them.
+// The kernel interfaces and libraries of the real backends. In the test
+// build of the runtime (ROMWICK_TEST_HOOKS), ROMWICK_TEST_FAKE_SPIDEV puts the
+// fake spidev kernel and a fake GPIO line in their place, and
+// ROMWICK_TEST_CH341A the CH341A emulator in libusb's, so that the built
+// program can be run against them.
 #include "runtime/system_seams.h"
+
+#include <cstdlib>
+
+#ifdef ROMWICK_HAVE_LIBUSB
+#include "runtime/libusb_library.h"
+#endif
+#ifdef ROMWICK_TEST_HOOKS
+#include "testsupport/ch341a_emulator.h"
+#endif
+
+std::unique_ptr<UsbLibrary> MakeUsbLibrary(std::string* error) {
+#ifdef ROMWICK_TEST_HOOKS
+  if (const char* emulator = std::getenv("ROMWICK_TEST_CH341A")) {
+    return testsupport::Ch341aEmulator::FromDescription(emulator, error);
+  }
+#endif
+#ifdef ROMWICK_HAVE_LIBUSB
+  return LibusbLibrary::Create(error);
+#else
+  *error = "ch341a: needs libusb-1.0, and this runtime was built without it";
+  return nullptr;
+#endif
+}
 
 #ifdef ROMWICK_HAVE_SPIDEV
 #include "runtime/linux_spidev_system.h"
@@ -10,8 +34,6 @@
 #include "runtime/libgpiod_line.h"
 #endif
 #ifdef ROMWICK_TEST_HOOKS
-#include <cstdlib>
-
 #include "testsupport/fake_gpio_line.h"
 #include "testsupport/fake_spidev_kernel.h"
 

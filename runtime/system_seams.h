@@ -1,6 +1,6 @@
-// Where the real backends get the kernel interfaces they reach their devices
-// through (Linux only): the one place a test build of the runtime may put
-// fakes instead.
+// Where the real backends get the kernel interfaces and libraries they reach
+// their devices through: the one place a test build of the runtime may put
+// fakes and emulators instead.
 #pragma once
 
 #include <memory>
@@ -8,6 +8,7 @@
 
 #include "runtime/gpio_line.h"
 #include "runtime/spidev_system.h"
+#include "runtime/usb_library.h"
 
 /// The kernel's spidev calls; null, with the reason in `error`, where they
 /// cannot be had.
@@ -16,3 +17,7 @@ std::unique_ptr<SpidevSystem> MakeSpidevSystem(std::string* error);
 /// A GPIO line of the kernel's character device; null, with the reason in
 /// `error`, in a runtime built without libgpiod.
 std::unique_ptr<GpioLine> MakeGpioLine(std::string* error);
+
+/// libusb-1.0's calls; null, with the reason in `error`, in a runtime built
+/// without libusb or where libusb cannot start.
+std::unique_ptr<UsbLibrary> MakeUsbLibrary(std::string* error);

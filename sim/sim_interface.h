@@ -51,6 +51,9 @@ class SimInterface {
   /// False for the call that the configuration makes fail; the caller then
   /// reports failure and touches nothing.
   bool BeginCall();
+  /// Lets `ns` pass with the bus still: time the interface device spends on
+  /// its own (an emulator's USB transfers).
+  void Wait(uint64_t ns) { clock_.Advance(ns); }
   /// Drives chip select: `high` false selects the chip.
   void SetSelectLine(bool high);
   /// Sets the SPI clock and returns the one granted: the fastest 60 MHz / d
