@@ -9,6 +9,7 @@ namespace {
 constexpr uint8_t kIdleFill = 0xFF;
 // Queued bytes that no reply has flushed yet go out once there are this many.
 constexpr size_t kMostQueued = 65536;
+// Bytes of a USB write or read shown in the trace.
 constexpr size_t kTracedBytes = 16;
 
 std::string Ids() {
@@ -19,6 +20,20 @@ std::string Ids() {
 
 std::string Place(const UsbDevicePlace& place) {
   return "bus " + std::to_string(place.bus) + ", address " + std::to_string(place.address);
+}
+
+// "USB write: 3 transfers, 3 packets, 13 bytes: AA 61 00 | AB B7 7F B6 20 |
+// A8 F9 ...": the first bytes of the transfers, each transfer apart.
+std::string DescribeWrite(const std::vector<std::vector<uint8_t>>& transfers, size_t packets, size_t bytes) {
+  std::string s = "USB write: " + std::to_string(transfers.size()) + " transfers, " + std::to_string(packets) +
+                  " packets, " + std::to_string(bytes) + " bytes: ";
+  size_t shown = 0;
+  for (size_t i = 0; i < transfers.size() && shown < kTracedBytes; ++i) {
+    const size_t n = std::min(transfers[i].size(), kTracedBytes - shown);
+    s += (i ? " | " : "") + TraceWriter::Bytes(transfers[i].data(), n);
+    shown += n;
+  }
+  return shown < bytes ? s + " ..." : s;
 }
 
 }  // namespace
@@ -250,15 +265,22 @@ bool Ch341aBackend::Flush() {
   outPackets_ += stream_.Packets();
   inPackets_ += replies.size();
   spiBytes_ += stream_.SpiBytes();
-  if (trace_.IsOpen()) {
-    trace_.Detail("USB write: " + std::to_string(transfers.size()) + " OUT transfers, " +
-                  std::to_string(stream_.Packets()) + " packets, " + std::to_string(stream_.OutBytes()) + " bytes (" +
-                  TraceWriter::Bytes(transfers[0].data(), transfers[0].size(), kTracedBytes) + "); " +
-                  std::to_string(replies.size()) + " replies, " + std::to_string(stream_.SpiBytes()) + " bytes");
-  }
+  if (trace_.IsOpen()) trace_.Detail(DescribeWrite(transfers, stream_.Packets(), stream_.OutBytes()));
+  std::vector<uint8_t> firstReplies;
   std::string error;
   const bool sent = exchange_.Run(
-      transfers, replies, [this](const uint8_t* bytes, size_t n) { stream_.TakeReply(bytes, n); }, &error);
+      transfers, replies,
+      [&](const uint8_t* bytes, size_t n) {
+        const size_t keep = std::min(n, kTracedBytes - std::min(kTracedBytes, firstReplies.size()));
+        firstReplies.insert(firstReplies.end(), bytes, bytes + keep);
+        stream_.TakeReply(bytes, n);
+      },
+      &error);
+  if (trace_.IsOpen() && sent && !replies.empty()) {
+    trace_.Detail("USB read: " + std::to_string(replies.size()) + " packets, " + std::to_string(stream_.SpiBytes()) +
+                  " bytes: " + TraceWriter::Bytes(firstReplies.data(), firstReplies.size()) +
+                  (firstReplies.size() < stream_.SpiBytes() ? " ..." : ""));
+  }
   stream_.Clear();
   if (sent) return true;
   if (trace_.IsOpen()) trace_.Detail(error);

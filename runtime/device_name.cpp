@@ -141,11 +141,11 @@ bool ParseSpidev(const std::vector<std::string>& items, DeviceRequest* request, 
   return ApplyKeys(items, &request->common, &spidev, ApplySpidevKey, error);
 }
 
-// Every item is a key; "ch341a:" alone asks for the first device.
+// Every item is a key, but the first may be empty: "ch341a:" asks for the
+// first device, "ch341a:,trace=t.txt" too.
 bool ParseCh341a(const std::vector<std::string>& items, DeviceRequest* request, std::string* error) {
   Ch341aDeviceRequest& ch341a = request->backend.emplace<Ch341aDeviceRequest>();
-  if (items.size() == 1 && items[0].empty()) return true;
-  return ApplyKeys(items, &request->common, &ch341a, ApplyCh341aKey, error, 0);
+  return ApplyKeys(items, &request->common, &ch341a, ApplyCh341aKey, error, items[0].empty() ? 1 : 0);
 }
 
 struct Scheme {

@@ -238,17 +238,19 @@ std::string Ch341aEmulator::ErrorName(int error) {
 bool Ch341aEmulator::Run() {
   bool any = false;
   for (;;) {
-    bool step = false;
-    while (!replies_.empty() && !ins_.empty()) {
+    bool ended = false;
+    if (!replies_.empty() && !ins_.empty()) {
       GiveReply(ins_.front());
-      step = true;
+      ended = true;
+    } else if (!gone_ && !mute_ && !outs_.empty() && replies_.size() < config_.replyCapacity) {
+      ended = TakePacket(outs_.front());
+    } else {
+      return any;
     }
-    if (!gone_ && !mute_ && !outs_.empty() && replies_.size() < config_.replyCapacity) {
-      TakePacket(outs_.front());
-      step = true;
-    }
-    if (!step) return any;
     any = true;
+    // As libusb's event handling, return once a transfer has ended: the
+    // host can then refill what is in flight before the device runs dry.
+    if (ended) return true;
   }
 }
 
@@ -256,27 +258,27 @@ void Ch341aEmulator::ChargePacket(size_t payload) {
   sim_->Wait((kBulkOverhead + payload) * kNsPerBusByteTimes3 / 3);
 }
 
-void Ch341aEmulator::TakePacket(Pending& out) {
+bool Ch341aEmulator::TakePacket(Pending& out) {
   UsbTransfer& t = *out.transfer;
   const size_t n = std::min<size_t>(kPacketSize, static_cast<size_t>(t.length - out.done));
   const uint8_t* packet = t.buffer + out.done;
   if (config_.muteAfter != 0 && packetsTaken_ == config_.muteAfter) {
     mute_ = true;
-    return;
+    return false;
   }
   if (config_.unplugAfter != 0 && packetsTaken_ == config_.unplugAfter) {
     Unplug();
-    return;
+    return true;
   }
   ++packetsTaken_;
   ChargePacket(n);
   if (config_.keepLog) packets_.push_back(Hex(packet, n));
   Execute(packet, n);
   out.done += static_cast<int>(n);
-  if (out.done == t.length) {
-    End(out, UsbTransferStatus::kCompleted, out.done);
-    outs_.pop_front();
-  }
+  if (out.done != t.length) return false;
+  End(out, UsbTransferStatus::kCompleted, out.done);
+  outs_.pop_front();
+  return true;
 }
 
 void Ch341aEmulator::Execute(const uint8_t* packet, size_t n) {

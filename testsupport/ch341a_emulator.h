@@ -109,8 +109,11 @@ class Ch341aEmulator : public UsbLibrary {
   };
 
   explicit Ch341aEmulator(const Ch341aEmulatorConfig& config);
+  /// Runs the device until a transfer ends or nothing can move; false when
+  /// nothing moved.
   bool Run();
-  void TakePacket(Pending& out);
+  /// True when the packet ended its transfer.
+  bool TakePacket(Pending& out);
   void Execute(const uint8_t* packet, size_t n);
   void Spi(const uint8_t* bytes, size_t n);
   void Uio(const uint8_t* packet, size_t n);
