@@ -178,12 +178,12 @@ TEST_P(Ch341aWriteFailures, EndTheRunAndWriteNothingBeyond) {
 
 // The OUT packets and replies of a page are some 12 and 10, besides the
 // status batches: the counts put each fault a few pages into the write
-// (the replies' into the last packet of a page program).
+// (the replies' into a status read).
 INSTANTIATE_TEST_SUITE_P(
     Table, Ch341aWriteFailures,
-    testing::Values(FailureCase{"ShortReply", "short=60", "short reply from the CH341A: 11 of 12 bytes"},
+    testing::Values(FailureCase{"ShortReply", "short=60", "short reply from the CH341A: 1 of 2 bytes"},
                     FailureCase{"MalformedReply", "long=60",
-                                "malformed reply from the CH341A: a packet longer than the 12 bytes due"},
+                                "malformed reply from the CH341A: a packet longer than the 2 bytes due"},
                     FailureCase{"Unplugged", "unplug=150",
                                 "the CH341A is gone: unplugged, or it lost its power or its USB connection"},
                     FailureCase{"StopsAnswering", "mute=150", "the CH341A sent no reply within 1000 ms (endpoint 0x82)"}),

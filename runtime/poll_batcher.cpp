@@ -11,9 +11,15 @@ constexpr uint8_t kReadDataFlashStatus = 0xD7;  // DataFlash
 constexpr uint32_t kFirstSpacing = 31;
 constexpr uint32_t kMaxSpacing = 2048;
 constexpr uint32_t kSpreadSamples = 8;
-// Around a learned wait: two samples before the point, three after it.
+// A status read with the chip-select changes around it takes about as long
+// on a CH341A as 6 bytes clocked idle (its USB packets included); the
+// offsets of the samples count it so.
+constexpr uint32_t kSampleBytes = 6;
+// Around a learned wait: samples back to back, two before the point, two
+// after it. Between two of them chip select is high for two pin changes,
+// a microsecond or so: the chips need 50 to 250 ns.
 constexpr uint32_t kSamplesBefore = 2;
-constexpr uint32_t kSamplesAround = 6;
+constexpr uint32_t kSamplesAround = 5;
 // A mirrored batch starts with 4 polls, doubling, up to this much idle.
 constexpr uint32_t kFirstMirrored = 4;
 constexpr uint32_t kMaxBatchIdle = 16384;
@@ -109,16 +115,11 @@ std::vector<PollBatcher::Step> PollBatcher::PlanMirrored() const {
 }
 
 std::vector<PollBatcher::Step> PollBatcher::PlanAroundLearned(uint64_t learned) {
-  const uint32_t point = static_cast<uint32_t>(std::min<uint64_t>(learned, UINT32_MAX / 2));
-  spacing_ = std::max<uint32_t>(point / 16, 2);
-  const uint32_t first = point > kSamplesBefore * spacing_ ? point - kSamplesBefore * spacing_ : 0;
+  const uint64_t before = kSamplesBefore * kSampleBytes;
+  const uint32_t first = static_cast<uint32_t>(std::min<uint64_t>(learned > before ? learned - before : 0, UINT32_MAX));
   std::vector<Step> steps;
   if (first > 0) steps.push_back({false, first});
-  steps.push_back({true, 0});
-  for (uint32_t i = 1; i < kSamplesAround; ++i) {
-    steps.push_back({false, spacing_});
-    steps.push_back({true, 0});
-  }
+  steps.insert(steps.end(), kSamplesAround, {true, 0});
   return steps;
 }
 
@@ -146,6 +147,7 @@ void PollBatcher::Stock(const std::vector<Step>& plan, const std::vector<std::ar
   for (const Step& step : plan) {
     if (step.sample) {
       stock_.push_back({.sample = true, .reply = replies[next++], .offset = offset_, .idleBytes = 0});
+      offset_ += kSampleBytes;
     } else {
       offset_ += step.idleBytes;
       // The program's own idle clocks come to be answered; the batcher's do not.

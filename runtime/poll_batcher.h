@@ -25,10 +25,11 @@
 /// - When the program clocks idle between its polls (it does while an
 ///   erase runs), a batch repeats that pattern, and the program's idle
 ///   clocks are answered from it as well.
-/// - When it polls back to back (page programs), the batcher learns how many
-///   idle bytes the last wait after the same kind of window (its first byte
-///   and length) took, and puts a few samples around that point. A wait it
-///   knows nothing of gets a sample every 31 bytes (one SPI packet).
+/// - When it polls back to back (page programs), the batcher learns how long
+///   the last wait after the same kind of window (its first byte and length)
+///   took, in bytes clocked since it began (a sample counting as 6), and
+///   puts five samples back to back around that point. A wait it knows
+///   nothing of gets a sample every 31 bytes (one SPI packet).
 /// - A batch whose samples all came too early is followed by one whose
 ///   samples lie twice as far apart, up to 2048 bytes (11 ms at 1.5 MHz).
 class PollBatcher {
@@ -70,7 +71,7 @@ class PollBatcher {
   struct Entry {
     bool sample;
     std::array<uint8_t, 2> reply;
-    uint64_t offset;  // a sample's: idle bytes clocked since the run began
+    uint64_t offset;  // a sample's: bytes clocked since the run began
     uint32_t idleBytes;
   };
   void StartSequence(uint8_t opcode);
