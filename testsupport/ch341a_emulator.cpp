@@ -36,7 +36,6 @@ constexpr uint32_t kSpiHz = 1'500'000;
 // (token, data packet framing, handshake) besides its payload.
 constexpr uint64_t kBulkOverhead = 13;
 constexpr uint64_t kNsPerBusByteTimes3 = 2000;  // 8 bits at 12 Mbit/s: 666.7 ns
-constexpr uint64_t kShownBytes = 4;
 
 uint8_t Reversed(uint8_t b) {
   uint8_t r = 0;
@@ -303,12 +302,7 @@ void Ch341aEmulator::Spi(const uint8_t* bytes, size_t n) {
   std::vector<uint8_t> in(n);
   for (size_t i = 0; i < n; ++i) out[i] = Reversed(bytes[i]);
   sim_->Transfer(out.data(), in.data(), n);
-  if (selected_) {
-    for (size_t i = 0; i < n && periodBytes_ + i < kShownBytes; ++i) {
-      period_ += (period_.empty() ? "" : " ") + Hex(&out[i], 1);
-    }
-    periodBytes_ += n;
-  }
+  if (selected_) periods_.Add(out.data(), n);
   std::vector<uint8_t> reply(n);
   for (size_t i = 0; i < n; ++i) reply[i] = Reversed(in[i]);
   ++repliesMade_;
@@ -352,10 +346,9 @@ void Ch341aEmulator::ApplySelect() {
   sim_->SetSelectLine(!selected);
   if (selected) {
     ++chipSelects_;
-    period_.clear();
-    periodBytes_ = 0;
-  } else if (config_.keepLog) {
-    periods_.push_back(PeriodText());
+    periods_.Begin();
+  } else {
+    periods_.End();
   }
 }
 
@@ -406,21 +399,11 @@ void Ch341aEmulator::Violation(const std::string& what) {
   std::fprintf(stderr, "CH341A emulator: %s\n", what.c_str());
 }
 
-std::string Ch341aEmulator::PeriodText() const {
-  std::string text = period_.empty() ? "(empty)" : period_;
-  if (periodBytes_ > kShownBytes) text += " +" + std::to_string(periodBytes_ - kShownBytes);
-  return text;
-}
-
-std::vector<std::string> Ch341aEmulator::SelectPeriods() const {
-  std::vector<std::string> periods = periods_;
-  if (selected_) periods.push_back(PeriodText() + " (held)");
-  return periods;
-}
+std::vector<std::string> Ch341aEmulator::SelectPeriods() const { return periods_.Periods(); }
 
 void Ch341aEmulator::ClearLog() {
   packets_.clear();
-  periods_.clear();
+  periods_.Clear();
   violations_.clear();
 }
 

@@ -10,6 +10,7 @@
 
 #include "runtime/usb_library.h"
 #include "sim/sim_interface.h"
+#include "testsupport/select_period_log.h"
 
 namespace testsupport {
 
@@ -126,7 +127,6 @@ class Ch341aEmulator : public UsbLibrary {
   /// A packet of `payload` bytes on the bus.
   void ChargePacket(size_t payload);
   void Violation(const std::string& what);
-  std::string PeriodText() const;
 
   const Ch341aEmulatorConfig config_;
   std::unique_ptr<SimInterface> sim_;
@@ -148,9 +148,7 @@ class Ch341aEmulator : public UsbLibrary {
   uint64_t roundTrips_ = 0;
   uint64_t chipSelects_ = 0;
   std::vector<std::string> packets_;
-  std::vector<std::string> periods_;
-  std::string period_;
-  uint64_t periodBytes_ = 0;
+  SelectPeriodLog periods_{config_.keepLog};
   std::vector<std::string> violations_;
 };
 
