@@ -68,6 +68,8 @@ bool ApplyKey(const std::string& item, SimDeviceRequest* request, std::string* e
     request->id = id;
   } else if (key == "fail") {
     ok = ParseUnsigned(value, &request->failCall) && request->failCall > 0;
+  } else if (key == "hold") {
+    ok = ParseUnsigned(value, &request->holdCall) && request->holdCall > 0;
   } else if (key == "latency") {
     uint32_t us = 0;
     ok = ParseUnsigned(value, &us);

@@ -14,6 +14,7 @@ struct SimDeviceRequest {
   bool noChip = false;
   bool stuck = false;
   uint32_t failCall = 0;  // 0: no call fails
+  uint32_t holdCall = 0;  // 0: no call waits for a signal
   bool protect = false;
   bool noCaps = false;
   std::optional<uint32_t> latencyUs;

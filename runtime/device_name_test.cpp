@@ -14,7 +14,7 @@ class DeviceNames : public testing::TestWithParam<NameCase> {};
 
 bool Same(const SimDeviceRequest& a, const SimDeviceRequest& b) {
   return a.chip == b.chip && a.imagePath == b.imagePath && a.id == b.id && a.noChip == b.noChip &&
-         a.stuck == b.stuck && a.failCall == b.failCall && a.protect == b.protect && a.noCaps == b.noCaps &&
+         a.stuck == b.stuck && a.failCall == b.failCall && a.holdCall == b.holdCall && a.protect == b.protect && a.noCaps == b.noCaps &&
          a.latencyUs == b.latencyUs && a.tracePath == b.tracePath && a.summaryPath == b.summaryPath;
 }
 
@@ -52,6 +52,12 @@ INSTANTIATE_TEST_SUITE_P(
                    s.noChip = s.stuck = s.protect = s.noCaps = true;
                    s.failCall = 12;
                  }},
+        NameCase{"sim:M25P80,hold=300", true,
+                 [](SimDeviceRequest& s) {
+                   s.chip = "M25P80";
+                   s.holdCall = 300;
+                 }},
+        NameCase{"sim:M25P80,hold=0", false, nullptr}, NameCase{"sim:M25P80,hold", false, nullptr},
         NameCase{"M25P80", false, nullptr}, NameCase{"sim:", false, nullptr},
         NameCase{"usb:0", false, nullptr}, NameCase{"sim:M25P80,bogus", false, nullptr},
         NameCase{"sim:M25P80,image", false, nullptr}, NameCase{"sim:M25P80,image=", false, nullptr},

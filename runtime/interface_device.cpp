@@ -25,6 +25,7 @@ SimConfig ToConfig(const SimDeviceRequest& request) {
   config.noChip = request.noChip;
   config.stuck = request.stuck;
   config.failCall = request.failCall;
+  config.holdCall = request.holdCall;
   config.protect = request.protect;
   if (request.latencyUs) config.latencyUs = *request.latencyUs;
   return config;

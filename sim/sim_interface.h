@@ -22,6 +22,7 @@ struct SimConfig {
   bool noChip = false;     // nothing on the bus: every byte clocked out reads FF
   bool stuck = false;      // busy for ever after the first program or erase
   uint32_t failCall = 0;   // the runtime call (1-based) that fails; 0 none
+  uint32_t holdCall = 0;   // the runtime call (1-based) that first waits for a signal; 0 none
   bool protect = false;    // status protection bits set
   uint32_t latencyUs = 100;  // charged per runtime call: a USB round trip
 };
@@ -37,7 +38,9 @@ class SimInterface {
 
   /// Every runtime call starts here: it is counted and its latency charged.
   /// False for the call that the configuration makes fail; the caller then
-  /// reports failure and touches nothing.
+  /// reports failure and touches nothing. The call the configuration holds
+  /// says so on standard error and waits until the process receives a signal
+  /// (its handler has run), then goes on: a test's moment to interrupt a run.
   bool BeginCall();
   /// Drives chip select: `high` false selects the chip.
   void SetSelectLine(bool high);

@@ -2,6 +2,8 @@
 #include "testsupport/run_program.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,6 +59,111 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 
 ProgramResult RunRomwick(const std::vector<std::string>& args) {
   return RunProgram(BuildDir() + "/romwick", args);
+}
+
+namespace {
+
+/// The argument and environment arrays execve takes, over `args`.
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
+RunningProgram::RunningProgram(const std::string& program, const std::vector<std::string>& args,
+                               ErrorStream errors) {
+  int out[2];
+  if (pipe(out) != 0) throw std::runtime_error("pipe");
+  int err[2] = {-1, -1};
+  std::string terminal;
+  if (errors == ErrorStream::kTerminal) {
+    err[0] = posix_openpt(O_RDWR | O_NOCTTY);
+    if (err[0] < 0 || grantpt(err[0]) != 0 || unlockpt(err[0]) != 0) throw std::runtime_error("pseudo-terminal");
+    terminal = ptsname(err[0]);
+  } else if (pipe(err) != 0) {
+    throw std::runtime_error("pipe");
+  }
+  std::vector<std::string> argStore{program};
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char*> argv = Pointers(argStore);
+
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(out[1], 1);
+    const int errorFd = terminal.empty() ? err[1] : open(terminal.c_str(), O_RDWR | O_NOCTTY);
+    dup2(errorFd, 2);
+    const int devNull = open("/dev/null", O_RDONLY);
+    dup2(devNull, 0);
+    for (int fd : {out[0], out[1], err[0], err[1], errorFd, devNull}) {
+      if (fd > 2) close(fd);
+    }
+    execve(program.c_str(), argv.data(), environ);
+    _exit(127);
+  }
+  close(out[1]);
+  if (err[1] >= 0) close(err[1]);
+  out_ = out[0];
+  err_ = err[0];
+}
+
+RunningProgram::~RunningProgram() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  for (int fd : {out_, err_}) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+bool RunningProgram::Pump(int timeoutMs) {
+  pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+  if (out_ < 0 && err_ < 0) return false;
+  if (poll(fds, 2, timeoutMs) <= 0) return false;
+  std::string* into[2] = {&result_.output, &result_.errors};
+  int* streams[2] = {&out_, &err_};
+  for (int i = 0; i < 2; ++i) {
+    if (fds[i].revents == 0) continue;
+    char buf[65536];
+    const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+    if (n > 0) {
+      into[i]->append(buf, static_cast<size_t>(n));
+    } else {
+      // End of the stream; a pseudo-terminal reports it as an error once
+      // the program has closed its side.
+      close(*streams[i]);
+      *streams[i] = -1;
+    }
+  }
+  return true;
+}
+
+bool RunningProgram::WaitForError(const std::string& text) {
+  constexpr int kPatienceMs = 60000;
+  while (result_.errors.find(text) == std::string::npos) {
+    if (!Pump(kPatienceMs)) return false;
+  }
+  return true;
+}
+
+void RunningProgram::Signal(int signal) { kill(pid_, signal); }
+
+ProgramResult RunningProgram::Finish() {
+  while (Pump(-1)) {
+  }
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+  result_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result_;
+}
+
+std::unique_ptr<RunningProgram> StartRomwick(const std::vector<std::string>& args,
+                                             RunningProgram::ErrorStream errors) {
+  return std::make_unique<RunningProgram>(BuildDir() + "/romwick", args, errors);
 }
 
 ScratchDir::ScratchDir() {

@@ -1,6 +1,7 @@
 // Test helpers that run the built romwick binary and work with scratch files.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@ namespace testsupport {
 struct ProgramResult {
   int exitCode = -1;
   std::string output;  // everything the program wrote to standard output
+  std::string errors;  // and to standard error, where a RunningProgram caught it
 };
 
 /// The build folder (where romwick and the runtime libraries are).
@@ -25,6 +27,42 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 
 /// Runs build/romwick with `args`.
 ProgramResult RunRomwick(const std::vector<std::string>& args);
+
+/// A program started in the background, its standard input closed, its
+/// standard output on a pipe and its standard error on a pipe or on a
+/// pseudo-terminal (for output that only appears where someone watches).
+/// Killed and waited for if it still runs when the object goes.
+class RunningProgram {
+ public:
+  enum class ErrorStream { kPipe, kTerminal };
+
+  RunningProgram(const std::string& program, const std::vector<std::string>& args,
+                 ErrorStream errors = ErrorStream::kPipe);
+  ~RunningProgram();
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+
+  /// Reads the program's output until `text` has appeared on its standard
+  /// error; false when the program closed it first, or after a minute.
+  bool WaitForError(const std::string& text);
+  void Signal(int signal);
+  /// Reads everything up to the end and waits for the program to exit.
+  ProgramResult Finish();
+
+ private:
+  /// Takes in what is ready on either stream, waiting at most `timeoutMs`;
+  /// false when neither stream has anything more to give.
+  bool Pump(int timeoutMs);
+
+  int pid_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+  ProgramResult result_;
+};
+
+/// Runs build/romwick with `args` in the background (RunningProgram).
+std::unique_ptr<RunningProgram> StartRomwick(const std::vector<std::string>& args,
+                                             RunningProgram::ErrorStream errors = RunningProgram::ErrorStream::kPipe);
 
 /// A fresh, empty folder that is removed with the object.
 class ScratchDir {
