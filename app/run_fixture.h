@@ -13,6 +13,7 @@
 
 namespace runtest {
 
+using testsupport::Pattern;
 using testsupport::ReadFile;
 using testsupport::ScratchDir;
 using testsupport::WriteFile;
@@ -33,15 +34,6 @@ inline const Chip kChips[] = {
 };
 inline const Chip& M25P80 = kChips[0];
 inline const Chip& AT45DB081 = kChips[6];
-
-inline std::string Pattern(size_t n, uint32_t seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    s[i] = static_cast<char>(seed >> 16);
-  }
-  return s;
-}
 
 // Raw hex as the program writes it: 32 bytes a line, each "XX ".
 inline std::string RawHex(const std::string& bytes) {

@@ -357,7 +357,7 @@ TEST_F(Run, FileFailuresAreFailures) {
             "Error opening file: /nonexistent/out.bin\n");
   EXPECT_EQ(unwritable.exitCode, 11);
   const auto badHex = Romwick({"-d", Dev(M25P80), "-w", File("bad.hex", ":0100000000FE\n"), "-fi"});
-  EXPECT_EQ(badHex.output, "Error reading input file\n");
+  EXPECT_EQ(badHex.output, "Error reading input file\nline 1: checksum\n");
   EXPECT_EQ(badHex.exitCode, 6);
 }
 

@@ -190,7 +190,7 @@ TEST_F(DataFlash, ChipErasePollsUntilBit7IsSet) {
   ctl.AnswerStatus(0xD7, {0x00, 0x7F, 0x80});
   ASSERT_TRUE(programmer.EraseAll(&ctl));
   // A chip erase runs for seconds: the bus idles between the polls.
-  EXPECT_EQ(ctl.Transactions(), (Lines{"C7 94 80 9A", "D7 poll", "idle 125", "release", "D7 poll", "idle 125", "release", "D7 poll"}));
+  EXPECT_EQ(ctl.Transactions(), (Lines{"C7 94 80 9A", "D7 poll", "idle 125", "D7 poll", "idle 125", "D7 poll"}));
 }
 
 struct RangeArgs {

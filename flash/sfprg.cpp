@@ -152,14 +152,11 @@ bool SFPRG::IdleBus(SPICTL* ctl, uint64_t* idleUs) {
   if (idleBytes.size() < count) idleBytes.resize(count, kIdleFill);
   *idleUs += uint64_t{count} * 8000000 / hz;
   // Chip select stays released: a PutSelect that keeps the line high, or a
-  // Put outside any select period. A first-generation runtime may still
-  // select the chip for a Put; the release after it then ends that period,
-  // whose FF bytes no chip takes for a command.
+  // Put outside any select period.
   if (ctl->GetKind() == SPIKIND_RT2) {
     return ctl->PutSelect(static_cast<int32_t>(count), 1, 1, idleBytes.data(), nullptr, &spiError);
   }
-  const bool clocked = ctl->Put(static_cast<int32_t>(count), idleBytes.data(), nullptr, &spiError);
-  return ctl->SetSelect(false, &spiError) && clocked;
+  return ctl->Put(static_cast<int32_t>(count), idleBytes.data(), nullptr, &spiError);
 }
 
 int32_t SFPRG::LengthInsideDevice(uint32_t start, int32_t length) const {

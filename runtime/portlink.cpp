@@ -38,11 +38,7 @@ RT_EXPORT int32_t RT_CALL PlSetSelect(uint32_t hif, int32_t level, int32_t* stat
 
 RT_EXPORT int32_t RT_CALL PlSetMode(uint32_t hif, uint32_t mode, uint32_t lsbFirst, uint32_t hz, int32_t* status,
                                     int32_t) {
-  uint32_t granted = 0;
-  return Report(With(hif,
-                     [&](InterfaceDevice& d) {
-                       return d.SetMode("PlSetMode", mode, lsbFirst) && d.SetClock("PlSetMode", hz, &granted);
-                     }),
+  return Report(With(hif, [&](InterfaceDevice& d) { return d.SetModeAndClock("PlSetMode", mode, lsbFirst, hz); }),
                 status);
 }
 
@@ -55,8 +51,11 @@ RT_EXPORT int32_t RT_CALL PlXferByte(uint32_t hif, uint8_t tx, uint8_t* rx, int3
 
 RT_EXPORT int32_t RT_CALL PlXfer(uint32_t hif, int32_t count, const uint8_t* tx, uint8_t* rx, int32_t* status,
                                  int32_t) {
+  // The line stays as it is: inside a select period the bytes go to the
+  // chip, outside one they clock the bus with no chip listening.
   return Report(With(hif, [&](InterfaceDevice& d) {
-                  return tx && d.Transfer("PlXfer", RT_LINE_LOW, RT_LINE_LOW, tx, 0, rx, count);
+                  const int32_t level = d.SelectLevel();
+                  return tx && d.Transfer("PlXfer", level, level, tx, 0, rx, count);
                 }),
                 status);
 }

@@ -136,6 +136,24 @@ TEST_F(Runtime, TraceShowsEachCallOnceAndTheRunSummary) {
       << lines.back();
 }
 
+// The first generation sets mode and clock in one runtime call: one call,
+// one trace line, one number.
+TEST_F(Runtime, FirstGenerationModeAndClockAreOneTracedCall) {
+  ScratchDir dir;
+  const std::string trace = dir.File("trace.txt");
+  SPIRT1 ctl;
+  int32_t out = -1;
+  ASSERT_TRUE(BringUp(ctl, "sim:M25P80,trace=" + trace, &out));
+  ShutDown(ctl);
+  const std::vector<std::string> lines = Lines(ReadFile(trace));
+  ASSERT_GE(lines.size(), 5u) << ReadFile(trace);
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 5),
+            (std::vector<std::string>{"2 PlEnable(port=0) -> ok",
+                                      "3 PlSetMode(mode=0,0, hz=0) granted 915 -> ok",
+                                      "4 PlSetMode(mode=0,0, hz=50000000) granted 30000000 -> ok",
+                                      "5 PlSetSelect(level=1) -> ok"}));
+}
+
 TEST_F(Runtime, SummaryFileHoldsTheTracesSummaryLineAlone) {
   ScratchDir dir;
   const std::string trace = dir.File("trace.txt");
@@ -184,6 +202,25 @@ TEST_F(Runtime, ChipContentsPersistInTheImageFile) {
   SPIRT2 ctl;
   int32_t out = -1;
   EXPECT_FALSE(BringUp(ctl, name, &out));  // a file of another size is refused
+  ShutDown(ctl);
+}
+
+TEST_F(Runtime, ProtectionAndFlipKeysReachTheChip) {
+  SPIRT2 ctl;
+  int32_t out = -1;
+  ASSERT_TRUE(BringUp(ctl, "sim:M25P80,protect=0x84,wp,flip=0x10", &out));
+  auto frame = [&](std::vector<uint8_t> tx) {
+    std::vector<uint8_t> rx(tx.size());
+    EXPECT_TRUE(ctl.PutSelect(static_cast<int32_t>(tx.size()), 0, 1, tx.data(), rx.data(), &out));
+    return rx;
+  };
+  frame({0x06});
+  frame({0x01, 0x00});
+  EXPECT_EQ(frame({0x05, 0x00})[1], 0x86);  // SRWD with W# low: the write was refused, the latch stays
+  frame({0x02, 0x00, 0x00, 0x10, 0x00});
+  for (int poll = 0; poll < 100 && (frame({0x05, 0x00})[1] & 0x01); ++poll) {
+  }
+  EXPECT_EQ(frame({0x03, 0x00, 0x00, 0x10, 0x00})[4], 0x01);  // the flip address dropped bit 0
   ShutDown(ctl);
 }
 

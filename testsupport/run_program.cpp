@@ -3,9 +3,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 
 #include <cstdlib>
 #include <filesystem>
@@ -20,50 +23,9 @@ namespace testsupport {
 std::string BuildDir() { return ROMWICK_BUILD_DIR; }
 std::string SourceDir() { return ROMWICK_SOURCE_DIR; }
 
-ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::vector<std::string>& env, const std::string& workingDir) {
-  int fds[2];
-  if (pipe(fds) != 0) throw std::runtime_error("pipe");
-  std::vector<std::string> envStore;
-  for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
-  envStore.insert(envStore.end(), env.begin(), env.end());
-
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], 1);
-    close(fds[0]);
-    close(fds[1]);
-    const int devNull = open("/dev/null", O_RDONLY);
-    dup2(devNull, 0);
-    if (!workingDir.empty() && chdir(workingDir.c_str()) != 0) _exit(126);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const std::string& e : envStore) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    execve(program.c_str(), argv.data(), envp.data());
-    _exit(127);
-  }
-  close(fds[1]);
-  ProgramResult result;
-  char buf[65536];
-  ssize_t n;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0) result.output.append(buf, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return result;
-}
-
-ProgramResult RunRomwick(const std::vector<std::string>& args) {
-  return RunProgram(BuildDir() + "/romwick", args);
-}
-
 namespace {
 
-/// The argument and environment arrays execve takes, over `args`.
+/// The argument and environment arrays execve takes, over `strings`.
 std::vector<char*> Pointers(std::vector<std::string>& strings) {
   std::vector<char*> pointers;
   for (std::string& s : strings) pointers.push_back(s.data());
@@ -74,7 +36,8 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
 }  // namespace
 
 RunningProgram::RunningProgram(const std::string& program, const std::vector<std::string>& args,
-                               ErrorStream errors) {
+                               ErrorStream errors, const std::vector<std::string>& env,
+                               const std::string& workingDir) {
   int out[2];
   if (pipe(out) != 0) throw std::runtime_error("pipe");
   int err[2] = {-1, -1};
@@ -89,8 +52,13 @@ RunningProgram::RunningProgram(const std::string& program, const std::vector<std
   std::vector<std::string> argStore{program};
   argStore.insert(argStore.end(), args.begin(), args.end());
   std::vector<char*> argv = Pointers(argStore);
+  std::vector<std::string> envStore;
+  for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
+  envStore.insert(envStore.end(), env.begin(), env.end());
+  std::vector<char*> envp = Pointers(envStore);
 
   pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork");
   if (pid_ == 0) {
     dup2(out[1], 1);
     const int errorFd = terminal.empty() ? err[1] : open(terminal.c_str(), O_RDWR | O_NOCTTY);
@@ -100,7 +68,8 @@ RunningProgram::RunningProgram(const std::string& program, const std::vector<std
     for (int fd : {out[0], out[1], err[0], err[1], errorFd, devNull}) {
       if (fd > 2) close(fd);
     }
-    execve(program.c_str(), argv.data(), environ);
+    if (!workingDir.empty() && chdir(workingDir.c_str()) != 0) _exit(126);
+    execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(out[1]);
@@ -120,19 +89,24 @@ RunningProgram::~RunningProgram() {
 }
 
 bool RunningProgram::Pump(int timeoutMs) {
-  pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
   if (out_ < 0 && err_ < 0) return false;
-  if (poll(fds, 2, timeoutMs) <= 0) return false;
-  std::string* into[2] = {&result_.output, &result_.errors};
+  // Both streams are drained together, so that neither fills up and stops the program.
+  pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+  int ready;
+  while ((ready = poll(fds, 2, timeoutMs)) < 0) {
+    if (errno != EINTR) throw std::runtime_error("poll");
+  }
+  if (ready == 0) return false;
+  std::string* sinks[2] = {&result_.output, &result_.errors};
   int* streams[2] = {&out_, &err_};
+  char buf[65536];
   for (int i = 0; i < 2; ++i) {
-    if (fds[i].revents == 0) continue;
-    char buf[65536];
+    if (fds[i].fd < 0 || fds[i].revents == 0) continue;
     const ssize_t n = read(fds[i].fd, buf, sizeof buf);
     if (n > 0) {
-      into[i]->append(buf, static_cast<size_t>(n));
+      sinks[i]->append(buf, static_cast<size_t>(n));
     } else {
-      // End of the stream; a pseudo-terminal reports it as an error once
+      // The end of the stream; a pseudo-terminal reports it as an error once
       // the program has closed its side.
       close(*streams[i]);
       *streams[i] = -1;
@@ -161,9 +135,35 @@ ProgramResult RunningProgram::Finish() {
   return result_;
 }
 
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::vector<std::string>& env, const std::string& workingDir) {
+  return RunningProgram(program, args, RunningProgram::ErrorStream::kPipe, env, workingDir).Finish();
+}
+
+ProgramResult RunRomwick(const std::vector<std::string>& args) {
+  return RunProgram(BuildDir() + "/romwick", args);
+}
+
 std::unique_ptr<RunningProgram> StartRomwick(const std::vector<std::string>& args,
                                              RunningProgram::ErrorStream errors) {
   return std::make_unique<RunningProgram>(BuildDir() + "/romwick", args, errors);
+}
+
+std::optional<int> RunWithFileSizeLimit(uint64_t limit, bool killAtLimit, const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    const rlimit size{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &size);
+    // The signal a write past the limit raises ends the process by default;
+    // ignored, the write fails instead.
+    std::signal(SIGXFSZ, killAtLimit ? SIG_DFL : SIG_IGN);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return std::nullopt;
 }
 
 ScratchDir::ScratchDir() {
@@ -175,6 +175,15 @@ ScratchDir::ScratchDir() {
 ScratchDir::~ScratchDir() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+}
+
+std::string Pattern(size_t n, uint32_t seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    s[i] = static_cast<char>(seed >> 16);
+  }
+  return s;
 }
 
 std::string ReadFile(const std::string& path) {

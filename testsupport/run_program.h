@@ -1,7 +1,10 @@
 // Test helpers that run the built romwick binary and work with scratch files.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,7 +13,7 @@ namespace testsupport {
 struct ProgramResult {
   int exitCode = -1;
   std::string output;  // everything the program wrote to standard output
-  std::string errors;  // and to standard error, where a RunningProgram caught it
+  std::string errors;  // ... and to standard error
 };
 
 /// The build folder (where romwick and the runtime libraries are).
@@ -19,9 +22,9 @@ std::string BuildDir();
 /// The source tree's root.
 std::string SourceDir();
 
-/// Runs `program` (a path) with `args`, standard output captured, standard
-/// input closed, environment inherited plus `env` ("NAME=value" entries), in
-/// `workingDir` (the test's own when empty).
+/// Runs `program` (a path) with `args`, standard output and standard error
+/// captured, standard input closed, environment inherited plus `env`
+/// ("NAME=value" entries), in `workingDir` (the test's own when empty).
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::vector<std::string>& env = {}, const std::string& workingDir = "");
 
@@ -30,14 +33,16 @@ ProgramResult RunRomwick(const std::vector<std::string>& args);
 
 /// A program started in the background, its standard input closed, its
 /// standard output on a pipe and its standard error on a pipe or on a
-/// pseudo-terminal (for output that only appears where someone watches).
-/// Killed and waited for if it still runs when the object goes.
+/// pseudo-terminal (for output that only appears where someone watches),
+/// environment inherited plus `env`, in `workingDir` (the test's own when
+/// empty). Killed and waited for if it still runs when the object goes.
 class RunningProgram {
  public:
   enum class ErrorStream { kPipe, kTerminal };
 
   RunningProgram(const std::string& program, const std::vector<std::string>& args,
-                 ErrorStream errors = ErrorStream::kPipe);
+                 ErrorStream errors = ErrorStream::kPipe, const std::vector<std::string>& env = {},
+                 const std::string& workingDir = "");
   ~RunningProgram();
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;
@@ -50,8 +55,9 @@ class RunningProgram {
   ProgramResult Finish();
 
  private:
-  /// Takes in what is ready on either stream, waiting at most `timeoutMs`;
-  /// false when neither stream has anything more to give.
+  /// Takes in what is ready on either stream, waiting at most `timeoutMs`
+  /// (-1: as long as it takes); false when neither stream has anything more
+  /// to give, or nothing came in time.
   bool Pump(int timeoutMs);
 
   int pid_ = -1;
@@ -63,6 +69,13 @@ class RunningProgram {
 /// Runs build/romwick with `args` in the background (RunningProgram).
 std::unique_ptr<RunningProgram> StartRomwick(const std::vector<std::string>& args,
                                              RunningProgram::ErrorStream errors = RunningProgram::ErrorStream::kPipe);
+
+/// Runs `body` in a child process (a copy of this one) whose writes may not
+/// take a file past `limit` bytes: a write that would fails, or with
+/// `killAtLimit` kills the child in the middle of it, as a user's kill would.
+/// Returns body's result as the child's exit code, or nullopt when the child
+/// was killed.
+std::optional<int> RunWithFileSizeLimit(uint64_t limit, bool killAtLimit, const std::function<int()>& body);
 
 /// A fresh, empty folder that is removed with the object.
 class ScratchDir {
@@ -77,6 +90,10 @@ class ScratchDir {
  private:
   std::string path_;
 };
+
+/// `n` bytes that look random and are the same for the same `seed`: file
+/// and chip contents whose every byte tells where it came from.
+std::string Pattern(size_t n, uint32_t seed);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
