@@ -122,8 +122,6 @@ bool InterfaceDevice::Transfer(const char* entry, int32_t levelStart, int32_t le
   return Trace(call, ok);
 }
 
-int32_t InterfaceDevice::SelectLevel() const { return selectHigh_ ? RT_LINE_HIGH : RT_LINE_LOW; }
-
 bool InterfaceDevice::GetCaps(const char* entry, uint32_t* caps) {
   *caps = backend_->OffersConfigReset() ? RT_CAP_CONFIG_RESET : 0;
   return Trace(std::string(entry) + "() caps " + std::to_string(*caps), true);

@@ -5,11 +5,12 @@
 #include <grp.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -52,8 +53,4 @@ std::string LinuxSpidevSystem::GroupOf(const std::string& path) {
   return found->gr_name;
 }
 
-void LinuxSpidevSystem::Idle(uint64_t ns) {
-  timespec left{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
-}
+void LinuxSpidevSystem::Idle(uint64_t ns) { std::this_thread::sleep_for(std::chrono::nanoseconds(ns)); }

@@ -10,6 +10,5 @@ class LinuxSpidevSystem : public SpidevSystem {
   void Close(int fd) override;
   std::optional<uint32_t> BufferSize() override;
   std::string GroupOf(const std::string& path) override;
-  /// Sleeps: nothing needs the bus meanwhile.
   void Idle(uint64_t ns) override;
 };

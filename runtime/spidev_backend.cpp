@@ -19,8 +19,6 @@ constexpr size_t kMaxTransfers = ((1u << _IOC_SIZEBITS) - 1) / sizeof(spi_ioc_tr
 // 64 on 32-bit ARM, 128 on 64-bit ARM), so lengths count as the largest.
 constexpr uint32_t kLargestAlignment = 128;
 constexpr uint8_t kBitsPerWord = 8;
-// The clock idle time is counted at before the node's clock is known.
-constexpr uint32_t kIdleFallbackHz = 1000000;
 
 unsigned long MessageRequest(size_t transfers) {
   return _IOC(_IOC_WRITE, SPI_IOC_MAGIC, 0, transfers * sizeof(spi_ioc_transfer));
@@ -215,14 +213,25 @@ bool SpidevBackend::Select(bool asserted) {
 }
 
 bool SpidevBackend::Transfer(const BusTransfer& t) {
-  if (!t.selectedDuring && !t.selectedAfter) return Idle(t);
-  if (!t.selectedDuring) {
-    return Fail(node_ + ": no transfer without chip select: the kernel asserts it for every message");
-  }
+  if (!t.selectedDuring) return IdleGap(t);
   OpenWindow();
   if (!Queue(t)) return false;
   if (!t.selectedAfter) return EndWindow();
   return t.rx ? Send(true) : true;
+}
+
+bool SpidevBackend::IdleGap(const BusTransfer& t) {
+  if (windowOpen_ || t.selectedAfter || t.rx) {
+    return Fail(node_ + ": no transfer without chip select inside a select window or with a reply");
+  }
+  // The kernel asserts chip select for every message, so the bytes are not
+  // clocked: the time they would take passes instead. Nothing is selected
+  // meanwhile (a chip select a window left held clocks nothing).
+  const uint64_t ns = clockHz_ ? t.count * 8 * 1'000'000'000ull / clockHz_ : 0;
+  system_->Idle(ns);
+  idleNs_ += ns;
+  if (trace_.IsOpen()) trace_.Detail("idle " + std::to_string(ns / 1000) + " us");
+  return true;
 }
 
 size_t SpidevBackend::Room(bool tx, bool rx) const {
@@ -293,18 +302,6 @@ bool SpidevBackend::Send(bool hold) {
   return sent;
 }
 
-bool SpidevBackend::Idle(const BusTransfer& t) {
-  // The kernel asserts chip select for every message, so bytes clocked with
-  // it released cannot go out: their time passes instead, which is all a
-  // chip still busy with an erase needs of them.
-  if (windowOpen_ && !EndWindow()) return false;
-  if (!RaiseSelect()) return false;
-  if (t.rx) std::fill_n(t.rx, t.count, 0xFF);  // nobody drives the data line
-  const uint64_t hz = clockHz_ != 0 ? clockHz_ : kIdleFallbackHz;
-  system_->Idle(uint64_t{t.count} * 8 * 1000000000 / hz);
-  return true;
-}
-
 bool SpidevBackend::RaiseSelect() {
   if (!csHeld_) return true;
   std::vector<spi_ioc_transfer> end(1);
@@ -343,5 +340,6 @@ bool SpidevBackend::Close() {
 
 std::string SpidevBackend::Summary() const {
   return "ioctls=" + std::to_string(ioctls_) + " messages=" + std::to_string(messages_) +
-         " bytes=" + std::to_string(bytes_) + " selects=" + std::to_string(windows_);
+         " bytes=" + std::to_string(bytes_) + " selects=" + std::to_string(windows_) +
+         (idleNs_ ? " idle=" + std::to_string(idleNs_ / 1000) + "us" : "");
 }

@@ -53,6 +53,8 @@ class SpidevBackend : public Backend {
   bool SetClock(uint32_t hz, uint32_t* granted) override;
   uint32_t Clock() const override { return clockHz_; }
   bool Select(bool asserted) override;
+  /// A transfer with chip select released is a pause the program asks for
+  /// while a chip works (an idle gap): no message, the time passes.
   bool Transfer(const BusTransfer& transfer) override;
   bool OffersConfigReset() const override { return resetLine_ != nullptr; }
   bool ConfigReset(bool asserted) override;
@@ -73,6 +75,7 @@ class SpidevBackend : public Backend {
   bool OpenNode(const SpidevDeviceRequest& request, std::string* error);
   std::string OpenFailure(int err);
 
+  bool IdleGap(const BusTransfer& t);
   void OpenWindow();
   bool EndWindow();
   /// Queues `t` in pieces, sending each message that fills up.
@@ -83,9 +86,6 @@ class SpidevBackend : public Backend {
   bool Send(bool hold);
   /// Raises chip select that a message held, in a message of its own.
   bool RaiseSelect();
-  /// A transfer with chip select released: time for a chip to finish an
-  /// operation in, spent without the bus.
-  bool Idle(const BusTransfer& t);
   bool Message(std::vector<spi_ioc_transfer>& transfers);
   /// A settings ioctl; the kernel releases chip select on every one.
   bool Setting(unsigned long request, const char* name, void* value, uint32_t shown);
@@ -115,4 +115,5 @@ class SpidevBackend : public Backend {
   uint64_t messages_ = 0;
   uint64_t bytes_ = 0;
   uint64_t windows_ = 0;
+  uint64_t idleNs_ = 0;
 };

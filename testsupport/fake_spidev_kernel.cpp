@@ -126,11 +126,6 @@ FakeSpidevKernel::~FakeSpidevKernel() = default;
 
 std::unique_ptr<SpidevSystem> FakeSpidevKernel::Seam() { return std::make_unique<Forwarder>(*this); }
 
-void FakeSpidevKernel::Idle(uint64_t ns) {
-  if (selected_) return Violation("idle time with chip select asserted");
-  sim_->TransferFill(0xFF, nullptr, static_cast<size_t>(ns * speedHz_ / 8000000000u));
-}
-
 int FakeSpidevKernel::Open(const std::string& path, int* err) {
   *err = path != config_.node ? ENOENT : config_.openError;
   if (*err != 0) return -1;
@@ -147,6 +142,11 @@ void FakeSpidevKernel::Close(int fd) {
 }
 
 std::string FakeSpidevKernel::GroupOf(const std::string& path) { return path == config_.node ? config_.group : ""; }
+
+void FakeSpidevKernel::Idle(uint64_t ns) {
+  idleNs_ += ns;
+  sim_->Wait(ns);
+}
 
 int FakeSpidevKernel::Ioctl(int fd, unsigned long request, void* arg, int* err) {
   if (fd != kFd || !open_) {
