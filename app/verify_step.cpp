@@ -11,14 +11,19 @@
 
 namespace {
 
-/// The parts of `ranges` that lie in `within` (both ascending).
+/// The parts of `ranges` that lie in `within`; both ascending, neither
+/// overlapping itself.
 std::vector<FlashRange> Intersect(const std::vector<FlashRange>& ranges, const std::vector<FlashRange>& within) {
   std::vector<FlashRange> parts;
-  for (const FlashRange& r : ranges) {
-    for (const FlashRange& w : within) {
-      const uint64_t start = std::max(r.start, w.start);
-      const uint64_t end = std::min(r.end, w.end);
-      if (start < end) parts.push_back({start, end});
+  for (auto r = ranges.begin(), w = within.begin(); r != ranges.end() && w != within.end();) {
+    const uint64_t start = std::max(r->start, w->start);
+    const uint64_t end = std::min(r->end, w->end);
+    if (start < end) parts.push_back({start, end});
+    // The one that ends first has nothing more in common with the other.
+    if (r->end < w->end) {
+      ++r;
+    } else {
+      ++w;
     }
   }
   return parts;

@@ -80,8 +80,8 @@ inline Operation EraseRangeOf(uint32_t start, int32_t length) {
 inline bool EraseAll(SFPRG& p, SPICTL* c) { return p.EraseAll(c); }
 inline bool WriteBrackets(SFPRG& p, SPICTL* c) { return p.BeginWrite(c) && p.EndWrite(c); }
 
-/// Gives the unit at `start` the contents `contents` (the unit's bytes of
-/// kSource from `contentsFrom`), over `current` (likewise from `currentFrom`).
+/// Gives the unit at `start` the bytes of kUnitBytes from `contentsFrom`,
+/// over what it holds: those from `currentFrom`.
 inline Operation RewriteOf(uint32_t start, size_t contentsFrom, size_t currentFrom, bool erase) {
   return [=](SFPRG& p, SPICTL* c) {
     return p.RewriteUnit(c, start, kUnitBytes.data() + contentsFrom, kUnitBytes.data() + currentFrom, erase);
