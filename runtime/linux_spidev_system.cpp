@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -50,3 +52,5 @@ std::string LinuxSpidevSystem::GroupOf(const std::string& path) {
   if (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return "";
   return found->gr_name;
 }
+
+void LinuxSpidevSystem::Idle(uint64_t ns) { std::this_thread::sleep_for(std::chrono::nanoseconds(ns)); }

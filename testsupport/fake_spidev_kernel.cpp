@@ -49,6 +49,7 @@ class Forwarder : public SpidevSystem {
   void Close(int fd) override { target_.Close(fd); }
   std::optional<uint32_t> BufferSize() override { return target_.BufferSize(); }
   std::string GroupOf(const std::string& path) override { return target_.GroupOf(path); }
+  void Idle(uint64_t ns) override { target_.Idle(ns); }
 
  private:
   SpidevSystem& target_;
@@ -133,6 +134,11 @@ void FakeSpidevKernel::Close(int fd) {
 }
 
 std::string FakeSpidevKernel::GroupOf(const std::string& path) { return path == config_.node ? config_.group : ""; }
+
+void FakeSpidevKernel::Idle(uint64_t ns) {
+  idleNs_ += ns;
+  sim_->Wait(ns);
+}
 
 int FakeSpidevKernel::Ioctl(int fd, unsigned long request, void* arg, int* err) {
   if (fd != kFd || !open_) {
