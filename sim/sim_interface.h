@@ -54,9 +54,6 @@ class SimInterface {
   /// says so on standard error and waits until the process receives a signal
   /// (its handler has run), then goes on: a test's moment to interrupt a run.
   bool BeginCall();
-  /// Lets `ns` pass with the bus still: time the interface device spends on
-  /// its own (an emulator's USB transfers).
-  void Wait(uint64_t ns) { clock_.Advance(ns); }
   /// Drives chip select: `high` false selects the chip.
   void SetSelectLine(bool high);
   /// Sets the SPI clock and returns the one granted: the fastest 60 MHz / d
