@@ -2,6 +2,7 @@
 #include "runtime/ch341a_backend.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
