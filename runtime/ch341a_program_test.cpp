@@ -8,6 +8,7 @@
 
 #include "sim/sim_chip_facts.h"
 #include "testsupport/run_program.h"
+#include "testsupport/write_expectations.h"
 
 namespace {
 
@@ -49,15 +50,8 @@ TEST(Ch341aProgram, WritesReadsAndErasesEveryChipThroughTheEmulator) {
 
       const ProgramResult write = RunOnEmulator(
           emulator, {"-d", "ch341a:", generation, "-w", input, "-a", std::to_string(address), dataflash ? "-NE" : "-e"});
-      if (!dataflash) {
-        const uint32_t first = address / chip.eraseUnit * chip.eraseUnit;
-        const uint32_t end = RoundUp(address + length, chip.eraseUnit);
-        expected.replace(first, end - first, end - first, '\xFF');
-      }
-      expected.replace(address, length, data);
-      EXPECT_EQ(write.output, std::string(dataflash ? "" : "Doing partial erase of flash memory device\n") +
-                                  "Writing file: " + input + " to flash memory device\n" +
-                                  "Bytes written to flash: 5000\nBytes verified: 5000\n");
+      expected = testsupport::ImageAfterWrite(chip, expected, address, data, !dataflash);
+      EXPECT_EQ(write.output, testsupport::WriteOutput(input, length, !dataflash));
       EXPECT_EQ(write.exitCode, 0);
       EXPECT_EQ(write.errors, "");
       EXPECT_TRUE(ReadFile(image) == expected);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "runtime/device_name.h"
+#include "testsupport/fake_description.h"
 
 namespace testsupport {
 
@@ -119,12 +120,7 @@ std::unique_ptr<Ch341aEmulator> Ch341aEmulator::Create(const Ch341aEmulatorConfi
 std::unique_ptr<Ch341aEmulator> Ch341aEmulator::FromDescription(const std::string& text, std::string* error) {
   Ch341aEmulatorConfig config;
   config.keepLog = false;
-  for (const std::string& item : SplitAt(text, ',')) {
-    if (!ApplyKey(KeyItem(item), &config)) {
-      *error = "CH341A emulator: bad item '" + item + "' in '" + text + "'";
-      return nullptr;
-    }
-  }
+  if (!ReadDescription(text, "CH341A emulator", &config, ApplyKey, error)) return nullptr;
   return Create(config, error);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "runtime/device_name.h"
+#include "testsupport/fake_description.h"
 
 namespace testsupport {
 
@@ -105,12 +106,7 @@ std::unique_ptr<FakeSpidevKernel> FakeSpidevKernel::Create(const FakeSpidevConfi
 std::unique_ptr<FakeSpidevKernel> FakeSpidevKernel::FromDescription(const std::string& text, std::string* error) {
   FakeSpidevConfig config;
   config.keepLog = false;
-  for (const std::string& item : SplitAt(text, ',')) {
-    if (!ApplyKey(KeyItem(item), &config)) {
-      *error = "fake spidev kernel: bad item '" + item + "' in '" + text + "'";
-      return nullptr;
-    }
-  }
+  if (!ReadDescription(text, "fake spidev kernel", &config, ApplyKey, error)) return nullptr;
   return Create(config, error);
 }
 
