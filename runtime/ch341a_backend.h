@@ -26,7 +26,11 @@
 /// - that write is sent as OUT transfers kept in flight, its replies read
 ///   by up to 32 IN transfers in flight (each reply is one short packet,
 ///   which ends an IN transfer);
-/// - status polls are answered from batches of samples (PollBatcher).
+/// - status polls are answered from batches of samples (PollBatcher). To
+///   know a status poll, the backend recognises the two read-only status
+///   reads, 05 and D7 with one byte after: the one piece of flash knowledge
+///   it has, and safe, since reading the status ahead of the program
+///   changes nothing in the chip.
 /// Chip select is the port's pin (port 0-2: CS0-CS2, D0-D2), driven by UIO
 /// stream commands queued between the SPI packets; a select window the
 /// program opens costs nothing until its first byte. Idle clocks the
