@@ -225,7 +225,7 @@ check_text() {
 
 for image in random firmware; do
   name="erase+write $image"
-  romwick_case "$name" 0.5 0 chip_start chip.bin $image.bin -E -w $image.bin
+  romwick_case "$name" 0.3 0 chip_start chip.bin $image.bin -E -w $image.bin
   # Both read the image back after writing it.
   peer_case "$name" "flashrom -w" flashrom_start fchip.bin $image.bin "${flashrom_on_chip[@]}" -w $image.bin
 done
@@ -278,6 +278,9 @@ program=$(modelled_run chip_erased 0 "" -NE -w random.bin -NV)
 # is left of the difference is the command sequence's own.
 program_at_once=$(modelled_run chip_erased 0 ",latency=0" -NE -w random.bin -NV)
 read_=$(modelled_run chip_random 0 "" -r out.bin)
+# What the verify adds to a write, and -u on a chip that holds the image.
+whole_verified=$(modelled_run chip_start 0 "" -E -w random.bin)
+update_same=$(modelled_run chip_random 0 "" -u -w random.bin)
 
 # --- spidev ioctls ----------------------------------------------------------
 
@@ -371,6 +374,20 @@ modelled_line "  bulk erase alone (-E)" "$erase" "$(limit_of erase)"
 modelled_line "  program alone (-NE -w)" "$program" "$(limit_of program)"
 modelled_line "  the same, latency=0" "$program_at_once" "$(limit_of program)"
 modelled_line "read (-r)" "$read_" "$(limit_of read)" "$max_modelled_ratio"
+# Against the modelled read of the whole chip.
+read_s=$(summary_field "$read_" modelled)
+verify_s=$(awk -v a="$(summary_field "$whole_verified" modelled)" -v b="$(summary_field "$whole" modelled)" \
+  'BEGIN {print a - b}')
+echo
+printf '%-28s %12s %12s %7s %8s  %s\n' run "modelled s" "read s" ratio target result
+against_read() {  # <label> <modelled s> <target>
+  local r
+  r=$(ratio "$2" "$read_s")
+  if within "$r" "$3"; then result=met; else result=MISSED; misses+=("modelled $1: ${r}x a read"); fi
+  printf '%-28s %12.3f %12.3f %7s %8s  %s\n' "$1" "$2" "$read_s" "$r" "<= $3" "$result"
+}
+against_read "verify added to -E -w" "$verify_s" 1.05
+against_read "-u, the chip holds the image" "$(summary_field "$update_same" modelled)" 1.1
 awk -v calls="$(summary_field "$program" bus-calls)" -v polls="$(summary_field "$program" "read status")" \
   -v pages="$pages" -v m="$(summary_field "$program" modelled)" -v l="$(limit_of program)" \
   'BEGIN {printf "program: %.2f runtime calls a page (write enable, page program, %.2f status reads), %.0f us a page\n" \
