@@ -29,6 +29,7 @@ bool OPTIONS::SetDefaults() {
   printUsage = false;
   runtimeVersion = 0;
   configReset = false;
+  listDevices = false;
   return true;
 }
 
@@ -79,6 +80,7 @@ void PrintUsage() {
   printf("  -s <freq>\tset SPI clock speed\n");
   printf("  -p <port>\tspecify SPI port number to use\n");
   printf("  -t \t\tprint elapsed time\n");
+  printf("  -list\t\tlist the SPI interface devices that can be found\n");
 }
 
 void PrintVersion() { printf("Version: %d.%d.%d\n", kRevMajor, kRevMinor, kRevBuild); }

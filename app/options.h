@@ -71,6 +71,8 @@ class OPTIONS {
   void SetRuntimeVersion(int32_t v) { runtimeVersion = v; }
   bool GetConfigReset() const { return configReset; }
   void SetConfigReset(bool v) { configReset = v; }
+  bool GetListDevices() const { return listDevices; }
+  void SetListDevices(bool v) { listDevices = v; }
 
  private:
   static bool CopyText(std::unique_ptr<char[]>& field, const char* text);
@@ -93,6 +95,7 @@ class OPTIONS {
   bool printUsage = false;
   int32_t runtimeVersion = 0;  // 0 automatic, 1 first generation, 2 second
   bool configReset = false;
+  bool listDevices = false;
 };
 
 /// The run's options record.

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 namespace {
@@ -49,4 +51,15 @@ std::string LinuxSpidevSystem::GroupOf(const std::string& path) {
   struct group* found = nullptr;
   if (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return "";
   return found->gr_name;
+}
+
+std::vector<std::string> LinuxSpidevSystem::Nodes() {
+  std::vector<std::string> nodes;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("spidev", 0) == 0) nodes.push_back(entry.path().string());
+  }
+  std::sort(nodes.begin(), nodes.end());
+  return nodes;
 }

@@ -10,4 +10,5 @@ class LinuxSpidevSystem : public SpidevSystem {
   void Close(int fd) override;
   std::optional<uint32_t> BufferSize() override;
   std::string GroupOf(const std::string& path) override;
+  std::vector<std::string> Nodes() override;
 };

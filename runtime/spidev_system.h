@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 /// Abstract so that tests can put a fake kernel in its place; the real one is
 /// LinuxSpidevSystem. Failures give the errno value in `err`.
@@ -21,4 +22,6 @@ class SpidevSystem {
   virtual std::optional<uint32_t> BufferSize() = 0;
   /// The name of the group that owns `path`; empty when it cannot be told.
   virtual std::string GroupOf(const std::string& path) = 0;
+  /// The spidev nodes there are, sorted.
+  virtual std::vector<std::string> Nodes() = 0;
 };

@@ -63,6 +63,9 @@ class SimInterface {
   void Transfer(const uint8_t* tx, uint8_t* rx, size_t n);
   /// Like Transfer, clocking out `n` copies of `fill`.
   void TransferFill(uint8_t fill, uint8_t* rx, size_t n);
+  /// Lets `ns` pass with nothing on the bus: time a device spends outside
+  /// its bus, such as a USB round trip, charged by whoever models it.
+  void Wait(uint64_t ns) { clock_.Advance(ns); }
 
   SimStats Stats() const;
   /// Writes the contents back to the image file, if there is one: into a new
