@@ -72,8 +72,12 @@ constexpr uint8_t kReadStatus = 0x05;
 constexpr uint8_t kDataFlashReadStatus = 0xD7;
 // One USB round trip of a high-speed chip, what a batch should outlast.
 constexpr uint64_t kRoundTripNs = 125'000;
-// A learned wait is covered from 7/8 to 9/8 of it.
-constexpr uint64_t kWaitSlackParts = 8;
+// A learned wait is covered from 7/8 of it to 1/64 past it: every sample
+// after the one that finds the chip ready is time lost, so the batch ends
+// soon after the moment it is expected, and a chip a little faster than last
+// time is still caught early.
+constexpr uint64_t kEarlyParts = 8;
+constexpr uint64_t kLateParts = 64;
 
 const char* ChannelName(char channel) {
   static const char* const names[] = {"A", "B", "C", "D"};
@@ -470,8 +474,8 @@ void FtdiBackend::PlanBatch(uint64_t* leadNs, uint64_t* gapNs) const {
     const auto learned = learnedWaitNs_.find(run_.key);
     if (learned != learnedWaitNs_.end() && learned->second > 0) {
       const uint64_t wait = learned->second;
-      *leadNs = wait - wait / kWaitSlackParts;
-      *gapNs = std::max(2 * (wait / kWaitSlackParts) / samples, minGapNs);
+      *leadNs = wait - wait / kEarlyParts;
+      *gapNs = std::max((wait / kEarlyParts + wait / kLateParts) / samples, minGapNs);
       return;
     }
   }

@@ -40,11 +40,13 @@
 /// the same window, spaced by clock cycles with chip select high, and answers
 /// this poll and the next ones from the batch's replies, each a true sample
 /// of the chip's status at its own moment, until they run out or another
-/// transfer comes, which drops the rest. The batch is laid where the chip is
-/// likely to finish: around the time the last wait after a window that began
+/// transfer comes, which drops the rest. The batch runs on the bus whole
+/// before its replies come back, so it is laid where the chip is likely to
+/// finish: up to just past the time the last wait after a window that began
 /// with the same byte took (the same command, in effect), and, with nothing
-/// to go by or past that time, in spans growing with the time waited so far,
-/// so that a long erase costs few round trips and little time after its end.
+/// to go by or past that time, in spans growing with the square root of the
+/// time waited so far, so that a long erase costs few round trips and little
+/// time after its end.
 /// Recognising those two read-only commands is all the backend knows of
 /// flash chips.
 class FtdiBackend : public Backend {
