@@ -89,6 +89,10 @@ const OptionEntry kOptions[] = {
        return true;
      }},
     {"-?", Arg::None, [](FLASHAPP&, const char*, uint32_t) { options.SetPrintUsage(true); return true; }},
+    {"-NV", Arg::None, [](FLASHAPP&, const char*, uint32_t) { options.SetVerify(false); return true; }},
+    {"-u", Arg::None, [](FLASHAPP&, const char*, uint32_t) { options.SetUpdate(true); return true; }},
+    {"-unprotect", Arg::None,
+     [](FLASHAPP&, const char*, uint32_t) { options.SetUnprotect(true); return true; }},
 };
 
 const OptionEntry* FindOption(const char* arg) {

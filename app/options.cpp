@@ -29,6 +29,9 @@ bool OPTIONS::SetDefaults() {
   printUsage = false;
   runtimeVersion = 0;
   configReset = false;
+  verify = true;
+  update = false;
+  unprotect = false;
   listDevices = false;
   return true;
 }
@@ -80,6 +83,9 @@ void PrintUsage() {
   printf("  -s <freq>\tset SPI clock speed\n");
   printf("  -p <port>\tspecify SPI port number to use\n");
   printf("  -t \t\tprint elapsed time\n");
+  printf("  -NV\t\tdon't verify the flash memory after writing\n");
+  printf("  -u\t\tonly erase and write what differs from the file\n");
+  printf("  -unprotect\tclear the flash memory device's write protection first\n");
   printf("  -list\t\tlist the SPI interface devices that can be found\n");
 }
 

@@ -49,6 +49,8 @@ bool ApplySimKey(const KeyItem& item, SimDeviceRequest* request, bool* ok) {
     request->id = id;
   } else if (item.key == "fail") {
     *ok = item.Unsigned(&request->failCall) && request->failCall > 0;
+  } else if (item.key == "hold") {
+    *ok = item.Unsigned(&request->holdCall) && request->holdCall > 0;
   } else if (item.key == "latency") {
     uint32_t us = 0;
     *ok = item.Unsigned(&us);

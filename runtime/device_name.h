@@ -25,6 +25,7 @@ struct SimDeviceRequest {
   bool noChip = false;
   bool stuck = false;
   uint32_t failCall = 0;  // 0: no call fails
+  uint32_t holdCall = 0;  // 0: no call waits for a signal
   bool protect = false;  // every sector protected
   std::optional<uint32_t> protectBits;  // protect=<bits>; the later protect key wins
   bool writeProtectPin = false;         // wp: W# held low

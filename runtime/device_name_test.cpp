@@ -88,6 +88,13 @@ INSTANTIATE_TEST_SUITE_P(
                    s.chip = "AT45DB081";
                    s.protectBits = 0;
                  }},
+        NameCase{"sim:M25P80,hold=300", true,
+                 [](DeviceRequest& r) {
+                   SimDeviceRequest& s = Sim(r);
+                   s.chip = "M25P80";
+                   s.holdCall = 300;
+                 }},
+        NameCase{"sim:M25P80,hold=0", false, nullptr}, NameCase{"sim:M25P80,hold", false, nullptr},
         NameCase{"M25P80", false, nullptr}, NameCase{"sim:", false, nullptr},
         NameCase{"usb:0", false, nullptr}, NameCase{"sim:M25P80,bogus", false, nullptr},
         NameCase{"sim:M25P80,image", false, nullptr}, NameCase{"sim:M25P80,image=", false, nullptr},

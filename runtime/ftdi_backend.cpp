@@ -335,6 +335,7 @@ void FtdiBackend::QueueIdle(uint64_t bytes) {
 
 bool FtdiBackend::Transfer(const BusTransfer& t) {
   if (IsStatusPoll(t)) return Poll(t);
+  if (run_.active && !t.selectedDuring && !t.rx) return IdleBetweenPolls(t.count);
   EndPollRun();
   if (!t.selectedDuring) {
     // An idle gap the program asks for: clock cycles with chip select high.
@@ -486,6 +487,7 @@ void FtdiBackend::PlanBatch(uint64_t* leadNs, uint64_t* gapNs) const {
   const uint64_t spanNs = std::min(std::max(kRoundTripNs, static_cast<uint64_t>(grown)), maxSpanNs);
   *gapNs = std::max(spanNs / samples, minGapNs);
   *leadNs = run_.firstBatch ? 0 : *gapNs;
+  if (run_.notBeforeNs > run_.elapsedNs) *leadNs = std::max(*leadNs, run_.notBeforeNs - run_.elapsedNs);
 }
 
 bool FtdiBackend::Poll(const BusTransfer& t) {
@@ -524,6 +526,14 @@ bool FtdiBackend::Poll(const BusTransfer& t) {
   if (!Exchange()) return false;
   for (size_t i = 0; i < at.size(); ++i) samples_.push_back({{batch_[2 * i], batch_[2 * i + 1]}, at[i]});
   return Poll(t);
+}
+
+bool FtdiBackend::IdleBetweenPolls(size_t bytes) {
+  // The next poll's answer must be a sample taken at least this long after
+  // the last one: the program counts the idle time as time waited.
+  run_.notBeforeNs = run_.answeredNs + BytesToNs(bytes);
+  while (!samples_.empty() && samples_.front().atNs < run_.notBeforeNs) samples_.pop_front();
+  return true;
 }
 
 void FtdiBackend::EndPollRun() {

@@ -40,7 +40,8 @@
 /// the same window, spaced by clock cycles with chip select high, and answers
 /// this poll and the next ones from the batch's replies, each a true sample
 /// of the chip's status at its own moment, until they run out or another
-/// transfer comes, which drops the rest. The batch runs on the bus whole
+/// transfer comes, which drops the rest. An idle gap the program asks for
+/// between two polls skips the samples it covers instead. The batch runs on the bus whole
 /// before its replies come back, so it is laid where the chip is likely to
 /// finish: up to just past the time the last wait after a window that began
 /// with the same byte took (the same command, in effect), and, with nothing
@@ -86,6 +87,7 @@ class FtdiBackend : public Backend {
     uint64_t startNs = 0;     // when its first batch was sent
     uint64_t elapsedNs = 0;   // from then until the batch being planned
     uint64_t answeredNs = 0;  // when the last sample given to the program was taken
+    uint64_t notBeforeNs = 0;  // the next one's earliest time, after an idle gap
     bool firstBatch = true;
   };
   struct Sample {
@@ -113,6 +115,9 @@ class FtdiBackend : public Backend {
   bool IsStatusPoll(const BusTransfer& t) const;
   bool Poll(const BusTransfer& t);
   void PlanBatch(uint64_t* leadNs, uint64_t* gapNs) const;
+  /// An idle gap the program asks for between two polls: the batch's own
+  /// spacing stands in for it.
+  bool IdleBetweenPolls(size_t bytes);
   void EndPollRun();
   uint64_t BytesToNs(uint64_t bytes) const;
   uint64_t NsToBytes(uint64_t ns) const;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "runtime/backend.h"
+#include "runtime/runtime_api.h"
 #include "runtime/trace_writer.h"
 
 /// Each operation serves one entry point, whose name it is given for the
@@ -24,6 +25,9 @@ class InterfaceDevice {
   bool Disable(const char* entry);
   /// `level` is the select line level: 0 low (selected), 1 high.
   bool SetSelect(const char* entry, int32_t level);
+  /// The select line level as the last call left it. The first generation's
+  /// transfers keep it: with chip select released they clock the bus idle.
+  int32_t SelectLevel() const { return selectHigh_ ? RT_LINE_HIGH : RT_LINE_LOW; }
   bool SetMode(const char* entry, uint32_t mode, uint32_t lsbFirst);
   bool SetClock(const char* entry, uint32_t hz, uint32_t* granted);
   /// Mode and clock in one call, as the first generation sets them.

@@ -9,8 +9,10 @@
 
 #include <cerrno>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -52,6 +54,8 @@ std::string LinuxSpidevSystem::GroupOf(const std::string& path) {
   if (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return "";
   return found->gr_name;
 }
+
+void LinuxSpidevSystem::Idle(uint64_t ns) { std::this_thread::sleep_for(std::chrono::nanoseconds(ns)); }
 
 std::vector<std::string> LinuxSpidevSystem::Nodes() {
   std::vector<std::string> nodes;

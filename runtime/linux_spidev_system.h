@@ -10,5 +10,6 @@ class LinuxSpidevSystem : public SpidevSystem {
   void Close(int fd) override;
   std::optional<uint32_t> BufferSize() override;
   std::string GroupOf(const std::string& path) override;
+  void Idle(uint64_t ns) override;
   std::vector<std::string> Nodes() override;
 };

@@ -75,6 +75,29 @@ TYPED_TEST(BothGenerations, ReadsTheSimulatedChipsIdentification) {
   }
 }
 
+// The program clocks the bus idle with chip select released while a chip
+// works: the chip must see none of those bytes (06 would set its latch).
+TYPED_TEST(BothGenerations, ClocksWithChipSelectReleasedReachNoChip) {
+  TypeParam ctl;
+  int32_t out = -1;
+  ASSERT_TRUE(BringUp(ctl, "sim:M25P80", &out));
+  const uint8_t writeEnable = 0x06;
+  if (ctl.GetKind() == SPIKIND_RT2) {
+    ASSERT_TRUE(ctl.PutSelect(1, 1, 1, &writeEnable, nullptr, &out));
+  } else {
+    ASSERT_TRUE(ctl.SetSelect(false, &out));
+    ASSERT_TRUE(ctl.Put(1, &writeEnable, nullptr, &out));
+    ASSERT_TRUE(ctl.SetSelect(false, &out));
+  }
+  const uint8_t readStatus[2] = {0x05, 0x00};
+  uint8_t status[2] = {};
+  ASSERT_TRUE(ctl.SetSelect(true, &out));
+  ASSERT_TRUE(ctl.Put(2, readStatus, status, &out));
+  ASSERT_TRUE(ctl.SetSelect(false, &out));
+  EXPECT_EQ(status[1] & 0x02, 0) << "the write-enable latch was set";
+  ShutDown(ctl);
+}
+
 TYPED_TEST(BothGenerations, NamesThatDoNotOpenAreConnectFailures) {
   for (const char* name : {"M25P80", "sim:NOSUCHCHIP", "sim:M25P80,bogus", "sim:M25P80,id=XYZ"}) {
     TypeParam ctl;

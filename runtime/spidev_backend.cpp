@@ -213,13 +213,25 @@ bool SpidevBackend::Select(bool asserted) {
 }
 
 bool SpidevBackend::Transfer(const BusTransfer& t) {
-  if (!t.selectedDuring) {
-    return Fail(node_ + ": no transfer without chip select: the kernel asserts it for every message");
-  }
+  if (!t.selectedDuring) return IdleGap(t);
   OpenWindow();
   if (!Queue(t)) return false;
   if (!t.selectedAfter) return EndWindow();
   return t.rx ? Send(true) : true;
+}
+
+bool SpidevBackend::IdleGap(const BusTransfer& t) {
+  if (windowOpen_ || t.selectedAfter || t.rx) {
+    return Fail(node_ + ": no transfer without chip select inside a select window or with a reply");
+  }
+  // The kernel asserts chip select for every message, so the bytes are not
+  // clocked: the time they would take passes instead. Nothing is selected
+  // meanwhile (a chip select a window left held clocks nothing).
+  const uint64_t ns = clockHz_ ? t.count * 8 * 1'000'000'000ull / clockHz_ : 0;
+  system_->Idle(ns);
+  idleNs_ += ns;
+  if (trace_.IsOpen()) trace_.Detail("idle " + std::to_string(ns / 1000) + " us");
+  return true;
 }
 
 size_t SpidevBackend::Room(bool tx, bool rx) const {
@@ -328,5 +340,6 @@ bool SpidevBackend::Close() {
 
 std::string SpidevBackend::Summary() const {
   return "ioctls=" + std::to_string(ioctls_) + " messages=" + std::to_string(messages_) +
-         " bytes=" + std::to_string(bytes_) + " selects=" + std::to_string(windows_);
+         " bytes=" + std::to_string(bytes_) + " selects=" + std::to_string(windows_) +
+         (idleNs_ ? " idle=" + std::to_string(idleNs_ / 1000) + "us" : "");
 }

@@ -53,6 +53,8 @@ class SpidevBackend : public Backend {
   bool SetClock(uint32_t hz, uint32_t* granted) override;
   uint32_t Clock() const override { return clockHz_; }
   bool Select(bool asserted) override;
+  /// A transfer with chip select released is a pause the program asks for
+  /// while a chip works (an idle gap): no message, the time passes.
   bool Transfer(const BusTransfer& transfer) override;
   bool OffersConfigReset() const override { return resetLine_ != nullptr; }
   bool ConfigReset(bool asserted) override;
@@ -73,6 +75,7 @@ class SpidevBackend : public Backend {
   bool OpenNode(const SpidevDeviceRequest& request, std::string* error);
   std::string OpenFailure(int err);
 
+  bool IdleGap(const BusTransfer& t);
   void OpenWindow();
   bool EndWindow();
   /// Queues `t` in pieces, sending each message that fills up.
@@ -112,4 +115,5 @@ class SpidevBackend : public Backend {
   uint64_t messages_ = 0;
   uint64_t bytes_ = 0;
   uint64_t windows_ = 0;
+  uint64_t idleNs_ = 0;
 };

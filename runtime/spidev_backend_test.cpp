@@ -231,11 +231,29 @@ TEST_F(Spidev, RefusesWhatANodeCannotDo) {
   EXPECT_FALSE(backend->SetClock(1000000, &granted));
   EXPECT_NE(backend->TakeReason().find("inside a select window"), std::string::npos);
   EXPECT_FALSE(backend->SetMode(0, false));
-  ASSERT_TRUE(backend->Select(false));
+  // Nor can a transfer without chip select be inside a window or want a reply.
   const uint8_t byte = 0x05;
+  uint8_t reply = 0;
   EXPECT_FALSE(backend->Transfer({false, false, &byte, 0, nullptr, 1}));
   EXPECT_NE(backend->TakeReason().find("no transfer without chip select"), std::string::npos);
+  ASSERT_TRUE(backend->Select(false));
+  EXPECT_FALSE(backend->Transfer({false, false, &byte, 0, &reply, 1}));
+  EXPECT_NE(backend->TakeReason().find("no transfer without chip select"), std::string::npos);
   EXPECT_FALSE(backend->OffersConfigReset());
+}
+
+TEST_F(Spidev, ATransferWithoutChipSelectIsAnIdleGap) {
+  ASSERT_TRUE(Open(Node()));
+  uint32_t granted = 0;
+  ASSERT_TRUE(backend->SetClock(8000000, &granted));
+  kernel->ClearLog();
+  const uint64_t before = kernel->Sim().NowNs();
+  // 4,000 bytes at 8 MHz: 4 ms with nothing on the bus.
+  const std::vector<uint8_t> idle(4000, 0xFF);
+  ASSERT_TRUE(backend->Transfer({false, false, idle.data(), 0, nullptr, idle.size()}));
+  EXPECT_TRUE(kernel->Messages().empty());
+  EXPECT_EQ(kernel->IdleNs(), 4'000'000u);
+  EXPECT_EQ(kernel->Sim().NowNs() - before, 4'000'000u);
 }
 
 TEST_F(Spidev, AFailedIoctlGivesTheKernelsReason) {

@@ -79,7 +79,7 @@ TEST(SpidevProgram, WritesAndReadsEveryChipThroughTheFakeKernel) {
         expected.replace(address, length, data);
         EXPECT_EQ(write.output, std::string(dataflash ? "" : "Doing partial erase of flash memory device\n") +
                                     "Writing file: " + input + " to flash memory device\n" +
-                                    "Bytes written to flash: 70000\n");
+                                    "Bytes written to flash: 70000\nBytes verified: 70000\n");
         EXPECT_EQ(write.exitCode, 0);
         EXPECT_EQ(write.errors, "");
         EXPECT_TRUE(ReadFile(image) == expected);

@@ -22,6 +22,8 @@ class SpidevSystem {
   virtual std::optional<uint32_t> BufferSize() = 0;
   /// The name of the group that owns `path`; empty when it cannot be told.
   virtual std::string GroupOf(const std::string& path) = 0;
+  /// Lets `ns` nanoseconds pass with the bus idle.
+  virtual void Idle(uint64_t ns) = 0;
   /// The spidev nodes there are, sorted.
   virtual std::vector<std::string> Nodes() = 0;
 };

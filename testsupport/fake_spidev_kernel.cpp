@@ -57,6 +57,7 @@ class Forwarder : public SpidevSystem {
   void Close(int fd) override { target_.Close(fd); }
   std::optional<uint32_t> BufferSize() override { return target_.BufferSize(); }
   std::string GroupOf(const std::string& path) override { return target_.GroupOf(path); }
+  void Idle(uint64_t ns) override { target_.Idle(ns); }
   std::vector<std::string> Nodes() override { return target_.Nodes(); }
 
  private:
@@ -151,6 +152,11 @@ std::vector<std::string> FakeSpidevKernel::Nodes() {
 }
 
 std::string FakeSpidevKernel::GroupOf(const std::string& path) { return path == config_.node ? config_.group : ""; }
+
+void FakeSpidevKernel::Idle(uint64_t ns) {
+  idleNs_ += ns;
+  sim_->Wait(ns);
+}
 
 int FakeSpidevKernel::Ioctl(int fd, unsigned long request, void* arg, int* err) {
   if (fd != kFd || !open_) {

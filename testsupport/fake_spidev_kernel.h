@@ -62,6 +62,8 @@ class FakeSpidevKernel : public SpidevSystem {
   void Close(int fd) override;
   std::optional<uint32_t> BufferSize() override { return config_.bufferSize; }
   std::string GroupOf(const std::string& path) override;
+  /// The chip's time passes; nothing is clocked.
+  void Idle(uint64_t ns) override;
   std::vector<std::string> Nodes() override;
 
   /// Each message the driver took, a transfer a word: "tx4", "rx4096",
@@ -74,6 +76,7 @@ class FakeSpidevKernel : public SpidevSystem {
   const std::vector<std::string>& Violations() const { return violations_; }
   void ClearLog();
   uint64_t Ioctls() const { return ioctls_; }
+  uint64_t IdleNs() const { return idleNs_; }
   SimInterface& Sim() { return *sim_; }
 
  private:
@@ -104,6 +107,7 @@ class FakeSpidevKernel : public SpidevSystem {
   std::vector<std::string> violations_;
   uint64_t ioctls_ = 0;
   uint64_t messageCount_ = 0;
+  uint64_t idleNs_ = 0;
 };
 
 }  // namespace testsupport
