@@ -334,9 +334,9 @@ if ((spidev)); then
   for polls in "${ftdi_polls[@]}"; do
     keys=$(ftdi_keys "$polls")
     ftdi_id[$polls]=$(ftdi_run chip_random 0 "$keys" -id)
-    ftdi_write[$polls]=$(ftdi_run chip_start 0 "$keys" -E -w random.bin)
+    ftdi_write[$polls]=$(ftdi_run chip_start 0 "$keys" -E -w random.bin -NV)
     same chip.bin random.bin "ftdi erase+write ($polls)"
-    ftdi_program[$polls]=$(ftdi_run chip_erased 0 "$keys" -NE -w random.bin)
+    ftdi_program[$polls]=$(ftdi_run chip_erased 0 "$keys" -NE -w random.bin -NV)
     same chip.bin random.bin "ftdi write ($polls)"
   done
   ftdi_read=$(ftdi_run chip_random 0 "" -r out.bin)
