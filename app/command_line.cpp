@@ -81,6 +81,8 @@ const OptionEntry kOptions[] = {
      [](FLASHAPP&, const char*, uint32_t) { options.SetRuntimeVersion(2); return true; }},
     {"-ver", Arg::None,
      [](FLASHAPP&, const char*, uint32_t) { options.SetPrintVersion(true); return true; }},
+    {"-list", Arg::None,
+     [](FLASHAPP&, const char*, uint32_t) { options.SetListDevices(true); return true; }},
     {"-p", Arg::Number,
      [](FLASHAPP& app, const char*, uint32_t n) {
        app.spiPort = static_cast<int32_t>(n);

@@ -64,6 +64,9 @@ class FLASHAPP {
   bool OpenInterface();
   /// Releases chip select, disables SPI and closes the device, if there is a controller.
   void CloseInterface();
+  /// Prints the interface devices the runtime can find, one name a line;
+  /// opens none of them.
+  void ListDevices();
 
   /// Performs what `options` asks for, in a fixed order; the first failing step ends it.
   void RunOperations();

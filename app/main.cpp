@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
     PrintUsage();
   } else if (options.GetPrintVersion()) {
     PrintVersion();
+  } else if (options.GetListDevices()) {
+    flashApp.ListDevices();
   } else if (flashApp.OpenInterface()) {
     flashApp.RunOperations();
   }

@@ -32,6 +32,7 @@ bool OPTIONS::SetDefaults() {
   verify = true;
   update = false;
   unprotect = false;
+  listDevices = false;
   return true;
 }
 
@@ -85,6 +86,7 @@ void PrintUsage() {
   printf("  -NV\t\tdon't verify the flash memory after writing\n");
   printf("  -u\t\tonly erase and write what differs from the file\n");
   printf("  -unprotect\tclear the flash memory device's write protection first\n");
+  printf("  -list\t\tlist the SPI interface devices that can be found\n");
 }
 
 void PrintVersion() { printf("Version: %d.%d.%d\n", kRevMajor, kRevMinor, kRevBuild); }

@@ -82,6 +82,8 @@ class OPTIONS {
   void SetUpdate(bool v) { update = v; }
   bool GetUnprotect() const { return unprotect; }
   void SetUnprotect(bool v) { unprotect = v; }
+  bool GetListDevices() const { return listDevices; }
+  void SetListDevices(bool v) { listDevices = v; }
 
  private:
   static bool CopyText(std::unique_ptr<char[]>& field, const char* text);
@@ -107,6 +109,7 @@ class OPTIONS {
   bool verify = true;  // read back what a write programmed ("-NV" turns it off)
   bool update = false;  // "-u": erase and program only the erase units that differ
   bool unprotect = false;  // "-unprotect": clear the chip's write protection first
+  bool listDevices = false;
 };
 
 /// The run's options record.

@@ -1,5 +1,5 @@
 // The backends a device name's scheme picks, how each one is opened, and the
-// devices each can see.
+// devices each can find.
 #pragma once
 
 #include <memory>
@@ -15,6 +15,7 @@
 /// receives what it does underneath the entry points.
 std::unique_ptr<Backend> OpenBackend(const DeviceRequest& request, TraceWriter& trace, std::string* error);
 
-/// The CH341A devices attached, as `-d` names them (`ch341a:index=<n>`);
-/// false, with the reason in `error`, when USB cannot be searched.
-bool ListCh341aDevices(std::vector<std::string>* names, std::string* error);
+/// Every device the backends can find, named as OpenBackend takes them
+/// (simulated chips are named, not found). False, with the reasons in
+/// `error`, when a backend could not look; the others' devices are in `names`.
+bool ListDevices(std::vector<std::string>* names, std::string* error);

@@ -19,11 +19,12 @@ using testsupport::ScratchDir;
 using testsupport::WriteFile;
 
 // romwick with the test build of the runtime, whose ch341a: devices are the
-// emulator that `emulator` describes.
+// emulator that `emulator` describes; no spidev node or FTDI chip is there.
 ProgramResult RunOnEmulator(const std::string& emulator, const std::vector<std::string>& args) {
   return testsupport::RunProgram(testsupport::BuildDir() + "/romwick_testrt", args,
                                  {std::string("ROMWICK_TEST_RUNTIME_DIR=") + TEST_HOOKS_RUNTIMES,
-                                  "ROMWICK_TEST_CH341A=" + emulator});
+                                  "ROMWICK_TEST_CH341A=" + emulator, "ROMWICK_TEST_FAKE_SPIDEV=chip=M25P80,nonode",
+                                  "ROMWICK_TEST_FTDI=chip=M25P80,devices=0"});
 }
 
 uint32_t RoundUp(uint32_t value, uint32_t unit) { return (value + unit - 1) / unit * unit; }
@@ -129,6 +130,19 @@ TEST(Ch341aProgram, TraceShowsEachCallAndItsUsbTraffic) {
         "modelled=0.002079 s round-trips=2 chip-selects=1 ops: read id=1 cs=high config-reset=released\n";
     EXPECT_EQ(ReadFile(trace), expected) << generation;
   }
+}
+
+TEST(Ch341aProgram, ListsTheDevicesAsNamesToOpen) {
+  const ProgramResult two = RunOnEmulator("chip=M25P80,devices=2", {"-list"});
+  EXPECT_EQ(two.output, "ch341a:index=0\nch341a:index=1\n");
+  EXPECT_EQ(two.exitCode, 0);
+  EXPECT_EQ(two.errors, "");
+  const ProgramResult none = RunOnEmulator("chip=M25P80,devices=0", {"-list"});
+  EXPECT_EQ(none.output, "No SPI interface devices found\n");
+  EXPECT_EQ(none.exitCode, 0);
+  // The second of two opens.
+  EXPECT_EQ(RunOnEmulator("chip=M25P80,devices=2", {"-d", "ch341a:index=1", "-id"}).output,
+            "  Device ID: 20 20 14\n");
 }
 
 struct FailureCase {

@@ -1,42 +1,34 @@
-// The kernel interfaces and libraries of the real backends. In the test
-// build of the runtime (ROMWICK_TEST_HOOKS), ROMWICK_TEST_FAKE_SPIDEV puts the
-// fake spidev kernel and a fake GPIO line in their place, and
-// ROMWICK_TEST_CH341A the CH341A emulator in libusb's, so that the built
-// program can be run against them.
+// The kernel and USB interfaces of the real backends. In the test build of
+// the runtime (ROMWICK_TEST_HOOKS), ROMWICK_TEST_FAKE_SPIDEV puts the fake
+// spidev kernel and a fake GPIO line in their place, ROMWICK_TEST_FTDI the
+// MPSSE emulator and ROMWICK_TEST_CH341A the CH341A emulator, so that the
+// built program can be run against them.
 #include "runtime/system_seams.h"
 
+#ifdef ROMWICK_TEST_HOOKS
 #include <cstdlib>
 
+#include "testsupport/ch341a_emulator.h"
+#include "testsupport/mpsse_emulator.h"
+#ifdef ROMWICK_HAVE_SPIDEV
+#include "testsupport/fake_gpio_line.h"
+#include "testsupport/fake_spidev_kernel.h"
+#endif
+#endif
+#ifdef ROMWICK_HAVE_LIBFTDI
+#include "runtime/libftdi_usb.h"
+#endif
 #ifdef ROMWICK_HAVE_LIBUSB
 #include "runtime/libusb_library.h"
 #endif
-#ifdef ROMWICK_TEST_HOOKS
-#include "testsupport/ch341a_emulator.h"
-#endif
-
-std::unique_ptr<UsbLibrary> MakeUsbLibrary(std::string* error) {
-#ifdef ROMWICK_TEST_HOOKS
-  if (const char* emulator = std::getenv("ROMWICK_TEST_CH341A")) {
-    return testsupport::Ch341aEmulator::FromDescription(emulator, error);
-  }
-#endif
-#ifdef ROMWICK_HAVE_LIBUSB
-  return LibusbLibrary::Create(error);
-#else
-  *error = "ch341a: needs libusb-1.0, and this runtime was built without it";
-  return nullptr;
-#endif
-}
 
 #ifdef ROMWICK_HAVE_SPIDEV
 #include "runtime/linux_spidev_system.h"
 #ifdef ROMWICK_HAVE_LIBGPIOD
 #include "runtime/libgpiod_line.h"
 #endif
-#ifdef ROMWICK_TEST_HOOKS
-#include "testsupport/fake_gpio_line.h"
-#include "testsupport/fake_spidev_kernel.h"
 
+#ifdef ROMWICK_TEST_HOOKS
 namespace {
 const char* FakeKernel() { return std::getenv("ROMWICK_TEST_FAKE_SPIDEV"); }
 }  // namespace
@@ -63,3 +55,32 @@ std::unique_ptr<GpioLine> MakeGpioLine(std::string* error) {
 #endif
 }
 #endif
+
+std::unique_ptr<FtdiUsb> MakeFtdiUsb(std::string* error) {
+#ifdef ROMWICK_TEST_HOOKS
+  if (const char* emulator = std::getenv("ROMWICK_TEST_FTDI")) {
+    return testsupport::MpsseEmulator::FromDescription(emulator, error);
+  }
+#endif
+#ifdef ROMWICK_HAVE_LIBFTDI
+  (void)error;
+  return std::make_unique<LibftdiUsb>();
+#else
+  *error = "ftdi: needs libftdi1, and this runtime was built without it";
+  return nullptr;
+#endif
+}
+
+std::unique_ptr<UsbLibrary> MakeUsbLibrary(std::string* error) {
+#ifdef ROMWICK_TEST_HOOKS
+  if (const char* emulator = std::getenv("ROMWICK_TEST_CH341A")) {
+    return testsupport::Ch341aEmulator::FromDescription(emulator, error);
+  }
+#endif
+#ifdef ROMWICK_HAVE_LIBUSB
+  return LibusbLibrary::Create(error);
+#else
+  *error = "ch341a: needs libusb-1.0, and this runtime was built without it";
+  return nullptr;
+#endif
+}

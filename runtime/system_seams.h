@@ -1,14 +1,16 @@
-// Where the real backends get the kernel interfaces and libraries they reach
-// their devices through: the one place a test build of the runtime may put
-// fakes and emulators instead.
+// Where the real backends get the kernel and USB interfaces they reach their
+// devices through: the one place a test build of the runtime may put fakes
+// and emulators instead.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "runtime/ftdi_usb.h"
+#include "runtime/usb_library.h"
+#ifdef ROMWICK_HAVE_SPIDEV
 #include "runtime/gpio_line.h"
 #include "runtime/spidev_system.h"
-#include "runtime/usb_library.h"
 
 /// The kernel's spidev calls; null, with the reason in `error`, where they
 /// cannot be had.
@@ -17,6 +19,11 @@ std::unique_ptr<SpidevSystem> MakeSpidevSystem(std::string* error);
 /// A GPIO line of the kernel's character device; null, with the reason in
 /// `error`, in a runtime built without libgpiod.
 std::unique_ptr<GpioLine> MakeGpioLine(std::string* error);
+#endif
+
+/// libftdi1's calls; null, with the reason in `error`, in a runtime built
+/// without it.
+std::unique_ptr<FtdiUsb> MakeFtdiUsb(std::string* error);
 
 /// libusb-1.0's calls; null, with the reason in `error`, in a runtime built
 /// without libusb or where libusb cannot start.
