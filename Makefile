@@ -12,6 +12,9 @@ BENCH_BUILD ?= build-bench
 E2E_BUILD  ?= build-e2e
 FUZZ_OUT   ?= fuzz-out
 FUZZ_SECONDS ?= 60
+# Longer than a reader's piece of a line (2,047 characters), so that the
+# fuzzers reach lines read in several pieces.
+FUZZ_MAX_LEN ?= 10000
 GENERATOR  ?= Ninja
 
 .PHONY: all build test demo asan fuzz bench bench-quick e2e install clean
@@ -41,7 +44,7 @@ fuzz:
 	cmake --build $(FUZZ_BUILD) --target ihex_fuzz ghex_fuzz
 	for reader in ihex ghex; do \
 	  mkdir -p $(FUZZ_OUT)/$$reader && \
-	  $(FUZZ_BUILD)/$${reader}_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  $(FUZZ_BUILD)/$${reader}_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=$(FUZZ_MAX_LEN) -print_final_stats=1 \
 	    -artifact_prefix=$(FUZZ_OUT)/ $(FUZZ_OUT)/$$reader image/fuzz/corpus/$$reader || exit 1; \
 	done
 

@@ -46,3 +46,19 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ShortPath>& info) { return info.param.label; });
 
 }  // namespace
+
+namespace {
+
+TEST(OutOfMemory, WithoutRoomForTheImageBufferTheRunSaysSoAndStops) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer needs far more address space than the limit leaves";
+#endif
+  // 10 MB of address space: the program loads, but its 16 MB image buffer
+  // cannot be had.
+  const auto result = testsupport::RunProgram(
+      "/bin/sh", {"-c", "ulimit -v 10000 && exec \"$0\" -d sim:M25P80 -w /dev/null", testsupport::BuildDir() + "/romwick"});
+  EXPECT_EQ(result.output, "Out of memory\n");
+  EXPECT_EQ(result.exitCode, 5);
+}
+
+}  // namespace

@@ -31,7 +31,7 @@ bool FLASHAPP::Startup() {
   }
   imageBuffer.reset(new (std::nothrow) uint8_t[kImageBufferSize]);
   if (!imageBuffer) {
-    options.SetResultCode(RC_OUT_OF_MEMORY);
+    Fail("Out of memory\n", RC_OUT_OF_MEMORY);
   } else {
     // A whole-chip transfer fills all of it.
     platform::AdviseLargePages(imageBuffer.get(), kImageBufferSize);

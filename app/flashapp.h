@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "image/ghex.h"
 #include "image/ihex.h"
@@ -15,6 +16,16 @@ class SFPRG;
 
 /// Size of the image buffer: the largest image the program handles.
 constexpr uint32_t kImageBufferSize = 0x1000000;
+
+/// A run of bytes an image file gave: `length` bytes at buffer offset
+/// `offset`, which is also their distance from the flash address of `-a`.
+struct ImageSpan {
+  uint32_t offset;
+  uint32_t length;
+
+  uint32_t End() const { return offset + length; }
+  bool operator==(const ImageSpan&) const = default;
+};
 
 class FLASHAPP {
  public:
@@ -52,9 +63,8 @@ class FLASHAPP {
   // The file side: moves the image buffer to and from the image file.
   bool OpenImageFile();
   /// Fills the buffer from the open file and sets `dataLength` and
-  /// `imageOrigin`. An Intel HEX image lies at its own addresses: the buffer
-  /// is erased to FF first, and the image spans `dataLength` bytes from
-  /// `imageOrigin`.
+  /// `imageSpans`. An Intel HEX image lies at its own addresses: the buffer
+  /// is erased to FF first, and only the spans hold the file's bytes.
   bool LoadImage();
   /// Writes the first `dataLength` buffer bytes to the open file. After an
   /// Intel HEX save that closed the stream, `imageFile` is none.
@@ -68,7 +78,10 @@ class FLASHAPP {
   std::unique_ptr<SFPRG> programmer;
   std::unique_ptr<uint8_t[]> imageBuffer;
   int32_t dataLength = 0;
-  uint32_t imageOrigin = 0;  // buffer offset, and offset from `address`, where the image starts
+  /// What the last load filled, ascending, no span touching the next: one
+  /// span for a binary or raw hex image, one per run of Intel HEX records;
+  /// empty when the file held no data.
+  std::vector<ImageSpan> imageSpans;
   int32_t spiPort = 0;
   int32_t ctlError = 0;
   int32_t byteCount = 0;
@@ -90,8 +103,10 @@ class FLASHAPP {
   bool RangeErase();
   bool WriteStep();
   bool ReadStep();
-  /// Where the image lies from `address`: its origin for a write, 0 otherwise.
-  uint32_t ImageOrigin() const;
+  /// Refuses an image that holds no data or that runs past the device end.
+  bool CheckImageFits();
+  /// Erases the sectors under the image's spans, each once.
+  bool EraseUnderImage();
   /// `length`, cut at the end of the device from `address`; 0 at or past the end.
   int32_t InsideDevice(uint64_t address, uint32_t length) const;
 };

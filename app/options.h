@@ -19,6 +19,7 @@ enum ResultCode : int32_t {
   RC_NO_CONFIG_RESET = 9,
   RC_UNKNOWN_DEVICE = 10,
   RC_OUTPUT_FILE = 11,
+  RC_IMAGE_DOES_NOT_FIT = 12,
 };
 
 /// File formats of `fileFormat`.

@@ -28,8 +28,6 @@ void PrintElapsed(const char* label, uint32_t startTick) {
 
 }  // namespace
 
-uint32_t FLASHAPP::ImageOrigin() const { return options.GetWriteFlash() ? imageOrigin : 0; }
-
 bool FLASHAPP::AssertConfigReset(SPIRT2** resetController) {
   *resetController = nullptr;
   if (!options.GetConfigReset()) return true;
@@ -100,12 +98,36 @@ bool FLASHAPP::RangeErase() {
     return Fail("Data length for partial erase not specified\n", RC_MISSING_VALUE);
   }
   printf("Doing partial erase of flash memory device\n");
-  const uint64_t first = static_cast<uint64_t>(options.GetAddress()) + ImageOrigin();
-  const int32_t length = InsideDevice(first, static_cast<uint32_t>(options.GetLength()));
-  if (!programmer->EraseRange(controller.get(), static_cast<uint32_t>(first), length)) {
-    return Fail("Error writing to SPI device\n", RC_DEVICE_ACCESS);
+  bool erased;
+  if (options.GetWriteFlash()) {
+    erased = EraseUnderImage();
+  } else {
+    const uint32_t first = options.GetAddress();
+    erased = programmer->EraseRange(controller.get(), first,
+                                    InsideDevice(first, static_cast<uint32_t>(options.GetLength())));
   }
+  if (!erased) return Fail("Error writing to SPI device\n", RC_DEVICE_ACCESS);
   if (options.GetPrintTime()) PrintElapsed("Elapsed time", start);
+  return true;
+}
+
+bool FLASHAPP::EraseUnderImage() {
+  // Spans that share a sector, or lie in neighbouring sectors, go to one
+  // EraseRange, so that no sector is erased twice and none between spans is
+  // erased at all: what the chip holds between the file's records stays.
+  const uint32_t sector = programmer->GetDevice().sectorSize;
+  const uint32_t base = options.GetAddress();
+  for (size_t first = 0; first < imageSpans.size();) {
+    size_t last = first;
+    while (last + 1 < imageSpans.size() &&
+           (base + imageSpans[last + 1].offset) / sector <= (base + imageSpans[last].End() - 1) / sector + 1) {
+      ++last;
+    }
+    const uint32_t start = base + imageSpans[first].offset;
+    const uint32_t end = base + imageSpans[last].End();
+    if (!programmer->EraseRange(controller.get(), start, static_cast<int32_t>(end - start))) return false;
+    first = last + 1;
+  }
   return true;
 }
 
@@ -168,7 +190,25 @@ bool FLASHAPP::IdentifyDevice() {
 bool FLASHAPP::PrepareWrite() {
   if (!OpenImageFile() || !LoadImage()) return false;
   CloseImageFile();
-  options.SetLength(dataLength != 0 ? dataLength : static_cast<int32_t>(programmer->GetSize()));
+  if (!CheckImageFits()) return false;
+  options.SetLength(dataLength);
+  return true;
+}
+
+bool FLASHAPP::CheckImageFits() {
+  // An empty file is far more often a failed build than a wish to erase.
+  if (imageSpans.empty()) {
+    printf("Input file holds no data: %s\n", options.GetFileName());
+    return Fail(nullptr, RC_INPUT_FILE);
+  }
+  // The chip would wrap whatever lies past its end round to its start.
+  const uint64_t end = uint64_t{options.GetAddress()} + imageSpans.back().End();
+  const uint64_t size = programmer->GetSize();
+  if (end > size) {
+    printf("Image does not fit in the flash memory device: it ends at 0x%llX, the device at 0x%llX\n",
+           static_cast<unsigned long long>(end), static_cast<unsigned long long>(size));
+    return Fail(nullptr, RC_IMAGE_DOES_NOT_FIT);
+  }
   return true;
 }
 
@@ -206,23 +246,20 @@ bool FLASHAPP::ReadFromFlash() {
 
 bool FLASHAPP::WriteToFlash() {
   byteCount = 0;
-  const uint32_t origin = ImageOrigin();
-  const uint64_t start = static_cast<uint64_t>(options.GetAddress()) + origin;
-  int32_t count = options.GetLength() != 0 ? options.GetLength() : static_cast<int32_t>(programmer->GetSize());
-  count = std::min(count, dataLength);
-  // The write stops at the end of the device.
-  count = InsideDevice(start, static_cast<uint32_t>(std::max(count, 0)));
-  uint32_t address = static_cast<uint32_t>(start);
-  const uint8_t* source = imageBuffer.get() + origin;
-  while (count > 0) {
-    const int32_t chunk = std::min(count, kChunkSize);
-    if (!programmer->Write(controller.get(), address, chunk, source)) {
-      return Fail("Error writing to the flash memory\n", RC_DEVICE_ACCESS);
+  // Only what the file gave is programmed; PrepareWrite made sure it fits.
+  for (const ImageSpan& span : imageSpans) {
+    uint32_t address = options.GetAddress() + span.offset;
+    const uint8_t* source = imageBuffer.get() + span.offset;
+    for (uint32_t count = span.length; count > 0;) {
+      const int32_t chunk = static_cast<int32_t>(std::min<uint32_t>(count, kChunkSize));
+      if (!programmer->Write(controller.get(), address, chunk, source)) {
+        return Fail("Error writing to the flash memory\n", RC_DEVICE_ACCESS);
+      }
+      address += static_cast<uint32_t>(chunk);
+      source += chunk;
+      byteCount += chunk;
+      count -= static_cast<uint32_t>(chunk);
     }
-    address += static_cast<uint32_t>(chunk);
-    source += chunk;
-    byteCount += chunk;
-    count -= chunk;
   }
   return true;
 }

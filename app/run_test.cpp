@@ -12,6 +12,7 @@
 
 namespace {
 
+using testsupport::Pattern;
 using testsupport::ReadFile;
 using testsupport::ScratchDir;
 using testsupport::WriteFile;
@@ -32,15 +33,6 @@ const Chip kChips[] = {
 };
 const Chip& M25P80 = kChips[0];
 const Chip& AT45DB081 = kChips[6];
-
-std::string Pattern(size_t n, uint32_t seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    s[i] = static_cast<char>(seed >> 16);
-  }
-  return s;
-}
 
 // Raw hex as the program writes it: 32 bytes a line, each "XX ".
 std::string RawHex(const std::string& bytes) {
@@ -263,36 +255,132 @@ TEST_F(Run, DataFlashRefusesARangeEraseButWritesWithBulkOrNoErase) {
   EXPECT_TRUE(Contents() == seeded);
 }
 
-TEST_F(Run, EmptyFileErasesTheDeviceFromTheAddressAndWritesNothing) {
+TEST_F(Run, ImagesWithoutDataAreRefusedBeforeTheChipIsTouched) {
+  struct Case {
+    const char* name;
+    std::string text;
+    const char* format;
+  };
+  for (const Case& c : {Case{"empty.bin", "", "-fb"}, Case{"blank.txt", "\n  \n", "-fh"},
+                        Case{"nodata.hex", ":020000040001F9\n:00000001FF\n", "-fi"}}) {
+    const std::string before = Seed(M25P80);
+    const std::string input = File(c.name, c.text);
+    const auto run = Romwick({"-d", Dev(M25P80), "-w", input, c.format, "-a", "0x80000"});
+    EXPECT_EQ(run.output, "Input file holds no data: " + input + "\n");
+    EXPECT_EQ(run.exitCode, 6);
+    EXPECT_TRUE(Contents() == before) << c.name;
+  }
+}
+
+TEST_F(Run, ImagesThatDoNotFitAreRefusedBeforeAnythingIsErased) {
+  const std::string data = Pattern(300, 11);
+  struct Case {
+    std::string input;
+    const char* format;
+    uint32_t address;
+    const char* end;
+  };
+  for (const Case& c : {Case{File("in.bin", data), "-fb", M25P80.size - 100, "0x1000C8"},
+                        Case{File("in.bin", data), "-fb", M25P80.size, "0x10012C"},
+                        Case{File("in.bin", data), "-fb", 0xFFFFFF00u, "0x10000002C"},
+                        Case{File("in.hex", IntelHex(data.substr(0, 32), 0xFFFF0)), "-fi", 0, "0x100010"}}) {
+    const std::string before = Seed(M25P80);
+    const auto run = Romwick({"-d", Dev(M25P80), "-w", c.input, c.format, "-a", std::to_string(c.address)});
+    EXPECT_EQ(run.output, std::string("Image does not fit in the flash memory device: it ends at ") + c.end +
+                              ", the device at 0x100000\n");
+    EXPECT_EQ(run.exitCode, 12);
+    // Nothing erased, and nothing wrapped round to the start of the chip.
+    EXPECT_TRUE(Contents() == before) << c.end;
+  }
+  // An image that ends exactly at the end of the device fits.
   std::string expected = Seed(M25P80);
-  const std::string input = File("empty.bin", "");
-  const auto run = Romwick({"-d", Dev(M25P80), "-w", input, "-a", "0x80000"});
-  EXPECT_EQ(run.output, "Doing partial erase of flash memory device\nWriting file: " + input +
-                            " to flash memory device\nBytes written to flash: 0\n");
-  EXPECT_EQ(run.exitCode, 0);
-  EraseCovering(expected, M25P80, 0x80000, M25P80.size);
+  const auto fits = Romwick({"-d", Dev(M25P80), "-w", File("in.bin", data), "-a", std::to_string(M25P80.size - 300)});
+  EXPECT_EQ(fits.exitCode, 0) << fits.output;
+  EraseCovering(expected, M25P80, M25P80.size - 300, 300);
+  expected.replace(M25P80.size - 300, 300, data);
   EXPECT_TRUE(Contents() == expected);
 }
 
-TEST_F(Run, WritesPastTheEndReachOnlyTheDevice) {
-  const std::string data = Pattern(300, 11);
-  const std::string input = File("in.bin", data);
+// Records far apart: only the sectors under them are erased and only their
+// bytes programmed; what the chip holds between them stays.
+TEST_F(Run, SparseIntelHexTouchesOnlyWhatItsRecordsHold) {
+  const std::string a = Pattern(16, 21), b = Pattern(16, 22), c = Pattern(40, 23), d = Pattern(8, 24);
+  // 0 and 0x40 share sector 0; 0x1FFF8 ends sector 1 next to sector 2's
+  // 0x20000 record; 0xF0000 lies alone in the last sector.
+  const std::string hex = HexRecord(0, 0, a) + HexRecord(0, 0x40, b) + HexRecord(4, 0, std::string("\x00\x01", 2)) +
+                          HexRecord(0, 0xFFF8, d) + HexRecord(4, 0, std::string("\x00\x02", 2)) + HexRecord(0, 0, c) +
+                          HexRecord(4, 0, std::string("\x00\x0F", 2)) +
+                          HexRecord(0, 0, a) + ":00000001FF\n";
+  const std::string input = File("sparse.hex", hex);
+  const std::string trace = dir.File("trace.txt");
+
+  std::string expected = Seed(M25P80);
+  const auto run = Romwick({"-d", Dev(M25P80, ",trace=" + trace), "-w", input, "-fi"});
+  EXPECT_EQ(run.output, "Doing partial erase of flash memory device\nWriting file: " + input +
+                            " to flash memory device\nBytes written to flash: 96\n");
+  EXPECT_EQ(run.exitCode, 0);
+  for (uint32_t sector : {0x00000u, 0x10000u, 0x20000u, 0xF0000u}) EraseCovering(expected, M25P80, sector, 1);
+  expected.replace(0, 16, a);
+  expected.replace(0x40, 16, b);
+  expected.replace(0x1FFF8, 8, d);
+  expected.replace(0x20000, 40, c);
+  expected.replace(0xF0000, 16, a);
+  EXPECT_TRUE(Contents() == expected);
+  EXPECT_NE(ReadFile(trace).find(" sector erase=4 "), std::string::npos) << ReadFile(trace);
+
+  // The DataFlash without an erase: each page is erased as it is programmed,
+  // and the rest of a partly written page keeps its contents.
+  expected = Seed(AT45DB081);
+  const auto dataflash = Romwick({"-d", Dev(AT45DB081), "-w", input, "-fi", "-NE"});
+  EXPECT_EQ(dataflash.exitCode, 0) << dataflash.output;
+  EXPECT_NE(dataflash.output.find("Bytes written to flash: 96\n"), std::string::npos) << dataflash.output;
+  expected.replace(0, 16, a);
+  expected.replace(0x40, 16, b);
+  expected.replace(0x1FFF8, 8, d);
+  expected.replace(0x20000, 40, c);
+  expected.replace(0xF0000, 16, a);
+  EXPECT_TRUE(Contents() == expected);
+}
+
+// A bus call that fails inside a command ends that command's select period
+// without its remaining bytes: the chip would take the page data for a
+// command of its own, a lone C7 for a bulk erase, 81 and an address for a
+// DataFlash page erase.
+TEST_F(Run, AFailureInsideACommandNeverLetsItsDataRunAsACommand) {
   struct Case {
+    const Chip& chip;
+    std::vector<std::string> options;
     uint32_t address;
-    int written;
+    std::string data;
   };
-  for (const Case c : {Case{M25P80.size - 100, 100}, Case{M25P80.size, 0}, Case{0xFFFFFF00u, 0}}) {
-    std::string expected = Seed(M25P80);
-    const auto run = Romwick({"-d", Dev(M25P80), "-w", input, "-a", std::to_string(c.address)});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_NE(run.output.find("Bytes written to flash: " + std::to_string(c.written) + "\n"), std::string::npos)
-        << run.output;
-    if (c.written) {
-      EraseCovering(expected, M25P80, c.address, 300);
-      expected.replace(c.address, 100, data.substr(0, 100));
+  // The first page piece is the single byte C7 (the write starts at the last
+  // byte of a page).
+  const std::string bulkErase = "\xC7" + Pattern(600, 31);
+  // Every page begins 81 00 20 00: a page erase of page 16.
+  std::string pageErase = Pattern(264 * 3, 31);
+  for (uint32_t at = 0; at < pageErase.size(); at += 264) pageErase.replace(at, 4, std::string("\x81\x00\x20\x00", 4));
+  for (const Case& c : {Case{M25P80, {"-1", "-NE"}, 256 * 40 + 255, bulkErase},
+                        Case{AT45DB081, {"-2", "-NE"}, 264 * 40, pageErase},
+                        Case{AT45DB081, {"-1", "-NE"}, 264 * 40, pageErase}}) {
+    const std::string input = File("in.bin", c.data);
+    // The identification takes the first three bus calls; these reach
+    // through the first page's commands.
+    for (uint32_t n = 4; n <= 12; ++n) {
+      SCOPED_TRACE(std::string(c.chip.name) + " " + c.options[0] + " fail=" + std::to_string(n));
+      const std::string before = Seed(c.chip);
+      std::vector<std::string> args{"-d", Dev(c.chip, ",fail=" + std::to_string(n)), "-w", input,
+                                    "-a", std::to_string(c.address)};
+      args.insert(args.end(), c.options.begin(), c.options.end());
+      const auto run = Romwick(args);
+      EXPECT_EQ(run.exitCode, 4) << run.output;
+      // Outside the pages the write was given, the chip is as it was.
+      const std::string after = Contents();
+      const uint32_t page = c.chip.sector ? 256 : 264;
+      const uint32_t first = c.address / page * page;
+      const uint32_t end = (c.address + static_cast<uint32_t>(c.data.size()) + page - 1) / page * page;
+      EXPECT_TRUE(after.compare(0, first, before, 0, first) == 0);
+      EXPECT_TRUE(after.compare(end, std::string::npos, before, end, std::string::npos) == 0);
     }
-    // The start of the chip, where a wrapped address would land, is untouched.
-    EXPECT_TRUE(Contents() == expected) << c.address;
   }
 }
 
@@ -374,7 +462,7 @@ TEST_F(Run, FileFailuresAreFailures) {
             "Error opening file: /nonexistent/out.bin\n");
   EXPECT_EQ(unwritable.exitCode, 11);
   const auto badHex = Romwick({"-d", Dev(M25P80), "-w", File("bad.hex", ":0100000000FE\n"), "-fi"});
-  EXPECT_EQ(badHex.output, "Error reading input file\n");
+  EXPECT_EQ(badHex.output, "Error reading input file\nline 1: checksum\n");
   EXPECT_EQ(badHex.exitCode, 6);
 }
 

@@ -106,6 +106,15 @@ if [[ $(cached ROMWICK_TESTS) == ON && -n $benchmark_dir && $benchmark_dir != *N
 else
   say "no Google Benchmark library (Debian: libbenchmark-dev): the micro-benchmarks are skipped"
 fi
+# The spidev ioctl counts need the program built with test hooks and the
+# runtime core that puts the fake spidev kernel behind spidev: names.
+spidev=0
+if [[ $(cached ROMWICK_TESTS) == ON && $(uname -s) == Linux ]]; then
+  spidev=1
+  targets+=(romwick_testrt rw_spidev_layout)
+else
+  say "no test build (ROMWICK_TESTS) on Linux: the spidev ioctl counts are skipped"
+fi
 say "building ${targets[*]} ($build_type) in $build"
 cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
 build=$(cd "$build" && pwd)
@@ -130,10 +139,6 @@ for block in 0 1 2 3 $((blocks / 4)) $((blocks / 2 + 1)) $((blocks - 1)); do
   random_bytes 65536 | dd of=firmware.bin bs=65536 seek="$block" conv=notrunc status=none
 done
 say "inputs: $((size >> 20)) MiB random and firmware-like images in $work"
-
-# A binary file that fills the image buffer exactly draws romwick's warning
-# (exit code 7) and is written all the same.
-binary_rc=$((size == 16 << 20 ? 7 : 0))
 
 # --- Measuring --------------------------------------------------------------
 
@@ -220,7 +225,7 @@ check_text() {
 
 for image in random firmware; do
   name="erase+write $image"
-  romwick_case "$name" 0.5 "$binary_rc" chip_start chip.bin $image.bin -E -w $image.bin
+  romwick_case "$name" 0.5 0 chip_start chip.bin $image.bin -E -w $image.bin
   peer_case "$name" "flashrom -w" flashrom_start fchip.bin $image.bin "${flashrom_on_chip[@]}" -n -w $image.bin
 done
 
@@ -264,13 +269,43 @@ limit_of() { awk -v k="$1" '$1 == k {print $2}' <<<"$limits"; }
 
 say "modelled time"
 limits=$("$build/physical_limit" "$chip" "$requested_hz" "$size")
-whole=$(modelled_run chip_start "$binary_rc" "" -E -w random.bin)
+whole=$(modelled_run chip_start 0 "" -E -w random.bin)
 erase=$(modelled_run chip_start 0 "" -E)
-program=$(modelled_run chip_erased "$binary_rc" "" -NE -w random.bin)
+program=$(modelled_run chip_erased 0 "" -NE -w random.bin)
 # Without the interface's latency per runtime call (a USB round trip), what
 # is left of the difference is the command sequence's own.
-program_at_once=$(modelled_run chip_erased "$binary_rc" ",latency=0" -NE -w random.bin)
+program_at_once=$(modelled_run chip_erased 0 ",latency=0" -NE -w random.bin)
 read_=$(modelled_run chip_random 0 "" -r out.bin)
+
+# --- spidev ioctls ----------------------------------------------------------
+
+# One run through the fake spidev kernel at buffer size <bufsiz>; prints the
+# fake's report line (ioctls, messages, the chip's commands by kind).
+spidev_run() {  # <setup> <expected exit code> <bufsiz> <romwick args...>
+  local setup=$1 expected=$2 bufsiz=$3 rc=0
+  shift 3
+  "$setup"
+  rm -f report.txt
+  ROMWICK_TEST_RUNTIME_DIR=$build/testrt-spidev \
+    ROMWICK_TEST_FAKE_SPIDEV="chip=$chip,image=$work/chip.bin,bufsiz=$bufsiz,report=$work/report.txt" \
+    "$build/romwick_testrt" -d spidev:/dev/spidev0.0 "$@" >stdout.txt 2>stderr.txt || rc=$?
+  ((rc == expected)) || { cat stdout.txt stderr.txt >&2; die "spidev run '$*' exited with $rc"; }
+  cat report.txt
+}
+spidev_buffer_sizes=(4096 65536)
+declare -A spidev_read spidev_write spidev_program spidev_id
+if ((spidev)); then
+  say "spidev ioctls"
+  for bufsiz in "${spidev_buffer_sizes[@]}"; do
+    spidev_id[$bufsiz]=$(spidev_run chip_random 0 "$bufsiz" -id)
+    spidev_read[$bufsiz]=$(spidev_run chip_random 0 "$bufsiz" -r out.bin)
+    same out.bin random.bin "spidev read at bufsiz $bufsiz"
+    spidev_write[$bufsiz]=$(spidev_run chip_start 0 "$bufsiz" -E -w random.bin)
+    same chip.bin random.bin "spidev erase+write at bufsiz $bufsiz"
+    spidev_program[$bufsiz]=$(spidev_run chip_erased 0 "$bufsiz" -NE -w random.bin)
+    same chip.bin random.bin "spidev write at bufsiz $bufsiz"
+  done
+fi
 
 # --- Report -----------------------------------------------------------------
 
@@ -339,6 +374,32 @@ awk -v calls="$(summary_field "$program" bus-calls)" -v polls="$(summary_field "
   'BEGIN {printf "program: %.2f runtime calls a page (write enable, page program, %.2f status reads), %.0f us a page\n" \
                  "against %.0f us: the latency of the two calls before each page program adds to the time,\n" \
                  "the status reads overlap the programming\n", calls / pages, polls / pages, m / pages * 1e6, l / pages * 1e6}'
+
+if ((spidev)); then
+  echo
+  echo "spidev ioctls through the fake spidev kernel, $((size >> 20)) MiB on the simulated $chip"
+  echo "(the ioctls of an -id run, its open, bring-up, identification and close, taken off the read's"
+  echo "and the page's; read floor: one ioctl per buffer size of data; a page: its write enable and"
+  echo "page program, beyond its status polls)"
+  echo
+  printf '%-7s %11s %7s %6s %7s  %-7s %18s %13s %11s %7s  %s\n' bufsiz "read ioctls" floor ratio target result \
+    "erase+write ioctls" "status reads" "page ioctls" target result
+  for bufsiz in "${spidev_buffer_sizes[@]}"; do
+    floor=$((size / bufsiz))
+    id=$(summary_field "${spidev_id[$bufsiz]}" ioctls)
+    reads=$(($(summary_field "${spidev_read[$bufsiz]}" ioctls) - id))
+    r=$(ratio "$reads" "$floor")
+    if within "$r" 1.05; then read_result=met; else read_result=MISSED; misses+=("spidev read at $bufsiz: ${r}x"); fi
+    per_page=$(awk -v all="$(summary_field "${spidev_program[$bufsiz]}" ioctls)" \
+      -v polls="$(summary_field "${spidev_program[$bufsiz]}" "read status")" \
+      -v id="$id" -v pages="$pages" \
+      'BEGIN {printf "%.3f", (all - polls - id) / pages}')
+    if within "$per_page" 2; then page_result=met; else page_result=MISSED; misses+=("spidev page at $bufsiz: $per_page"); fi
+    printf '%-7s %11s %7s %6s %7s  %-7s %18s %13s %11s %7s  %s\n' "$bufsiz" "$reads" "$floor" "$r" "<= 1.05" \
+      "$read_result" "$(summary_field "${spidev_write[$bufsiz]}" ioctls)" \
+      "$(summary_field "${spidev_write[$bufsiz]}" "read status")" "$per_page" "<= 2" "$page_result"
+  done
+fi
 
 if ((micro)); then
   echo

@@ -67,12 +67,16 @@ std::array<uint8_t, 4> SFPRG::Header(uint8_t opcode, uint32_t address) {
 
 bool SFPRG::Transaction(SPICTL* ctl, std::initializer_list<Transfer> transfers) {
   bool ok = ctl->SetSelect(true, &spiError);
-  for (const Transfer& t : transfers) {
-    const bool done =
-        t.tx ? ctl->Put(t.count, t.tx, t.rx, &spiError) : ctl->Get(t.count, t.fill, t.rx, &spiError);
-    ok = ok && done;
+  // After a failed step the rest of the period must not reach the chip: it
+  // would take the next bytes (page data, say) as the command.
+  for (auto t = transfers.begin(); ok && t != transfers.end(); ++t) {
+    ok = t->tx ? ctl->Put(t->count, t->tx, t->rx, &spiError) : ctl->Get(t->count, t->fill, t->rx, &spiError);
   }
+  // The release is always issued, so the chip is never left selected; the
+  // error reported stays that of the step that failed.
+  const int32_t stepError = spiError;
   const bool released = ctl->SetSelect(false, &spiError);
+  if (!ok) spiError = stepError;
   return ok && released;
 }
 

@@ -77,8 +77,9 @@ class SFPRG {
   static std::array<uint8_t, 4> Header(uint8_t opcode, uint32_t address);
 
   /// One chip-select period in the general form: select, the transfers in
-  /// order, release. Every step is issued even after one failed, so the chip
-  /// is always released; true only when every step succeeded.
+  /// order, release. A failed step skips the transfers after it; the release
+  /// is issued in every case. True only when every step succeeded; spiError
+  /// then holds the code of the step that failed.
   bool Transaction(SPICTL* ctl, std::initializer_list<Transfer> transfers);
   /// One Put as a whole transaction: with `oneCall` and a controller of kind
   /// SPIKIND_RT2 a single PutSelect, otherwise the general form.

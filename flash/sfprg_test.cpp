@@ -65,7 +65,7 @@ TEST(ReadId, IsOneGeneralTransactionWithEveryKindOfController) {
 struct FailedIdCase {
   size_t failingCall;
   Lines shapes;
-  int32_t spiError;  // the code of the last call, which is the release
+  int32_t spiError;  // the code of the step that failed
 };
 
 class ReadIdFailure : public testing::TestWithParam<FailedIdCase> {};
@@ -86,8 +86,9 @@ TEST_P(ReadIdFailure, StillReleasesTheChipAndLeavesTheDestinationAlone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStep, ReadIdFailure,
-                         testing::Values(FailedIdCase{0, {"select !failed", "put 4 rx", "release"}, 0},
-                                         FailedIdCase{1, {"select", "put 4 rx !failed", "release"}, 0},
+                         // A failed step skips the transfers after it, never the release.
+                         testing::Values(FailedIdCase{0, {"select !failed", "release"}, 4018},
+                                         FailedIdCase{1, {"select", "put 4 rx !failed", "release"}, 4018},
                                          FailedIdCase{2, {"select", "put 4 rx", "release !failed"}, 4018}));
 
 struct ReadCase {

@@ -6,19 +6,18 @@
 
 #include <cstring>
 #include <ostream>
-#include <random>
 #include <string>
+#include <vector>
 
 #include "app/flashapp.h"
 #include "app/options.h"
+#include "image/test_hex_text.h"
 #include "testsupport/run_program.h"
 
-/// `n` bytes that differ from run to run of nothing but `n`.
-inline std::string RandomBytes(size_t n) {
-  std::mt19937 random(static_cast<uint32_t>(n));
-  std::string bytes(n, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
+using Spans = std::vector<ImageSpan>;
+
+inline void PrintTo(const ImageSpan& s, std::ostream* os) {
+  *os << "{0x" << std::hex << s.offset << ", 0x" << s.length << std::dec << "}";
 }
 
 /// What a load or save returned and printed.

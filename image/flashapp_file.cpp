@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "app/flashapp.h"
 #include "app/options.h"
@@ -13,7 +14,7 @@ constexpr const char* kOpenFailed = "Error opening file: %s\n";
 constexpr const char* kBinaryReadFailed = "Error reading from input file\n";
 constexpr const char* kInputTooLarge = "Warning: Input file larger than memory buffer\n";
 constexpr const char* kIntelHexReadFailed = "Error reading input file\n";
-constexpr const char* kBinaryWriteFailed = "Error writing to output file\n";
+constexpr const char* kWriteFailed = "Error writing to output file\n";
 
 /// Text formats carry at most this many bytes a line.
 constexpr int32_t kBytesPerRecord = 32;
@@ -37,6 +38,39 @@ const char* RawHexLoadMessage(int32_t status) {
     default:
       return "Internal or unexpected error accessing input file\n";
   }
+}
+
+/// What follows "line N: " in the line that says why a text file was
+/// refused, by TextFaultReason; the fault's value goes into %c or %X.
+constexpr const char* kFaultTexts[] = {
+    nullptr,
+    "read error",
+    "NUL byte",
+    "'%c' is not a hex digit",
+    "blank line",
+    "no ':' at the start",
+    "ends before its checksum",
+    "checksum",
+    "text after the checksum",
+    "record type %02X",
+    "record type %02X too short for its address",
+    "data at 0x%08X is beyond the %u MB image",
+};
+static_assert(std::size(kFaultTexts) == TEXTFAULT_BEYOND_IMAGE + 1);
+/// A character that does not show is named by its code instead.
+constexpr const char* kUnprintableNotHexDigit = "byte 0x%02X is not a hex digit";
+
+/// Prints where and why the codec refused the text, when the failure was a
+/// line's: one line after the load's message.
+void PrintFault(const TextFault& fault) {
+  if (fault.reason <= TEXTFAULT_NONE || fault.reason >= static_cast<int32_t>(std::size(kFaultTexts))) return;
+  const char* text = kFaultTexts[fault.reason];
+  if (fault.reason == TEXTFAULT_NOT_HEX_DIGIT && (fault.value <= ' ' || fault.value >= 0x7F)) {
+    text = kUnprintableNotHexDigit;
+  }
+  std::printf("line %u: ", fault.line);
+  std::printf(text, fault.value, kImageBufferSize >> 20);
+  std::printf("\n");
 }
 
 /// `dataLength`, kept within the buffer.
@@ -64,30 +98,41 @@ bool WriteInRecords(int32_t length, int32_t& count, WriteRecordFn writeRecord) {
   return true;
 }
 
+/// A binary or raw hex image: the bytes loaded, from the buffer's start.
+void SetContiguousSpan(FLASHAPP& app) {
+  app.imageSpans.clear();
+  if (app.dataLength > 0) app.imageSpans.push_back({0, static_cast<uint32_t>(app.dataLength)});
+}
+
 bool LoadBinary(FLASHAPP& app) {
-  app.imageOrigin = 0;
+  FILE* file = app.imageFile;
   uint32_t total = 0;
-  while (!std::feof(app.imageFile)) {
-    total += static_cast<uint32_t>(
-        std::fread(app.imageBuffer.get() + total, 1, kImageBufferSize - total, app.imageFile));
-    if (std::ferror(app.imageFile)) return Fail(kBinaryReadFailed, RC_INPUT_FILE);
-    // A full buffer ends the load without probing for more input, so an
-    // image of exactly the buffer's size draws the warning too.
-    if (total == kImageBufferSize) {
-      WarnInputTooLarge();
-      break;
-    }
+  while (total < kImageBufferSize && !std::feof(file)) {
+    total += static_cast<uint32_t>(std::fread(app.imageBuffer.get() + total, 1, kImageBufferSize - total, file));
+    if (std::ferror(file)) return Fail(kBinaryReadFailed, RC_INPUT_FILE);
+  }
+  // A full image of the largest chips fills the buffer exactly: only a byte
+  // beyond it is input that the image cannot hold.
+  if (total == kImageBufferSize) {
+    const bool more = std::fgetc(file) != EOF;
+    if (std::ferror(file)) return Fail(kBinaryReadFailed, RC_INPUT_FILE);
+    if (more) WarnInputTooLarge();
   }
   app.dataLength = static_cast<int32_t>(total);
+  SetContiguousSpan(app);
   return true;
 }
 
 bool LoadRawHex(FLASHAPP& app) {
-  app.imageOrigin = 0;
   const bool ok = ReadWithCodec(app.ghex, app);
   app.dataLength = app.ghex.GetDataLength();
+  SetContiguousSpan(app);
   app.ghex.Release();
-  if (!ok) return Fail(RawHexLoadMessage(app.ghex.GetStatus()), RC_INPUT_FILE);
+  if (!ok) {
+    std::fputs(RawHexLoadMessage(app.ghex.GetStatus()), stdout);
+    PrintFault(app.ghex.GetFault());
+    return Fail(nullptr, RC_INPUT_FILE);
+  }
   if (app.ghex.HasDroppedBytes()) WarnInputTooLarge();
   return true;
 }
@@ -97,9 +142,13 @@ bool LoadIntelHex(FLASHAPP& app) {
   std::memset(app.imageBuffer.get(), 0xFF, kImageBufferSize);
   const bool ok = ReadWithCodec(app.ihex, app);
   app.dataLength = app.ihex.GetDataLength();
-  app.imageOrigin = app.dataLength > 0 ? app.ihex.GetLowAddress() : 0;
+  app.imageSpans.clear();
+  for (const IHEX::Range& r : app.ihex.GetFilledRanges()) app.imageSpans.push_back({r.start, r.end - r.start});
   app.ihex.Release();
-  return ok || Fail(kIntelHexReadFailed, RC_INPUT_FILE);
+  if (ok) return true;
+  std::fputs(kIntelHexReadFailed, stdout);
+  PrintFault(app.ihex.GetFault());
+  return Fail(nullptr, RC_INPUT_FILE);
 }
 
 bool SaveBinary(FLASHAPP& app) {
@@ -107,7 +156,7 @@ bool SaveBinary(FLASHAPP& app) {
   // The flush brings out a write failure that the stream buffer held back.
   if (std::fwrite(app.imageBuffer.get(), 1, length, app.imageFile) < length ||
       std::fflush(app.imageFile) != 0) {
-    return Fail(kBinaryWriteFailed, RC_OUTPUT_FILE);
+    return Fail(kWriteFailed, RC_OUTPUT_FILE);
   }
   return true;
 }
@@ -121,7 +170,7 @@ bool SaveRawHex(FLASHAPP& app) {
                             [&](int32_t n, int32_t offset) { return ghex.WriteRecord(n, offset); });
   ok = ok && ghex.CloseOutput() && std::fflush(app.imageFile) == 0;
   ghex.Release();
-  return ok || Fail(nullptr, RC_OUTPUT_FILE);
+  return ok || Fail(kWriteFailed, RC_OUTPUT_FILE);
 }
 
 bool SaveIntelHex(FLASHAPP& app) {
@@ -141,7 +190,7 @@ bool SaveIntelHex(FLASHAPP& app) {
   ok = ok && ihex.CloseOutput();
   if (ok) app.imageFile = nullptr;
   ihex.Release();
-  return ok || Fail(nullptr, RC_OUTPUT_FILE);
+  return ok || Fail(kWriteFailed, RC_OUTPUT_FILE);
 }
 
 struct FormatTransfers {

@@ -1,6 +1,7 @@
 // The raw hex codec: reading byte tokens into a buffer, writing lines of them.
 #include "image/ghex.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -64,7 +65,7 @@ bool GHEX::ReadData() {
   droppedBytes = false;
   if (!stream) return Fail(GHEX_READ);
   LineScanner scanner;
-  if (!scanner.Open(stream, kLineCapacity)) return Fail(GHEX_NO_LINE_BUFFER);
+  if (!scanner.Open(stream, kPieceSize)) return Fail(GHEX_NO_LINE_BUFFER);
   const bool ok = ReadLines(scanner);
   scanner.Close();
   return ok;
@@ -104,8 +105,9 @@ int32_t GHEX::GetDataLength() const { return static_cast<int32_t>(cursor - buffe
 
 uint8_t* GHEX::GetBuffer() const { return buffer; }
 
-bool GHEX::Fail(int32_t code) {
+bool GHEX::Fail(int32_t code, const TextFault& where) {
   status = code;
+  fault = where;
   return false;
 }
 
@@ -133,21 +135,20 @@ bool GHEX::CloseOwnedStream() {
 }
 
 bool GHEX::ReadLines(LineScanner& scanner) {
-  while (!std::feof(stream)) {
-    if (!scanner.ReadLine()) return Fail(GHEX_READ);
-    for (scanner.SkipBlanks(); !scanner.AtEnd(); scanner.SkipBlanks()) {
-      uint8_t value;
-      if (!scanner.ReadByte(value)) return Fail(scanner.GetError());
-      Store(value);
-    }
-  }
-  return true;
+  std::span<const uint8_t> bytes;
+  bool more;
+  do {
+    more = scanner.ReadBytes(bytes);
+    // Bytes before a fault stay stored.
+    Store(bytes);
+  } while (more);
+  return scanner.GetError() == 0 || Fail(scanner.GetError(), scanner.GetFault());
 }
 
-void GHEX::Store(uint8_t value) {
-  if (buffer && static_cast<uint32_t>(cursor - buffer) < capacity) {
-    *cursor++ = value;
-  } else {
-    droppedBytes = true;
-  }
+void GHEX::Store(std::span<const uint8_t> bytes) {
+  const size_t room = buffer ? capacity - static_cast<size_t>(cursor - buffer) : 0;
+  const size_t stored = std::min(room, bytes.size());
+  if (stored > 0) std::memcpy(cursor, bytes.data(), stored);
+  cursor += stored;
+  if (stored < bytes.size()) droppedBytes = true;
 }

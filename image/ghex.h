@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
+
+#include "image/text_fault.h"
 
 class LineScanner;
 
@@ -11,7 +14,7 @@ class LineScanner;
 enum GhexStatus : int32_t {
   GHEX_OK = 0,
   GHEX_NO_LINE_BUFFER = 1,  // ReadData cannot allocate its line buffer
-  GHEX_BAD_TOKEN = 2,       // neither a digit nor a blank where a byte token begins
+  GHEX_BAD_TOKEN = 2,       // neither a digit nor a blank where a byte token begins (NUL included)
   GHEX_NO_MEMORY = 4,       // AllocateBuffer
   GHEX_OPEN_FAILED = 5,     // OpenInput or OpenOutput cannot open the file
   GHEX_STREAM_IN_USE = 8,   // an attach or open while a stream is in use
@@ -25,8 +28,9 @@ class GHEX {
  public:
   /// The size of a buffer the codec allocates, and the capacity after Reset.
   static constexpr uint32_t kDefaultCapacity = 262144;
-  /// Characters read per line are one fewer; a longer line is read in pieces.
-  static constexpr int kLineCapacity = 2048;
+  /// Characters of a line read at a time; a longer line is read in pieces,
+  /// and a digit pair that two pieces share reads as one byte.
+  static constexpr size_t kPieceSize = 2047;
 
   GHEX();
   GHEX(const GHEX&) = delete;
@@ -70,6 +74,9 @@ class GHEX {
 
   /// True when the last ReadData met more bytes than the buffer holds.
   bool HasDroppedBytes() const { return droppedBytes; }
+  /// Where and why the last failure refused the text; no reason when the
+  /// failure was not a line's.
+  const TextFault& GetFault() const { return fault; }
 
  private:
   enum Flag : uint32_t {
@@ -77,12 +84,12 @@ class GHEX {
     FLAG_OWNS_BUFFER = 1u << 1,
   };
 
-  bool Fail(int32_t code);
+  bool Fail(int32_t code, const TextFault& where = {});
   bool AttachStream(FILE* given);
   bool OpenStream(const char* fileName, const char* mode);
   bool CloseOwnedStream();
   bool ReadLines(LineScanner& scanner);
-  void Store(uint8_t value);
+  void Store(std::span<const uint8_t> bytes);
 
   uint32_t flags = 0;
   int32_t status = GHEX_OK;
@@ -91,4 +98,5 @@ class GHEX {
   uint8_t* cursor = nullptr;
   uint32_t capacity = 0;
   bool droppedBytes = false;
+  TextFault fault;
 };

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "image/test_hex_text.h"
 #include "image/test_scratch_stream.h"
 
 namespace {
@@ -19,35 +20,65 @@ struct ReadCase {
   int32_t status;
   std::vector<uint8_t> stored;
   bool dropped;
+  TextFault fault;
 };
 
-/// 1,023 zero bytes, then 0x0A and 0x0B.
-std::vector<uint8_t> ZerosThenSplitPair() {
-  std::vector<uint8_t> bytes(1023, 0x00);
-  bytes.push_back(0x0A);
-  bytes.push_back(0x0B);
+std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+/// `zeros` zero bytes, then `tail`.
+std::vector<uint8_t> ZerosThen(size_t zeros, const std::vector<uint8_t>& tail) {
+  std::vector<uint8_t> bytes(zeros + tail.size(), 0x00);
+  std::copy(tail.begin(), tail.end(), bytes.begin() + static_cast<ptrdiff_t>(zeros));
   return bytes;
 }
 
+/// 2,046 zero digits: the first piece of a longer line ends one digit later.
+const std::string kZeroDigits(GHEX::kPieceSize - 1, '0');
+const std::string k5000 = RandomBytes(5000);
 const std::vector<uint8_t> k012{0x00, 0x01, 0x02};
+constexpr TextFault kNoFault{};
 
 const ReadCase kReadCases[] = {
-    {"Pairs", "00 01 02", 64, true, GHEX_OK, k012, false},
-    {"RunTogether", "000102", 64, true, GHEX_OK, k012, false},
-    {"LoneDigits", "0 1 2", 64, true, GHEX_OK, k012, false},
-    {"MixedCase", "ab CD", 64, true, GHEX_OK, {0xAB, 0xCD}, false},
-    {"OddDigitCount", "ABC", 64, true, GHEX_OK, {0xAB, 0x0C}, false},
-    {"Blanks", "\t00\r\n\n  01 \r\n02\n", 64, true, GHEX_OK, k012, false},
-    {"Comma", "12,34", 64, false, GHEX_BAD_TOKEN, {0x12}, false},
-    {"HexPrefix", "0x12", 64, false, GHEX_BAD_TOKEN, {0x00}, false},
-    {"Empty", "", 64, true, GHEX_OK, {}, false},
-    {"BlankLinesOnly", " \n\t\n\r\n\n", 64, true, GHEX_OK, {}, false},
+    {"Pairs", "00 01 02", 64, true, GHEX_OK, k012, false, kNoFault},
+    {"RunTogether", "000102", 64, true, GHEX_OK, k012, false, kNoFault},
+    {"LoneDigits", "0 1 2", 64, true, GHEX_OK, k012, false, kNoFault},
+    {"MixedCase", "ab CD", 64, true, GHEX_OK, {0xAB, 0xCD}, false, kNoFault},
+    {"OddDigitCount", "ABC", 64, true, GHEX_OK, {0xAB, 0x0C}, false, kNoFault},
+    {"Blanks", "\t00\r\n\n  01 \r\n02\n", 64, true, GHEX_OK, k012, false, kNoFault},
+    {"Comma", "12,34", 64, false, GHEX_BAD_TOKEN, {0x12}, false, {TEXTFAULT_NOT_HEX_DIGIT, 1, ','}},
+    {"HexPrefix", "0x12", 64, false, GHEX_BAD_TOKEN, {0x00}, false, {TEXTFAULT_NOT_HEX_DIGIT, 1, 'x'}},
+    {"Empty", "", 64, true, GHEX_OK, {}, false, kNoFault},
+    {"BlankLinesOnly", " \n\t\n\r\n\n", 64, true, GHEX_OK, {}, false, kNoFault},
+    // A line end ends a lone digit: a carriage return alone too.
+    {"CarriageReturnsOnly", "00\r01\r2\r3", 64, true, GHEX_OK, {0x00, 0x01, 0x02, 0x03}, false, kNoFault},
+    {"Nul", std::string("01 0\0 02\n", 9), 64, false, GHEX_BAD_TOKEN, {0x01, 0x00}, false,
+     {TEXTFAULT_NUL, 1, 0}},
+    // Every kind of line end counts one line, an empty line too.
+    {"FaultOnTheSixthLine", "00\n01\r\n02\r\n\r03\rzz", 64, false, GHEX_BAD_TOKEN, {0, 1, 2, 3}, false,
+     {TEXTFAULT_NOT_HEX_DIGIT, 6, 'z'}},
+    {"UnprintableCharacter", "01\n\v", 64, false, GHEX_BAD_TOKEN, {0x01}, false,
+     {TEXTFAULT_NOT_HEX_DIGIT, 2, '\v'}},
     // The first piece of an over-long line ends between the A and the B.
-    {"PairSplitAcrossPieces", std::string(2046, '0') + "AB\n", 2048, true, GHEX_OK,
-     ZerosThenSplitPair(), false},
-    {"ExactlyTheCapacity", "01 02 03 04", 4, true, GHEX_OK, {1, 2, 3, 4}, false},
-    {"BeyondTheCapacity", "01 02 03 04 05 06\n07", 4, true, GHEX_OK, {1, 2, 3, 4}, true},
-    {"BadTokenBeyondTheCapacity", "01 02 03 04 05 zz", 4, false, GHEX_BAD_TOKEN, {1, 2, 3, 4}, true},
+    {"PairSplitAcrossPieces", kZeroDigits + "AB\n", 2048, true, GHEX_OK, ZerosThen(1023, {0xAB}), false,
+     kNoFault},
+    {"PairSplitAcrossPiecesAtTheEnd", kZeroDigits + "AB", 2048, true, GHEX_OK, ZerosThen(1023, {0xAB}),
+     false, kNoFault},
+    // A digit at the end of a piece that ends its line stands alone.
+    {"LoneDigitEndsAWholePiece", kZeroDigits + "A\nB", 2048, true, GHEX_OK, ZerosThen(1023, {0x0A, 0x0B}),
+     false, kNoFault},
+    {"SplitDigitThenABlank", kZeroDigits + "A B", 2048, true, GHEX_OK, ZerosThen(1023, {0x0A, 0x0B}), false,
+     kNoFault},
+    {"SplitDigitThenAFault", kZeroDigits + "A,", 2048, false, GHEX_BAD_TOKEN, ZerosThen(1023, {0x0A}), false,
+     {TEXTFAULT_NOT_HEX_DIGIT, 1, ','}},
+    {"XxdOneLine", XxdPlainLine(k5000), 8192, true, GHEX_OK, Bytes(k5000), false, kNoFault},
+    {"XxdOneLineWithCrLf", XxdPlainLine(k5000).insert(10000, "\r"), 8192, true, GHEX_OK, Bytes(k5000), false,
+     kNoFault},
+    {"FaultFarIntoALongLine", "00\n" + kZeroDigits + kZeroDigits + "00#", 4096, false, GHEX_BAD_TOKEN,
+     std::vector<uint8_t>(2048), false, {TEXTFAULT_NOT_HEX_DIGIT, 2, '#'}},
+    {"ExactlyTheCapacity", "01 02 03 04", 4, true, GHEX_OK, {1, 2, 3, 4}, false, kNoFault},
+    {"BeyondTheCapacity", "01 02 03 04 05 06\n07", 4, true, GHEX_OK, {1, 2, 3, 4}, true, kNoFault},
+    {"BadTokenBeyondTheCapacity", "01 02 03 04 05 zz", 4, false, GHEX_BAD_TOKEN, {1, 2, 3, 4}, true,
+     {TEXTFAULT_NOT_HEX_DIGIT, 1, 'z'}},
 };
 
 class GhexRead : public testing::TestWithParam<ReadCase> {};
@@ -62,6 +93,7 @@ TEST_P(GhexRead, FillsTheBufferFromItsStart) {
 
   EXPECT_EQ(c.ok, ghex.ReadData());
   EXPECT_EQ(c.status, ghex.GetStatus());
+  EXPECT_EQ(c.fault, ghex.GetFault());
   EXPECT_EQ(static_cast<int32_t>(c.stored.size()), ghex.GetDataLength());
   std::vector<uint8_t> expected(c.capacity + 1, kUntouched);
   std::copy(c.stored.begin(), c.stored.end(), expected.begin());
@@ -81,6 +113,7 @@ TEST(GhexReadTest, ReadErrorIsStatus11) {
   ghex.AttachInput(folder.get());
   EXPECT_FALSE(ghex.ReadData());
   EXPECT_EQ(GHEX_READ, ghex.GetStatus());
+  EXPECT_EQ((TextFault{TEXTFAULT_READ, 1, 0}), ghex.GetFault());
 }
 
 TEST(GhexReadTest, ReadFileIntoABufferOfItsOwn) {

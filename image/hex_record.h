@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "image/text_fault.h"
 
 /// Intel HEX record types.
 enum HexRecordType : int32_t {
@@ -23,10 +26,17 @@ class HexRecord {
   /// The most data bytes an assembled record can carry in `bytes`.
   static constexpr int32_t kMaxAssembledData = kAreaSize - kOverhead;
 
-  /// Parses ":LLAAAATT<data>CC"; text after the checksum is ignored. False
-  /// with `error` 1 for a missing or non-hexadecimal digit, 2 for a line
-  /// without the leading colon or with a checksum that does not sum to 0.
-  bool Parse(const char* line);
+  /// Parses ":LLAAAATT<data>CC" from `line` (without its line end), which
+  /// may hold nothing but spaces and tabs after the checksum. False with
+  /// `error` 1 for a missing or non-hexadecimal digit, 2 for a line without
+  /// the leading colon, a checksum that does not sum to 0 or more text after
+  /// it; `reason` and `faultValue` say which.
+  bool Parse(std::string_view line);
+  /// Checks more of the record's line, read after it: blanks only. False
+  /// with `error` 2 otherwise. After a line refused as blank, whose first
+  /// part held only blanks, more blanks keep it blank and anything else
+  /// makes it a line without its colon.
+  bool ParseMore(std::string_view text);
 
   /// Collects the record's bytes, from the length byte to the checksum, in
   /// `bytes`. False when `count` is negative or above kMaxAssembledData, or
@@ -41,6 +51,15 @@ class HexRecord {
   int32_t length = 0;
   uint16_t address = 0;
   int32_t error = 0;
+  TextFaultReason reason = TEXTFAULT_NONE;
+  /// The character of a TEXTFAULT_NOT_HEX_DIGIT.
+  uint32_t faultValue = 0;
   /// Parsing: the data bytes. Assembling: the whole record.
   uint8_t bytes[kAreaSize] = {};
+
+ private:
+  /// Refuses the line for the first two characters of `text`, which are not
+  /// both digits: with error 1, and the reason.
+  bool RefuseDigit(std::string_view text);
+  bool Refuse(int32_t code, TextFaultReason why, uint32_t value = 0);
 };

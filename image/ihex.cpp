@@ -6,6 +6,7 @@
 #include <new>
 
 #include "image/hex_record.h"
+#include "image/text_lines.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ void IHEX::Reset() {
   pageBase = 0;
   startAddress = 0;
   startSegment = 0;
+  filled.clear();
 }
 
 bool IHEX::AttachBuffer(uint8_t* data, uint32_t size) {
@@ -71,16 +73,9 @@ void IHEX::Release() {
 
 bool IHEX::ReadData() {
   if (!stream) return Fail(IHEX_READ);
-  char line[kLineCapacity];
-  HexRecord record;
-  while (!std::feof(stream)) {
-    if (!std::fgets(line, kLineCapacity, stream)) return std::ferror(stream) ? Fail(IHEX_READ) : true;
-    if (!record.Parse(line)) return Fail(record.error);
-    // Whatever follows the end record is never read.
-    if (record.type == HEXREC_END) return true;
-    if (!ApplyRecord(record)) return false;
-  }
-  return true;
+  TextLines lines(stream, kPieceSize);
+  if (!lines.IsOpen()) return Fail(IHEX_NO_MEMORY);
+  return ReadRecords(lines);
 }
 
 bool IHEX::ReadFile(const char* fileName) { return OpenInput(fileName) && ReadData() && CloseInput(); }
@@ -151,6 +146,20 @@ int32_t IHEX::GetDataLength() const {
 }
 
 uint8_t* IHEX::GetBuffer() const { return buffer; }
+
+std::vector<IHEX::Range> IHEX::GetFilledRanges() const {
+  std::vector<Range> ranges = filled;
+  std::ranges::sort(ranges, {}, &Range::start);
+  std::vector<Range> merged;
+  for (const Range& r : ranges) {
+    if (!merged.empty() && r.start <= merged.back().end) {
+      merged.back().end = std::max(merged.back().end, r.end);
+    } else {
+      merged.push_back(r);
+    }
+  }
+  return merged;
+}
 bool IHEX::IsLinear() const { return flags & FLAG_LINEAR; }
 bool IHEX::IsSegmented() const { return flags & FLAG_SEGMENTED; }
 void IHEX::SetLinear() { flags |= FLAG_LINEAR; }
@@ -163,8 +172,9 @@ void IHEX::GetStartSegment(uint16_t& segment, uint16_t& offset) const {
 
 void IHEX::GetStartLinear(uint32_t& address) const { address = startAddress; }
 
-bool IHEX::Fail(int32_t code) {
+bool IHEX::Fail(int32_t code, const TextFault& where) {
   status = code;
+  fault = where;
   return false;
 }
 
@@ -176,13 +186,34 @@ bool IHEX::OpenStream(const char* fileName, const char* mode, int32_t failStatus
   return true;
 }
 
-bool IHEX::ApplyRecord(const HexRecord& record) {
-  if (record.type > HEXREC_START_LINEAR || record.length < kFieldBytes[record.type]) {
-    return Fail(IHEX_BAD_RECORD);
+bool IHEX::ReadRecords(TextLines& lines) {
+  HexRecord record;
+  std::string_view piece;
+  while (lines.NextPiece(piece)) {
+    const bool parsed = lines.StartsLine() ? record.Parse(piece) : record.ParseMore(piece);
+    // Whether a line of blanks is blank shows only at its end.
+    const bool blankSoFar = !parsed && record.reason == TEXTFAULT_BLANK_LINE && !lines.EndsLine();
+    if (!parsed && !blankSoFar) return Fail(record.error, {record.reason, lines.LineNumber(), record.faultValue});
+    // A record acts once the rest of its line has proven blank, so that a
+    // line holding more than a record is refused before it changes anything.
+    if (!lines.EndsLine()) continue;
+    // Whatever follows the end record is never looked at.
+    if (record.type == HEXREC_END) return true;
+    if (!ApplyRecord(record, lines.LineNumber())) return false;
+  }
+  return !lines.ReadFailed() || Fail(IHEX_READ, {TEXTFAULT_READ, lines.LineNumber(), 0});
+}
+
+bool IHEX::ApplyRecord(const HexRecord& record, uint32_t line) {
+  if (record.type > HEXREC_START_LINEAR) {
+    return Fail(IHEX_BAD_RECORD, {TEXTFAULT_RECORD_TYPE, line, static_cast<uint32_t>(record.type)});
+  }
+  if (record.length < kFieldBytes[record.type]) {
+    return Fail(IHEX_BAD_RECORD, {TEXTFAULT_RECORD_TOO_SHORT, line, static_cast<uint32_t>(record.type)});
   }
   switch (record.type) {
     case HEXREC_DATA:
-      return StoreData(record);
+      return StoreData(record, line);
     case HEXREC_EXT_SEGMENT:
       flags = (flags & ~FLAG_LINEAR) | FLAG_SEGMENTED;
       pageBase = BigEndian16(record.bytes) << 4;
@@ -202,7 +233,7 @@ bool IHEX::ApplyRecord(const HexRecord& record) {
   return true;
 }
 
-bool IHEX::StoreData(const HexRecord& record) {
+bool IHEX::StoreData(const HexRecord& record, uint32_t line) {
   for (int32_t i = 0; i < record.length; ++i) {
     const uint32_t offset = record.address + static_cast<uint32_t>(i);
     uint32_t address = offset;
@@ -213,9 +244,14 @@ bool IHEX::StoreData(const HexRecord& record) {
     }
     // Addresses rise byte by byte, so the top of the 32-bit space fails here
     // before a sum could wrap round.
-    if (!buffer || address >= capacity) return Fail(IHEX_OUT_OF_RANGE);
+    if (!buffer || address >= capacity) return Fail(IHEX_OUT_OF_RANGE, {TEXTFAULT_BEYOND_IMAGE, line, address});
     lowAddress = std::min(lowAddress, address);
     endAddress = std::max(endAddress, address + 1);
+    if (!filled.empty() && filled.back().end == address) {
+      ++filled.back().end;
+    } else {
+      filled.push_back({address, address + 1});
+    }
     buffer[address] = record.bytes[i];
   }
   return true;

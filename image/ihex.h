@@ -4,8 +4,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
+
+#include "image/text_fault.h"
 
 class HexRecord;
+class TextLines;
 
 /// Status codes of IHEX. Each is set only by a failure; no success clears it.
 enum IhexStatus : int32_t {
@@ -13,10 +17,11 @@ enum IhexStatus : int32_t {
   /// A non-hexadecimal character where a digit belongs, or a line that ends
   /// before its checksum.
   IHEX_BAD_DIGIT = 1,
-  /// No leading colon, a checksum that does not sum to 0, a type above 05, or
-  /// an address or start record too short for the fields it carries.
+  /// No leading colon, a checksum that does not sum to 0, more than blanks
+  /// after the checksum, a type above 05, or an address or start record too
+  /// short for the fields it carries.
   IHEX_BAD_RECORD = 2,
-  IHEX_NO_MEMORY = 3,      // AllocateBuffer
+  IHEX_NO_MEMORY = 3,      // AllocateBuffer, or ReadData's line buffer
   IHEX_OPEN_INPUT = 4,     // OpenInput cannot open the file
   IHEX_OUT_OF_RANGE = 6,   // a data byte's address is at or above the capacity
   IHEX_STREAM_IN_USE = 7,  // an attach or open while a stream is in use
@@ -33,8 +38,9 @@ class IHEX {
  public:
   /// The size of a buffer the codec allocates, and the capacity after Reset.
   static constexpr uint32_t kDefaultCapacity = 262144;
-  /// Characters read per line; a longer line goes on as a further line.
-  static constexpr int kLineCapacity = 2048;
+  /// Characters of a line read at a time, room for the longest record (521
+  /// characters); the rest of a longer line is read on and must be blank.
+  static constexpr size_t kPieceSize = 2047;
 
   IHEX();
   IHEX(const IHEX&) = delete;
@@ -55,7 +61,8 @@ class IHEX {
   /// Closes and frees what the codec owns and forgets the stream and the
   /// buffer; the address range and start values stay.
   virtual void Release();
-  /// Reads records until the end record or the end of the stream.
+  /// Reads records until the end record or the end of the stream. A record
+  /// acts once its whole line has been read.
   virtual bool ReadData();
   /// OpenInput, ReadData, CloseInput, up to the first that fails.
   virtual bool ReadFile(const char* fileName);
@@ -90,6 +97,19 @@ class IHEX {
   /// The address of a start linear record.
   virtual void GetStartLinear(uint32_t& address) const;
 
+  /// Addresses from `start` up to, not including, `end`.
+  struct Range {
+    uint32_t start;
+    uint32_t end;
+    bool operator==(const Range&) const = default;
+  };
+  /// What the data records of a read filled, ascending, each range apart
+  /// from the next (ranges that overlap or touch are merged).
+  std::vector<Range> GetFilledRanges() const;
+  /// Where and why the last failure refused the text; no reason when the
+  /// failure was not a line's.
+  const TextFault& GetFault() const { return fault; }
+
  private:
   enum Flag : uint32_t {
     FLAG_OWNS_STREAM = 1u << 0,
@@ -98,10 +118,11 @@ class IHEX {
     FLAG_SEGMENTED = 1u << 3,
   };
 
-  bool Fail(int32_t code);
+  bool Fail(int32_t code, const TextFault& where = {});
   bool OpenStream(const char* fileName, const char* mode, int32_t failStatus);
-  bool ApplyRecord(const HexRecord& record);
-  bool StoreData(const HexRecord& record);
+  bool ReadRecords(TextLines& lines);
+  bool ApplyRecord(const HexRecord& record, uint32_t line);
+  bool StoreData(const HexRecord& record, uint32_t line);
   bool WriteLine(int32_t type, uint16_t address, const uint8_t* data, int32_t count);
 
   uint32_t flags = 0;
@@ -114,4 +135,8 @@ class IHEX {
   uint32_t pageBase = 0;
   uint32_t startAddress = 0;
   uint16_t startSegment = 0;
+  // Filled addresses in the order the records gave them, runs of
+  // consecutive bytes as one range.
+  std::vector<Range> filled;
+  TextFault fault;
 };

@@ -8,19 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "image/test_hex_text.h"
 #include "image/test_scratch_stream.h"
 
 namespace {
-
-/// A record line from its bytes in hex, length to last data byte, with the
-/// checksum worked out here and a line feed.
-std::string Rec(const std::string& hex) {
-  unsigned sum = 0;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) sum += std::stoul(hex.substr(i, 2), nullptr, 16);
-  char checksum[3];
-  std::snprintf(checksum, sizeof checksum, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-  return ":" + hex + checksum + "\n";
-}
 
 /// `count` data bytes 0x00, 0x01, ... as hex digits.
 std::string Counting(int count, int first = 0) {
@@ -63,54 +54,101 @@ struct ReadCase {
   std::vector<Filled> filled;  // every byte the read must have stored, and no other
   uint32_t low;
   uint32_t end;
+  TextFault fault;
 };
 
 const std::vector<uint8_t> kThreeBytes{0x01, 0xAB, 0xCD};
 const std::vector<uint8_t> kFirst16 = CountingBytes(16);
 const std::vector<uint8_t> kLast16 = CountingBytes(16, 16);
+/// kThree without its line end.
+const std::string kThreeOnly = kThree.substr(0, kThree.size() - 1);
+const std::string kBlanks2100(2100, ' ');
+constexpr TextFault kNoFault{};
+constexpr uint32_t kNone = 0xFFFFFFFF;  // the low address when nothing was stored
+
+/// `text` with every line feed replaced by `lineEnd`.
+std::string WithLineEnds(std::string text, const std::string& lineEnd) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? lineEnd : std::string(1, c);
+  return out;
+}
 
 const ReadCase kReadCases[] = {
-    {"UpperCase", kThree + kEnd, true, IHEX_OK, {{0, kThreeBytes}}, 0, 3},
-    {"LowerCase", Lower(kThree + kEnd), true, IHEX_OK, {{0, kThreeBytes}}, 0, 3},
-    {"TextAfterChecksumIgnored", kThree.substr(0, kThree.size() - 1) + " ;x\r\n", true, IHEX_OK,
-     {{0, kThreeBytes}}, 0, 3},
-    {"LongestRecord", Rec("FF010000" + Counting(255)), true, IHEX_OK, {{0x100, CountingBytes(255)}},
-     0x100, 0x1FF},
-    {"NoEndRecord", kThree, true, IHEX_OK, {{0, kThreeBytes}}, 0, 3},
-    {"Empty", "", true, IHEX_OK, {}, 0xFFFFFFFF, 0},
+    {"UpperCase", kThree + kEnd, true, IHEX_OK, {{0, kThreeBytes}}, 0, 3, kNoFault},
+    {"LowerCase", Lower(kThree + kEnd), true, IHEX_OK, {{0, kThreeBytes}}, 0, 3, kNoFault},
+    {"BlanksAfterChecksum", kThreeOnly + " \t \r\n", true, IHEX_OK, {{0, kThreeBytes}}, 0, 3, kNoFault},
+    {"TextAfterChecksum", kThreeOnly + " ;x\r\n", false, IHEX_BAD_RECORD, {}, kNone, 0,
+     {TEXTFAULT_TEXT_AFTER_CHECKSUM, 1, 0}},
+    // The second record would be lost; the first does not act either.
+    {"TwoRecordsOnALine", Rec("0100100011") + kThreeOnly + Rec("01000300AA"), false, IHEX_BAD_RECORD,
+     {{0x10, {0x11}}}, 0x10, 0x11, {TEXTFAULT_TEXT_AFTER_CHECKSUM, 2, 0}},
+    {"LongestRecord", Rec("FF010000" + Counting(255)), true, IHEX_OK, {{0x100, CountingBytes(255)}}, 0x100,
+     0x1FF, kNoFault},
+    {"NoEndRecord", kThree, true, IHEX_OK, {{0, kThreeBytes}}, 0, 3, kNoFault},
+    {"Empty", "", true, IHEX_OK, {}, kNone, 0, kNoFault},
     {"LinesAfterEndNeverRead", kThree + kEnd + "garbage\n" + Rec("01000100AA"), true, IHEX_OK,
-     {{0, kThreeBytes}}, 0, 3},
-    {"BlankLine", kThree + "\n" + Rec("01000300AA"), false, IHEX_BAD_RECORD, {{0, kThreeBytes}}, 0, 3},
-    {"BlankBeforeColon", " " + kThree, false, IHEX_BAD_RECORD, {}, 0xFFFFFFFF, 0},
-    {"WrongChecksumDigit", ":0300000001ABCD8D\n", false, IHEX_BAD_RECORD, {}, 0xFFFFFFFF, 0},
-    {"CutBeforeChecksum", ":0300000001ABCD\n", false, IHEX_BAD_DIGIT, {}, 0xFFFFFFFF, 0},
-    {"CutAtEndOfFile", ":0300000001AB", false, IHEX_BAD_DIGIT, {}, 0xFFFFFFFF, 0},
-    {"NonDigit", ":03000000G1ABCD7E\n", false, IHEX_BAD_DIGIT, {}, 0xFFFFFFFF, 0},
-    {"Type06", Rec("00000006"), false, IHEX_BAD_RECORD, {}, 0xFFFFFFFF, 0},
-    {"ShortSegmentAddress", Rec("0100000200"), false, IHEX_BAD_RECORD, {}, 0xFFFFFFFF, 0},
-    {"ShortStartSegment", Rec("020000030000"), false, IHEX_BAD_RECORD, {}, 0xFFFFFFFF, 0},
-    {"ShortLinearAddress", Rec("0100000400"), false, IHEX_BAD_RECORD, {}, 0xFFFFFFFF, 0},
-    {"ShortStartLinear", Rec("03000005000000"), false, IHEX_BAD_RECORD, {}, 0xFFFFFFFF, 0},
-    {"StartRecordsStoreNothing", Rec("0400000312345678") + Rec("0400000512345678"), true, IHEX_OK,
-     {}, 0xFFFFFFFF, 0},
+     {{0, kThreeBytes}}, 0, 3, kNoFault},
+    {"CarriageReturnsOnly", WithLineEnds(Rec("0100100011") + kThree + kEnd, "\r"), true, IHEX_OK,
+     {{0, kThreeBytes}, {0x10, {0x11}}}, 0, 0x11, kNoFault},
+    {"CarriageReturnsAndLineFeeds", WithLineEnds(Rec("0100100011") + kThree + kEnd, "\r\n"), true, IHEX_OK,
+     {{0, kThreeBytes}, {0x10, {0x11}}}, 0, 0x11, kNoFault},
+    {"BlankLine", kThree + "\n" + Rec("01000300AA"), false, IHEX_BAD_RECORD, {{0, kThreeBytes}}, 0, 3,
+     {TEXTFAULT_BLANK_LINE, 2, 0}},
+    // A carriage return after a line feed ends a line of its own.
+    {"BlankLineBetweenLineEnds", kThree + "\r" + Rec("01000300AA"), false, IHEX_BAD_RECORD, {{0, kThreeBytes}},
+     0, 3, {TEXTFAULT_BLANK_LINE, 2, 0}},
+    {"BlankBeforeColon", " " + kThree, false, IHEX_BAD_RECORD, {}, kNone, 0, {TEXTFAULT_NO_COLON, 1, 0}},
+    {"NulBeforeColon", std::string(1, '\0') + kThree, false, IHEX_BAD_RECORD, {}, kNone, 0,
+     {TEXTFAULT_NUL, 1, 0}},
+    {"NulInTheRecord", std::string(":03000000\0" "1ABCD84\n", 18), false, IHEX_BAD_DIGIT, {}, kNone, 0,
+     {TEXTFAULT_NUL, 1, 0}},
+    {"NulAfterChecksum", kThreeOnly + std::string("\0", 1) + "\n", false, IHEX_BAD_RECORD, {}, kNone, 0,
+     {TEXTFAULT_NUL, 1, 0}},
+    {"WrongChecksumDigit", ":0300000001ABCD8D\n", false, IHEX_BAD_RECORD, {}, kNone, 0,
+     {TEXTFAULT_CHECKSUM, 1, 0}},
+    {"CutBeforeChecksum", ":0300000001ABCD\n", false, IHEX_BAD_DIGIT, {}, kNone, 0,
+     {TEXTFAULT_ENDS_EARLY, 1, 0}},
+    {"CutAtEndOfFile", ":0300000001AB", false, IHEX_BAD_DIGIT, {}, kNone, 0, {TEXTFAULT_ENDS_EARLY, 1, 0}},
+    {"NonDigit", ":03000000G1ABCD7E\n", false, IHEX_BAD_DIGIT, {}, kNone, 0, {TEXTFAULT_NOT_HEX_DIGIT, 1, 'G'}},
+    {"Type06", kThree + Rec("00000006"), false, IHEX_BAD_RECORD, {{0, kThreeBytes}}, 0, 3,
+     {TEXTFAULT_RECORD_TYPE, 2, 6}},
+    {"ShortSegmentAddress", Rec("0100000200"), false, IHEX_BAD_RECORD, {}, kNone, 0,
+     {TEXTFAULT_RECORD_TOO_SHORT, 1, 2}},
+    {"ShortStartSegment", Rec("020000030000"), false, IHEX_BAD_RECORD, {}, kNone, 0,
+     {TEXTFAULT_RECORD_TOO_SHORT, 1, 3}},
+    {"ShortLinearAddress", Rec("0100000400"), false, IHEX_BAD_RECORD, {}, kNone, 0,
+     {TEXTFAULT_RECORD_TOO_SHORT, 1, 4}},
+    {"ShortStartLinear", Rec("03000005000000"), false, IHEX_BAD_RECORD, {}, kNone, 0,
+     {TEXTFAULT_RECORD_TOO_SHORT, 1, 5}},
+    {"StartRecordsStoreNothing", Rec("0400000312345678") + Rec("0400000512345678"), true, IHEX_OK, {}, kNone, 0,
+     kNoFault},
     // Without an address record the 16-bit offset runs on past 0xFFFF.
-    {"NoAddressRecordRunsOn", Rec("20FFF000" + Counting(32)), true, IHEX_OK,
-     {{0xFFF0, CountingBytes(32)}}, 0xFFF0, 0x10010},
+    {"NoAddressRecordRunsOn", Rec("20FFF000" + Counting(32)), true, IHEX_OK, {{0xFFF0, CountingBytes(32)}},
+     0xFFF0, 0x10010, kNoFault},
     // After a segment record the offset wraps within its 64 KB window.
     {"SegmentWraps", Rec("020000020000") + Rec("20FFF000" + Counting(32)), true, IHEX_OK,
-     {{0xFFF0, kFirst16}, {0, kLast16}}, 0, 0x10000},
-    {"SegmentBase", Rec("020000021000") + Rec("0300100001ABCD"), true, IHEX_OK,
-     {{0x10010, kThreeBytes}}, 0x10010, 0x10013},
-    {"LinearBase", Rec("020000040001") + kThree, true, IHEX_OK, {{0x10000, kThreeBytes}}, 0x10000,
-     0x10003},
+     {{0xFFF0, kFirst16}, {0, kLast16}}, 0, 0x10000, kNoFault},
+    {"SegmentBase", Rec("020000021000") + Rec("0300100001ABCD"), true, IHEX_OK, {{0x10010, kThreeBytes}},
+     0x10010, 0x10013, kNoFault},
+    {"LinearBase", Rec("020000040001") + kThree, true, IHEX_OK, {{0x10000, kThreeBytes}}, 0x10000, 0x10003,
+     kNoFault},
     {"LinearRunsOnToTheCapacity", Rec("020000040001") + Rec("20FFF000" + Counting(32)), false,
-     IHEX_OUT_OF_RANGE, {{0x1FFF0, kFirst16}}, 0x1FFF0, 0x20000},
-    {"BeyondCapacity", Rec("020000040002") + kThree, false, IHEX_OUT_OF_RANGE, {}, 0xFFFFFFFF, 0},
-    {"TopOfTheAddressSpace", Rec("02000004FFFF") + Rec("02FFFF00AABB"), false, IHEX_OUT_OF_RANGE, {},
-     0xFFFFFFFF, 0},
-    // The rest of an over-long line is read as a line of its own.
-    {"OverlongLine", kThree.substr(0, kThree.size() - 1) + std::string(2100, ' ') + "\n", false,
-     IHEX_BAD_RECORD, {{0, kThreeBytes}}, 0, 3},
+     IHEX_OUT_OF_RANGE, {{0x1FFF0, kFirst16}}, 0x1FFF0, 0x20000, {TEXTFAULT_BEYOND_IMAGE, 2, 0x20000}},
+    {"BeyondCapacity", Rec("020000040002") + kThree, false, IHEX_OUT_OF_RANGE, {}, kNone, 0,
+     {TEXTFAULT_BEYOND_IMAGE, 2, 0x20000}},
+    {"TopOfTheAddressSpace", Rec("02000004FFFF") + Rec("02FFFF00AABB"), false, IHEX_OUT_OF_RANGE, {}, kNone, 0,
+     {TEXTFAULT_BEYOND_IMAGE, 2, 0xFFFFFFFF}},
+    // A line longer than one piece: only blanks may follow the record.
+    {"LongLineOfBlanks", kThreeOnly + kBlanks2100 + "\n" + kEnd, true, IHEX_OK, {{0, kThreeBytes}}, 0, 3,
+     kNoFault},
+    {"LongBlankLine", kThree + kBlanks2100 + "\n" + kEnd, false, IHEX_BAD_RECORD, {{0, kThreeBytes}}, 0, 3,
+     {TEXTFAULT_BLANK_LINE, 2, 0}},
+    {"LongLineOfBlanksBeforeTheColon", kThree + kBlanks2100 + kEnd, false, IHEX_BAD_RECORD, {{0, kThreeBytes}},
+     0, 3, {TEXTFAULT_NO_COLON, 2, 0}},
+    {"TextFarAfterTheRecord", kThreeOnly + kBlanks2100 + "x\n", false, IHEX_BAD_RECORD, {}, kNone, 0,
+     {TEXTFAULT_TEXT_AFTER_CHECKSUM, 1, 0}},
+    {"EndRecordFollowedFarByText", kThree + ":00000001FF" + kBlanks2100 + ":00000001FF\n", false,
+     IHEX_BAD_RECORD, {{0, kThreeBytes}}, 0, 3, {TEXTFAULT_TEXT_AFTER_CHECKSUM, 2, 0}},
 };
 
 class IhexRead : public testing::TestWithParam<ReadCase> {};
@@ -125,6 +163,7 @@ TEST_P(IhexRead, StoresAtAbsoluteAddresses) {
 
   EXPECT_EQ(c.ok, ihex.ReadData());
   EXPECT_EQ(c.status, ihex.GetStatus());
+  EXPECT_EQ(c.fault, ihex.GetFault());
   std::vector<uint8_t> expected(kCapacity, kUntouched);
   for (const Filled& f : c.filled) std::copy(f.bytes.begin(), f.bytes.end(), expected.begin() + f.address);
   EXPECT_TRUE(expected == buffer);
@@ -135,6 +174,37 @@ TEST_P(IhexRead, StoresAtAbsoluteAddresses) {
 
 INSTANTIATE_TEST_SUITE_P(Lines, IhexRead, testing::ValuesIn(kReadCases),
                          [](const testing::TestParamInfo<ReadCase>& info) { return info.param.name; });
+
+struct RangesCase {
+  const char* name;
+  std::string text;
+  std::vector<IHEX::Range> ranges;
+};
+
+const RangesCase kRangesCases[] = {
+    {"RecordsEndToEnd", Rec("020000000102") + Rec("020002000304"), {{0, 4}}},
+    {"AGapBetween", Rec("020000000102") + Rec("020010000304"), {{0, 2}, {0x10, 0x12}}},
+    {"OutOfOrderAndOverlapping", Rec("0400100001020304") + Rec("020000000506") + Rec("04000E000708090A"),
+     {{0, 2}, {0x0E, 0x14}}},
+    {"SegmentWrapInsideItsWindow", Rec("020000020000") + Rec("04FFFE0001020304"), {{0, 2}, {0xFFFE, 0x10000}}},
+    {"NoDataRecords", Rec("020000040001") + kEnd, {}},
+};
+
+class IhexRanges : public testing::TestWithParam<RangesCase> {};
+
+TEST_P(IhexRanges, GiveWhatTheDataRecordsFilled) {
+  const RangesCase& c = GetParam();
+  std::vector<uint8_t> buffer(kCapacity);
+  ScratchStream in(c.text);
+  IHEX ihex;
+  ihex.AttachBuffer(buffer.data(), kCapacity);
+  ihex.AttachInput(in.get());
+  ASSERT_TRUE(ihex.ReadData());
+  EXPECT_EQ(c.ranges, ihex.GetFilledRanges());
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, IhexRanges, testing::ValuesIn(kRangesCases),
+                         [](const testing::TestParamInfo<RangesCase>& info) { return info.param.name; });
 
 TEST(IhexReadTest, StartRecordsGiveTheStartValues) {
   std::vector<uint8_t> buffer(16);
@@ -174,6 +244,7 @@ TEST(IhexReadTest, ReadErrorHasItsOwnStatus) {
   ihex.AttachInput(folder.get());
   EXPECT_FALSE(ihex.ReadData());
   EXPECT_EQ(IHEX_READ, ihex.GetStatus());
+  EXPECT_EQ((TextFault{TEXTFAULT_READ, 1, 0}), ihex.GetFault());
 }
 
 TEST(IhexReadTest, ReadFileOpensReadsAndCloses) {

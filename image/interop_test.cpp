@@ -1,4 +1,5 @@
-// Intel HEX files exchanged with outside tools: objcopy and srec_cat.
+// Image files exchanged with outside tools: Intel HEX with objcopy and
+// srec_cat, raw hex with xxd.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -98,7 +99,7 @@ TEST_P(MadeIntelHex, LoadsToItsAddresses) {
   if (IsSkipped()) return;
 
   ASSERT_EQ((Outcome{true, ""}), Load(dir.File("image.hex"), FORMAT_INTEL_HEX));
-  EXPECT_EQ(m.origin, app.imageOrigin);
+  EXPECT_EQ(Spans({{m.origin, kImageSize}}), app.imageSpans);
   EXPECT_EQ(static_cast<int32_t>(kImageSize), app.dataLength);
   EXPECT_TRUE(bytes == Buffer(m.origin, kImageSize));
   EXPECT_TRUE(Buffer(0, m.origin) == std::string(m.origin, '\xFF'));
@@ -106,5 +107,60 @@ TEST_P(MadeIntelHex, LoadsToItsAddresses) {
 
 INSTANTIATE_TEST_SUITE_P(Tools, MadeIntelHex, testing::ValuesIn(kMade),
                          [](const testing::TestParamInfo<Made>& info) { return info.param.name; });
+
+/// `bytes` as lines of `perLine` digit pairs, each line ended by `lineEnd`.
+std::string PairLines(const std::string& bytes, size_t perLine, const std::string& lineEnd) {
+  std::string text;
+  for (size_t at = 0; at < bytes.size(); at += perLine) {
+    text += XxdPlainLine(bytes.substr(at, perLine));
+    text.replace(text.size() - 1, 1, lineEnd);
+  }
+  return text;
+}
+
+TEST_F(Interop, XxdPlainOneLineIsTheTestsOwnAndLoads) {
+  const std::string bytes = RandomBytes(70000);
+  testsupport::WriteFile(dir.File("image.bin"), bytes);
+  RunTool("xxd", {"-p", "-c", "0", dir.File("image.bin"), dir.File("image.txt")});
+  if (IsSkipped()) return;
+  EXPECT_TRUE(XxdPlainLine(bytes) == testsupport::ReadFile(dir.File("image.txt")));
+  ASSERT_EQ((Outcome{true, ""}), Load(dir.File("image.txt"), FORMAT_RAW_HEX));
+  EXPECT_EQ(70000, app.dataLength);
+  EXPECT_TRUE(bytes == Buffer(0, bytes.size()));
+}
+
+struct PairText {
+  const char* name;
+  std::string text;
+};
+
+const std::string kBytes = RandomBytes(6000);
+
+// Digit pairs only, in the layouts that reach the reader's limits: lines of
+// any length, pairs split between pieces, every kind of line end.
+const PairText kPairTexts[] = {
+    {"OneLine", XxdPlainLine(kBytes)},
+    {"OneLineCrLf", PairLines(kBytes, 6000, "\r\n")},
+    {"XxdDefaultLayout", PairLines(kBytes, 30, "\n")},
+    {"CarriageReturns", PairLines(kBytes, 30, "\r")},
+    {"LinesAroundThePieceSize", PairLines(kBytes, 1023, "\n") + PairLines(kBytes, 1024, "\r\n") +
+                                    PairLines(kBytes, 1025, "\r")},
+};
+
+class XxdReverse : public Interop, public testing::WithParamInterface<PairText> {};
+
+TEST_P(XxdReverse, LoadsTheBytesXxdReadsBack) {
+  const std::string in = dir.File("in.txt");
+  testsupport::WriteFile(in, GetParam().text);
+  RunTool("xxd", {"-r", "-p", in, dir.File("back.bin")});
+  if (IsSkipped()) return;
+  const std::string back = testsupport::ReadFile(dir.File("back.bin"));
+  ASSERT_EQ((Outcome{true, ""}), Load(in, FORMAT_RAW_HEX));
+  EXPECT_EQ(static_cast<int32_t>(back.size()), app.dataLength);
+  EXPECT_TRUE(back == Buffer(0, back.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, XxdReverse, testing::ValuesIn(kPairTexts),
+                         [](const testing::TestParamInfo<PairText>& info) { return info.param.name; });
 
 }  // namespace

@@ -1,58 +1,81 @@
-// Line-by-line reading of raw hex text.
+// Raw hex byte tokens, line by line.
 #include "image/line_scanner.h"
 
 #include <new>
 
 #include "image/hex_digit.h"
 
-namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-}  // namespace
-
-bool LineScanner::Open(FILE* input, int capacity) {
-  stream = input;
-  lineCapacity = capacity;
+bool LineScanner::Open(FILE* input, size_t pieceSize) {
   error = 0;
-  line.reset(capacity > 1 ? new (std::nothrow) char[static_cast<size_t>(capacity) + 1] : nullptr);
-  if (!line) return false;
-  line[0] = '\0';
-  position = line.get();
-  return true;
+  fault = {};
+  pendingDigit = -1;
+  lines.emplace(input, pieceSize);
+  // A piece decodes to at most one byte a character, and a carried digit.
+  decoded.reset(new (std::nothrow) uint8_t[pieceSize + 1]);
+  return lines->IsOpen() && decoded;
 }
 
-bool LineScanner::ReadLine() {
-  line[0] = '\0';
-  position = line.get();
-  if (!std::fgets(line.get(), lineCapacity, stream)) line[0] = '\0';
-  return !std::ferror(stream);
-}
-
-bool LineScanner::AtEnd() const { return *position == '\0'; }
-
-void LineScanner::SkipBlanks() {
-  while (IsBlank(*position)) ++position;
-}
-
-bool LineScanner::ReadByte(uint8_t& value) {
-  const int high = HexDigitValue(*position);
-  if (high < 0) {
-    error = 2;
+bool LineScanner::ReadBytes(std::span<const uint8_t>& bytes) {
+  bytes = {};
+  std::string_view piece;
+  if (!lines->NextPiece(piece)) {
+    if (lines->ReadFailed()) {
+      error = 11;
+      fault = {TEXTFAULT_READ, lines->LineNumber(), 0};
+    }
     return false;
   }
-  ++position;
-  const int low = HexDigitValue(*position);
-  if (low < 0) {
-    value = static_cast<uint8_t>(high);
-    return true;
-  }
-  ++position;
-  value = static_cast<uint8_t>(high << 4 | low);
-  return true;
+  bytes = std::span<const uint8_t>(decoded.get(), Decode(piece, lines->EndsLine()));
+  return error == 0;
 }
 
 void LineScanner::Close() {
-  line.reset();
-  position = nullptr;
+  lines.reset();
+  decoded.reset();
+}
+
+size_t LineScanner::Decode(std::string_view piece, bool endsLine) {
+  uint8_t* out = decoded.get();
+  const char* c = piece.data();
+  const char* const end = c + piece.size();
+  if (pendingDigit >= 0) {
+    const int low = c != end ? HexDigitValue(*c) : -1;
+    if (low >= 0) ++c;
+    *out++ = static_cast<uint8_t>(low >= 0 ? pendingDigit << 4 | low : pendingDigit);
+    pendingDigit = -1;
+  }
+  while (c != end) {
+    if (*c == ' ' || *c == '\t') {
+      ++c;
+      continue;
+    }
+    const int high = HexDigitValue(*c);
+    if (high < 0) {
+      Refuse(*c);
+      break;
+    }
+    if (++c == end) {
+      // The pair may go on in the next piece of the same line.
+      if (endsLine) {
+        *out++ = static_cast<uint8_t>(high);
+      } else {
+        pendingDigit = high;
+      }
+      break;
+    }
+    const int low = HexDigitValue(*c);
+    if (low < 0) {
+      *out++ = static_cast<uint8_t>(high);
+    } else {
+      *out++ = static_cast<uint8_t>(high << 4 | low);
+      ++c;
+    }
+  }
+  return static_cast<size_t>(out - decoded.get());
+}
+
+void LineScanner::Refuse(char c) {
+  error = 2;
+  const auto code = static_cast<uint8_t>(c);
+  fault = {code == 0 ? TEXTFAULT_NUL : TEXTFAULT_NOT_HEX_DIGIT, lines->LineNumber(), code};
 }

@@ -3,33 +3,8 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <vector>
 
 namespace {
-
-constexpr const char* kSimPrefix = "sim:";
-
-std::vector<std::string> Split(const std::string& text, char sep) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (size_t pos; (pos = text.find(sep, start)) != std::string::npos; start = pos + 1) {
-    parts.push_back(text.substr(start, pos - start));
-  }
-  parts.push_back(text.substr(start));
-  return parts;
-}
-
-bool ParseUnsigned(const std::string& text, uint32_t* value) {
-  if (text.empty() || text.size() > 10) return false;
-  uint64_t v = 0;
-  for (char c : text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    v = v * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (v > 0xFFFFFFFFu) return false;
-  *value = static_cast<uint32_t>(v);
-  return true;
-}
 
 bool ParseId(const std::string& text, std::array<uint8_t, 3>* id) {
   if (text.size() != 6) return false;
@@ -41,69 +16,182 @@ bool ParseId(const std::string& text, std::array<uint8_t, 3>* id) {
   return true;
 }
 
-// Applies one key of the name; false with a reason when it is not understood.
-bool ApplyKey(const std::string& item, SimDeviceRequest* request, std::string* error) {
-  const size_t eq = item.find('=');
-  const std::string key = item.substr(0, eq);
-  const bool hasValue = eq != std::string::npos;
-  const std::string value = hasValue ? item.substr(eq + 1) : "";
-  auto flag = [&](bool* field) {
-    *field = true;
-    return !hasValue;
-  };
-  auto path = [&](std::string* field) {
-    *field = value;
-    return !value.empty();
-  };
-  bool ok;
-  if (key == "image") {
-    ok = path(&request->imagePath);
-  } else if (key == "trace") {
-    ok = path(&request->tracePath);
-  } else if (key == "summary") {
-    ok = path(&request->summaryPath);
-  } else if (key == "id") {
-    std::array<uint8_t, 3> id{};
-    ok = ParseId(value, &id);
-    request->id = id;
-  } else if (key == "fail") {
-    ok = ParseUnsigned(value, &request->failCall) && request->failCall > 0;
-  } else if (key == "latency") {
-    uint32_t us = 0;
-    ok = ParseUnsigned(value, &us);
-    request->latencyUs = us;
-  } else if (key == "nochip") {
-    ok = flag(&request->noChip);
-  } else if (key == "stuck") {
-    ok = flag(&request->stuck);
-  } else if (key == "protect") {
-    ok = flag(&request->protect);
-  } else if (key == "nocaps") {
-    ok = flag(&request->noCaps);
-  } else {
-    *error = "unknown key '" + key + "'";
-    return false;
-  }
-  if (!ok) *error = "bad value in '" + item + "'";
-  return ok;
+// `<chip>:<line>[:active-high]`; the chip may itself be a path without colons.
+bool ParseGpioLine(const std::string& text, GpioLineName* line) {
+  const std::vector<std::string> parts = SplitAt(text, ':');
+  if (parts.size() < 2 || parts.size() > 3 || parts[0].empty()) return false;
+  line->chip = parts[0];
+  if (!ParseUnsigned(parts[1], &line->line)) return false;
+  line->activeHigh = parts.size() == 3;
+  return parts.size() == 2 || parts[2] == "active-high";
 }
 
-}  // namespace
+// Each Apply*Key returns false for a key it does not know; `ok` then stays
+// untouched. Otherwise `ok` says whether the value was good.
 
-bool ParseDeviceName(const std::string& name, SimDeviceRequest* request, std::string* error) {
-  *request = SimDeviceRequest{};
-  if (name.rfind(kSimPrefix, 0) != 0) {
-    *error = "no backend for '" + name + "' (try sim:<chip>)";
+bool ApplyCommonKey(const KeyItem& item, CommonKeys* keys, bool* ok) {
+  if (item.key == "trace") {
+    *ok = item.Path(&keys->tracePath);
+  } else if (item.key == "summary") {
+    *ok = item.Path(&keys->summaryPath);
+  } else {
     return false;
   }
-  const std::vector<std::string> items = Split(name.substr(std::string(kSimPrefix).size()), ',');
-  request->chip = items[0];
-  if (request->chip.empty()) {
+  return true;
+}
+
+bool ApplySimKey(const KeyItem& item, SimDeviceRequest* request, bool* ok) {
+  if (item.key == "image") {
+    *ok = item.Path(&request->imagePath);
+  } else if (item.key == "id") {
+    std::array<uint8_t, 3> id{};
+    *ok = ParseId(item.value, &id);
+    request->id = id;
+  } else if (item.key == "fail") {
+    *ok = item.Unsigned(&request->failCall) && request->failCall > 0;
+  } else if (item.key == "latency") {
+    uint32_t us = 0;
+    *ok = item.Unsigned(&us);
+    request->latencyUs = us;
+  } else if (item.key == "nochip") {
+    *ok = item.Flag(&request->noChip);
+  } else if (item.key == "stuck") {
+    *ok = item.Flag(&request->stuck);
+  } else if (item.key == "protect") {
+    uint32_t bits = 0;
+    *ok = !item.hasValue || item.Unsigned(&bits);
+    request->protect = !item.hasValue;
+    request->protectBits = item.hasValue ? std::optional<uint32_t>(bits) : std::nullopt;
+  } else if (item.key == "wp") {
+    *ok = item.Flag(&request->writeProtectPin);
+  } else if (item.key == "flip") {
+    uint32_t address = 0;
+    *ok = item.Unsigned(&address);
+    request->flips.push_back(address);
+  } else if (item.key == "nocaps") {
+    *ok = item.Flag(&request->noCaps);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool ApplySpidevKey(const KeyItem& item, SpidevDeviceRequest* request, bool* ok) {
+  if (item.key == "speed") {
+    *ok = item.Unsigned(&request->speedCap) && request->speedCap > 0;
+  } else if (item.key == "xfer") {
+    *ok = item.Unsigned(&request->xferCap) && request->xferCap > 0;
+  } else if (item.key == "reset") {
+    GpioLineName line;
+    *ok = ParseGpioLine(item.value, &line);
+    request->reset = line;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The items after the first are keys: the backend's own, or common ones.
+template <typename Request, typename ApplyKey>
+bool ApplyKeys(const std::vector<std::string>& items, CommonKeys* common, Request* request, ApplyKey applyKey,
+               std::string* error) {
+  for (size_t i = 1; i < items.size(); ++i) {
+    const KeyItem item(items[i]);
+    bool ok = false;
+    if (!ApplyCommonKey(item, common, &ok) && !applyKey(item, request, &ok)) {
+      *error = "unknown key '" + item.key + "'";
+      return false;
+    }
+    if (!ok) {
+      *error = "bad value in '" + item.text + "'";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseSim(const std::vector<std::string>& items, DeviceRequest* request, std::string* error) {
+  SimDeviceRequest& sim = request->backend.emplace<SimDeviceRequest>();
+  sim.chip = items[0];
+  if (sim.chip.empty()) {
     *error = "no chip named";
     return false;
   }
-  for (size_t i = 1; i < items.size(); ++i) {
-    if (!ApplyKey(items[i], request, error)) return false;
+  return ApplyKeys(items, &request->common, &sim, ApplySimKey, error);
+}
+
+bool ParseSpidev(const std::vector<std::string>& items, DeviceRequest* request, std::string* error) {
+  SpidevDeviceRequest& spidev = request->backend.emplace<SpidevDeviceRequest>();
+  spidev.node = items[0];
+  if (spidev.node.empty()) {
+    *error = "no device node named (spidev:/dev/spidev<bus>.<chip select>)";
+    return false;
   }
+  return ApplyKeys(items, &request->common, &spidev, ApplySpidevKey, error);
+}
+
+struct Scheme {
+  const char* name;
+  bool (*parse)(const std::vector<std::string>& items, DeviceRequest* request, std::string* error);
+};
+
+constexpr Scheme kSchemes[] = {{"sim", ParseSim}, {"spidev", ParseSpidev}};
+
+}  // namespace
+
+bool ParseUnsigned(const std::string& text, uint32_t* value) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.size() > (hex ? 8u : 10u)) return false;
+  uint64_t v = 0;
+  for (char c : digits) {
+    const auto u = static_cast<unsigned char>(c);
+    if (!(hex ? std::isxdigit(u) : std::isdigit(u))) return false;
+    v = v * (hex ? 16 : 10) + static_cast<uint64_t>(std::isdigit(u) ? c - '0' : std::tolower(u) - 'a' + 10);
+  }
+  if (v > 0xFFFFFFFFu) return false;
+  *value = static_cast<uint32_t>(v);
   return true;
+}
+
+KeyItem::KeyItem(const std::string& item) : text(item) {
+  const size_t eq = item.find('=');
+  key = item.substr(0, eq);
+  hasValue = eq != std::string::npos;
+  value = hasValue ? item.substr(eq + 1) : "";
+}
+
+bool KeyItem::Flag(bool* field) const {
+  *field = true;
+  return !hasValue;
+}
+
+bool KeyItem::Path(std::string* field) const {
+  *field = value;
+  return !value.empty();
+}
+
+bool KeyItem::Unsigned(uint32_t* field) const { return ParseUnsigned(value, field); }
+
+std::vector<std::string> SplitAt(const std::string& text, char sep) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t pos; (pos = text.find(sep, start)) != std::string::npos; start = pos + 1) {
+    parts.push_back(text.substr(start, pos - start));
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+bool ParseDeviceName(const std::string& name, DeviceRequest* request, std::string* error) {
+  *request = DeviceRequest{};
+  const size_t colon = name.find(':');
+  if (colon != std::string::npos) {
+    const std::string scheme = name.substr(0, colon);
+    for (const Scheme& s : kSchemes) {
+      if (scheme == s.name) return s.parse(SplitAt(name.substr(colon + 1), ','), request, error);
+    }
+  }
+  *error = "no backend for '" + name + "' (try sim:<chip> or spidev:/dev/spidev<bus>.<chip select>)";
+  return false;
 }

@@ -1,10 +1,21 @@
-// Parsing an interface device name: which backend, which chip, which faults.
+// Parsing an interface device name: which backend, what it is told to open,
+// and its keys.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
+#include <vector>
+
+/// Keys every backend takes.
+struct CommonKeys {
+  std::string tracePath;    // empty: no trace
+  std::string summaryPath;  // empty: no summary line of its own
+
+  bool operator==(const CommonKeys&) const = default;
+};
 
 /// What `sim:<CHIP>[,<key>[=<value>]]...` asks for.
 struct SimDeviceRequest {
@@ -14,13 +25,67 @@ struct SimDeviceRequest {
   bool noChip = false;
   bool stuck = false;
   uint32_t failCall = 0;  // 0: no call fails
-  bool protect = false;
+  bool protect = false;  // every sector protected
+  std::optional<uint32_t> protectBits;  // protect=<bits>; the later protect key wins
+  bool writeProtectPin = false;         // wp: W# held low
+  std::vector<uint32_t> flips;          // flip=<address>, once per address
   bool noCaps = false;
   std::optional<uint32_t> latencyUs;
-  std::string tracePath;    // empty: no trace
-  std::string summaryPath;  // empty: no summary line of its own
+
+  bool operator==(const SimDeviceRequest&) const = default;
+};
+
+/// A GPIO line: `<chip>:<line>[:active-high]`.
+struct GpioLineName {
+  std::string chip;  // a character device, its name or label, or its number
+  uint32_t line = 0;
+  bool activeHigh = false;
+
+  bool operator==(const GpioLineName&) const = default;
+};
+
+/// What `spidev:<node>[,<key>[=<value>]]...` asks for.
+struct SpidevDeviceRequest {
+  std::string node;
+  uint32_t speedCap = 0;  // Hz; 0: the clock the program asks for
+  uint32_t xferCap = 0;   // bytes a transfer may carry at most; 0: no cap of its own
+  std::optional<GpioLineName> reset;
+
+  bool operator==(const SpidevDeviceRequest&) const = default;
+};
+
+/// A parsed device name: the scheme before the first colon picks the backend.
+struct DeviceRequest {
+  CommonKeys common;
+  std::variant<SimDeviceRequest, SpidevDeviceRequest> backend;
+
+  bool operator==(const DeviceRequest&) const = default;
 };
 
 /// Parses a device name; false (with a reason in `error`) for a name that
 /// does not parse, names no known backend, or carries an unknown key.
-bool ParseDeviceName(const std::string& name, SimDeviceRequest* request, std::string* error);
+bool ParseDeviceName(const std::string& name, DeviceRequest* request, std::string* error);
+
+/// One `<key>[=<value>]` item of a comma-separated list.
+struct KeyItem {
+  explicit KeyItem(const std::string& item);
+
+  /// A key that takes no value: sets `*field`; false when a value was given.
+  bool Flag(bool* field) const;
+  /// A key whose value is a path: false when it is empty.
+  bool Path(std::string* field) const;
+  /// A key whose value is a number (ParseUnsigned).
+  bool Unsigned(uint32_t* field) const;
+
+  std::string text;  // as written
+  std::string key;
+  std::string value;
+  bool hasValue;
+};
+
+/// A number below 2^32: decimal, or hexadecimal after 0x or 0X, as the
+/// program's own numbers.
+bool ParseUnsigned(const std::string& text, uint32_t* value);
+
+/// `text` cut at every `sep`.
+std::vector<std::string> SplitAt(const std::string& text, char sep);

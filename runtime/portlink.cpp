@@ -38,17 +38,13 @@ RT_EXPORT int32_t RT_CALL PlSetSelect(uint32_t hif, int32_t level, int32_t* stat
 
 RT_EXPORT int32_t RT_CALL PlSetMode(uint32_t hif, uint32_t mode, uint32_t lsbFirst, uint32_t hz, int32_t* status,
                                     int32_t) {
-  uint32_t granted = 0;
-  return Report(With(hif,
-                     [&](InterfaceDevice& d) {
-                       return d.SetMode("PlSetMode", mode, lsbFirst) && d.SetClock("PlSetMode", hz, &granted);
-                     }),
+  return Report(With(hif, [&](InterfaceDevice& d) { return d.SetModeAndClock("PlSetMode", mode, lsbFirst, hz); }),
                 status);
 }
 
 RT_EXPORT int32_t RT_CALL PlXferByte(uint32_t hif, uint8_t tx, uint8_t* rx, int32_t* status, int32_t) {
   return Report(With(hif, [&](InterfaceDevice& d) {
-                  return d.Transfer("PlXferByte", RT_LINE_LOW, RT_LINE_LOW, &tx, 0, rx, 1);
+                  return d.Transfer("PlXferByte", d.SelectLevel(), d.SelectLevel(), &tx, 0, rx, 1);
                 }),
                 status);
 }
@@ -56,7 +52,7 @@ RT_EXPORT int32_t RT_CALL PlXferByte(uint32_t hif, uint8_t tx, uint8_t* rx, int3
 RT_EXPORT int32_t RT_CALL PlXfer(uint32_t hif, int32_t count, const uint8_t* tx, uint8_t* rx, int32_t* status,
                                  int32_t) {
   return Report(With(hif, [&](InterfaceDevice& d) {
-                  return tx && d.Transfer("PlXfer", RT_LINE_LOW, RT_LINE_LOW, tx, 0, rx, count);
+                  return tx && d.Transfer("PlXfer", d.SelectLevel(), d.SelectLevel(), tx, 0, rx, count);
                 }),
                 status);
 }
@@ -64,7 +60,7 @@ RT_EXPORT int32_t RT_CALL PlXfer(uint32_t hif, int32_t count, const uint8_t* tx,
 RT_EXPORT int32_t RT_CALL PlRead(uint32_t hif, int32_t count, uint8_t fill, uint8_t* rx, int32_t* status,
                                  int32_t) {
   return Report(With(hif, [&](InterfaceDevice& d) {
-                  return rx && d.Transfer("PlRead", RT_LINE_LOW, RT_LINE_LOW, nullptr, fill, rx, count);
+                  return rx && d.Transfer("PlRead", d.SelectLevel(), d.SelectLevel(), nullptr, fill, rx, count);
                 }),
                 status);
 }

@@ -75,6 +75,29 @@ TYPED_TEST(BothGenerations, ReadsTheSimulatedChipsIdentification) {
   }
 }
 
+// The program clocks the bus idle with chip select released while a chip
+// works: the chip must see none of those bytes (06 would set its latch).
+TYPED_TEST(BothGenerations, ClocksWithChipSelectReleasedReachNoChip) {
+  TypeParam ctl;
+  int32_t out = -1;
+  ASSERT_TRUE(BringUp(ctl, "sim:M25P80", &out));
+  const uint8_t writeEnable = 0x06;
+  if (ctl.GetKind() == SPIKIND_RT2) {
+    ASSERT_TRUE(ctl.PutSelect(1, 1, 1, &writeEnable, nullptr, &out));
+  } else {
+    ASSERT_TRUE(ctl.SetSelect(false, &out));
+    ASSERT_TRUE(ctl.Put(1, &writeEnable, nullptr, &out));
+    ASSERT_TRUE(ctl.SetSelect(false, &out));
+  }
+  const uint8_t readStatus[2] = {0x05, 0x00};
+  uint8_t status[2] = {};
+  ASSERT_TRUE(ctl.SetSelect(true, &out));
+  ASSERT_TRUE(ctl.Put(2, readStatus, status, &out));
+  ASSERT_TRUE(ctl.SetSelect(false, &out));
+  EXPECT_EQ(status[1] & 0x02, 0) << "the write-enable latch was set";
+  ShutDown(ctl);
+}
+
 TYPED_TEST(BothGenerations, NamesThatDoNotOpenAreConnectFailures) {
   for (const char* name : {"M25P80", "sim:NOSUCHCHIP", "sim:M25P80,bogus", "sim:M25P80,id=XYZ"}) {
     TypeParam ctl;
@@ -97,7 +120,7 @@ TYPED_TEST(BothGenerations, TheNthBusCallFailsAndNoOther) {
   uint8_t id[3] = {1, 2, 3};
   EXPECT_FALSE(generic.ReadId(&ctl, id));
   EXPECT_EQ(id[0], 1);  // untouched
-  EXPECT_EQ(generic.GetSpiError(), 0);  // the release after the failed transfer succeeded
+  EXPECT_EQ(generic.GetSpiError(), SPIERR_CALL_FAILED);  // the failed transfer's, not the release's
   EXPECT_TRUE(generic.ReadId(&ctl, id));
   EXPECT_EQ(id[2], 0x14);
   ShutDown(ctl);
@@ -134,6 +157,24 @@ TEST_F(Runtime, TraceShowsEachCallOnceAndTheRunSummary) {
   EXPECT_EQ(lines.back().rfind("summary: bus-calls=4 bytes=4 selects=1 modelled=", 0), 0u) << lines.back();
   EXPECT_NE(lines.back().find("ops: read id=1 cs=high config-reset=released"), std::string::npos)
       << lines.back();
+}
+
+// The first generation sets mode and clock in one runtime call: one call,
+// one trace line, one number.
+TEST_F(Runtime, FirstGenerationModeAndClockAreOneTracedCall) {
+  ScratchDir dir;
+  const std::string trace = dir.File("trace.txt");
+  SPIRT1 ctl;
+  int32_t out = -1;
+  ASSERT_TRUE(BringUp(ctl, "sim:M25P80,trace=" + trace, &out));
+  ShutDown(ctl);
+  const std::vector<std::string> lines = Lines(ReadFile(trace));
+  ASSERT_GE(lines.size(), 5u) << ReadFile(trace);
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 5),
+            (std::vector<std::string>{"2 PlEnable(port=0) -> ok",
+                                      "3 PlSetMode(mode=0,0, hz=0) granted 915 -> ok",
+                                      "4 PlSetMode(mode=0,0, hz=50000000) granted 30000000 -> ok",
+                                      "5 PlSetSelect(level=1) -> ok"}));
 }
 
 TEST_F(Runtime, SummaryFileHoldsTheTracesSummaryLineAlone) {
@@ -184,6 +225,25 @@ TEST_F(Runtime, ChipContentsPersistInTheImageFile) {
   SPIRT2 ctl;
   int32_t out = -1;
   EXPECT_FALSE(BringUp(ctl, name, &out));  // a file of another size is refused
+  ShutDown(ctl);
+}
+
+TEST_F(Runtime, ProtectionAndFlipKeysReachTheChip) {
+  SPIRT2 ctl;
+  int32_t out = -1;
+  ASSERT_TRUE(BringUp(ctl, "sim:M25P80,protect=0x84,wp,flip=0x10", &out));
+  auto frame = [&](std::vector<uint8_t> tx) {
+    std::vector<uint8_t> rx(tx.size());
+    EXPECT_TRUE(ctl.PutSelect(static_cast<int32_t>(tx.size()), 0, 1, tx.data(), rx.data(), &out));
+    return rx;
+  };
+  frame({0x06});
+  frame({0x01, 0x00});
+  EXPECT_EQ(frame({0x05, 0x00})[1], 0x86);  // SRWD with W# low: the write was refused, the latch stays
+  frame({0x02, 0x00, 0x00, 0x10, 0x00});
+  for (int poll = 0; poll < 100 && (frame({0x05, 0x00})[1] & 0x01); ++poll) {
+  }
+  EXPECT_EQ(frame({0x03, 0x00, 0x00, 0x10, 0x00})[4], 0x01);  // the flip address dropped bit 0
   ShutDown(ctl);
 }
 

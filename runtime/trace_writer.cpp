@@ -10,15 +10,22 @@ bool TraceWriter::Open(const std::string& path) {
   return file_ != nullptr;
 }
 
+void TraceWriter::Detail(const std::string& line) {
+  if (file_) details_.push_back(line);
+}
+
 void TraceWriter::Record(const std::string& call) {
   if (!file_) return;
   ++calls_;
-  if (pendingCount_ > 0 && call == pending_) {
+  if (pendingCount_ > 0 && call == pending_ && details_ == pendingDetails_) {
     ++pendingCount_;
+    details_.clear();
     return;
   }
   Flush();
   pending_ = call;
+  pendingDetails_.swap(details_);
+  details_.clear();
   pendingFirst_ = calls_;
   pendingCount_ = 1;
 }
@@ -28,6 +35,7 @@ void TraceWriter::Flush() {
   std::fprintf(file_, "%llu %s", static_cast<unsigned long long>(pendingFirst_), pending_.c_str());
   if (pendingCount_ > 1) std::fprintf(file_, " [x%llu]", static_cast<unsigned long long>(pendingCount_));
   std::fputc('\n', file_);
+  for (const std::string& line : pendingDetails_) std::fprintf(file_, "    %s\n", line.c_str());
   pendingCount_ = 0;
 }
 

@@ -24,7 +24,11 @@ struct BusyCase {
   uint64_t ns;                      // typical time of the operation
 };
 
-std::string Describe(const BusyCase& c) { return std::string(c.chip) + "_" + c.frames.back().substr(0, 2); }
+std::string Describe(const BusyCase& c) {
+  std::string name = std::string(c.chip) + "_" + c.frames.back().substr(0, 11);
+  std::ranges::replace(name, ' ', '_');
+  return name;
+}
 
 class BusyTimeTest : public ::testing::TestWithParam<BusyCase> {};
 
@@ -53,7 +57,12 @@ INSTANTIATE_TEST_SUITE_P(
                       BusyCase{"AT45DB081", {"83 00 00 00"}, 17 * kMs},
                       BusyCase{"AT45DB081", {"81 00 00 00"}, 15 * kMs},
                       BusyCase{"AT45DB081", {"50 00 00 00"}, 45 * kMs},
-                      BusyCase{"AT45DB081", {"53 00 00 00"}, 200 * kUs}),
+                      BusyCase{"AT45DB081", {"53 00 00 00"}, 200 * kUs},
+                      BusyCase{"M25P80", {"06", "01 1C"}, 1300 * kUs},
+                      BusyCase{"M25P64", {"06", "01 1C"}, 5 * kMs},
+                      BusyCase{"N25Q128", {"06", "01 1C"}, 1300 * kUs},
+                      BusyCase{"AT45DB081", {"3D 2A 7F CF"}, 15 * kMs},
+                      BusyCase{"AT45DB081", {"3D 2A 7F FC 00"}, 3 * kMs}),
     [](const auto& info) { return Describe(info.param); });
 
 }  // namespace

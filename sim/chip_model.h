@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
+#include <span>
 #include <vector>
 
 #include "sim/sim_chip_facts.h"
@@ -23,11 +25,19 @@ struct TxBytes {
   TxBytes From(size_t i) const { return repeated ? *this : TxBytes{data + i, false}; }
 };
 
-/// Faults and overrides a user or a test can ask of the chip.
+/// Faults, overrides and pin levels a user or a test can ask of the chip.
 struct ChipFaults {
   std::optional<std::array<uint8_t, 3>> id;  // answered in place of the code
-  bool stuck = false;    // never leaves busy after its first program or erase
-  bool protect = false;  // status protection bits set: program and erase ignored
+  bool stuck = false;  // never leaves busy after its first program or erase
+  // The protection the part starts with (its image file holds the array
+  // only): a sector-erase part's status protection bits (SRWD, BP, TB), or
+  // the DataFlash's mask of protected sectors (bit n: sector n), which also
+  // enables its sector protection. None: unprotected.
+  std::optional<uint32_t> protect;
+  bool writeProtectPin = false;  // W# (DataFlash: WP) held low
+  // Array addresses (linear, as Contents()) that a program covering them
+  // leaves different from what it was sent; see ChipModel::DropBits.
+  std::set<uint32_t> flips;
 };
 
 class ChipModel {
@@ -72,21 +82,37 @@ class ChipModel {
   /// Byte `i` of the identification answer, FF past what the part drives.
   uint8_t IdByte(size_t i) const;
   bool Busy() const { return clock_.Now() < busyUntilNs_; }
-  /// Runs a program or erase whose command the part accepted, unless the part
-  /// is protected (it then skips it, as with every sector protected), and
-  /// keeps it busy for `ns`, for ever on a stuck part. Anything not run counts
-  /// as ignored.
+  /// Runs a program or erase whose command the part accepted (framing, latch
+  /// and protection allow it) and keeps the part busy for `ns`, for ever on a
+  /// stuck part. One not accepted counts as ignored.
   template <typename Action>
   void ProgramOrErase(bool accepted, uint64_t ns, SimOp op, Action action) {
-    if (!accepted || Protected()) return Count(SimOp::kIgnored);
+    if (!accepted) return Count(SimOp::kIgnored);
     action();
     StartProgramOrErase(ns);
     Count(op);
   }
   /// Any busy period other than a program or erase.
   void StartBusy(uint64_t ns) { busyUntilNs_ = clock_.Now() + ns; }
-  uint8_t ProtectBits() const { return faults_.protect ? facts_.protectBits : 0; }
   void Count(SimOp op) { ++ops_[static_cast<size_t>(op)]; }
+  const ChipFaults& Faults() const { return faults_; }
+  /// The flip fault: `data` holds the bytes a program is about to leave at
+  /// array address `start` onwards; each flip address among them whose byte
+  /// `covered(i)` says came from the host gets DroppedBits of it instead.
+  template <typename Covered>
+  void DropBits(uint32_t start, std::span<uint8_t> data, Covered covered) const {
+    for (auto at = faults_.flips.lower_bound(start); at != faults_.flips.end() && *at - start < data.size();
+         ++at) {
+      if (covered(*at - start)) data[*at - start] = DroppedBits(data[*at - start]);
+    }
+  }
+  /// What a cell that drops a bit holds after being programmed with `sent`:
+  /// the lowest bit `sent` clears stays 1 (00 reads 01, F0 reads F1); with
+  /// nothing to clear (FF), a bit that should have stayed 1 is cleared (FE).
+  /// Either way it differs from `sent`.
+  static uint8_t DroppedBits(uint8_t sent) {
+    return sent == 0xFF ? 0xFE : static_cast<uint8_t>(sent | (~sent & (sent + 1)));
+  }
   /// Copies `count` array bytes from `start` to `rx` (unless null), running on
   /// from address 0 after the last byte; returns the address after the last.
   uint32_t ReadArray(uint32_t start, uint8_t* rx, size_t count) const;
@@ -100,7 +126,6 @@ class ChipModel {
   std::vector<uint8_t> memory_;
 
  private:
-  bool Protected() const { return faults_.protect; }
   void StartProgramOrErase(uint64_t ns);
 
   const SimChipFacts& facts_;

@@ -1,6 +1,8 @@
 // DataFlashChip: the AT45DB command set through SRAM buffer 1 (buffer write
 // and read, buffer to page with and without erase, page to buffer, page,
-// block and chip erase, continuous array read, status, RDID).
+// block and chip erase, continuous array read at low and high frequency,
+// status, RDID) with sector protection: its register, the commands that
+// enable and disable it, and the WP pin.
 #pragma once
 
 #include <vector>
@@ -14,7 +16,7 @@ class DataFlashChip : public ChipModel {
  private:
   enum class Command { kNone, kReadId, kStatus, kBufferWrite, kBufferRead, kBufferReadSlow,
                        kBufferToPage, kBufferToPageNoErase, kPageToBuffer, kPageErase,
-                       kBlockErase, kChipErase, kRead };
+                       kBlockErase, kChipErase, kRead, kFastRead, kProtect, kProtectRead };
 
   void Decode(uint8_t opcode) override;
   size_t Exchange(TxBytes tx, uint8_t* rx, size_t n) override;
@@ -28,7 +30,18 @@ class DataFlashChip : public ChipModel {
   uint8_t* Page(uint32_t page) { return memory_.data() + size_t{page} * buffer_.size(); }
   size_t WriteBuffer(TxBytes tx, uint8_t* rx, size_t n, size_t dataStart);
   size_t ReadBuffer(uint8_t* rx, size_t n, size_t dataStart);
-  size_t ReadMain(uint8_t* rx, size_t n);
+  size_t ReadMain(uint8_t* rx, size_t n, size_t dataStart);
+  size_t TakeRegisterData(TxBytes tx, uint8_t* rx, size_t n);
+  size_t ReadRegister(uint8_t* rx, size_t n);
+  /// Buffer 1 into page `page`, after erasing it or only clearing bits.
+  void ProgramPage(uint32_t page, bool erase);
+  /// The four-byte protection commands (3D 2A 7F xx).
+  void EndProtectCommand();
+  /// Sector protection is on: enabled by command or by the WP pin.
+  bool ProtectionOn() const;
+  /// True when protection is on and the register protects the sector that
+  /// holds `page`.
+  bool PageProtected(uint32_t page) const;
 
   const uint32_t offsetBits_;
   Command command_ = Command::kNone;
@@ -36,4 +49,11 @@ class DataFlashChip : public ChipModel {
   // relies on it visible.
   std::vector<uint8_t> buffer_;
   size_t cursor_ = 0;  // next buffer offset or array byte of a running transfer
+  bool protectionEnabled_;  // by command; the WP pin enables it as well
+  // The sector protection register, a byte per sector. It is non-volatile on
+  // the part; the model takes it, like the enabled state, from the faults
+  // at power-up.
+  std::vector<uint8_t> protectRegister_;
+  std::vector<uint8_t> registerData_;  // data bytes of a register program
+  size_t registerDataCount_ = 0;
 };

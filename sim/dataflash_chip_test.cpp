@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <cstdio>
 #include <span>
 #include <string>
 #include <vector>
@@ -192,6 +193,229 @@ TEST_F(DataFlashChipTest, ProtectedPartIgnoresProgramAndEraseButServesTheBuffer)
   const auto buffer = Buffer();
   EXPECT_EQ(buffer[0], 0x00);
   EXPECT_EQ(buffer[1], 0x5A);
+}
+
+TEST_F(DataFlashChipTest, FastArrayReadHasADontCareByteBeforeTheData) {
+  std::iota(PageBytes(2).begin(), PageBytes(2).end(), uint8_t{0});
+  EXPECT_EQ(SimFrame(*sim_, "0B 00 04 05 55", 3), HexBytes("FF FF FF FF FF 05 06 07"));
+  EXPECT_EQ(sim_->Stats().Ops(SimOp::kFastRead), 1u);
+}
+
+constexpr uint8_t kProtectionOn = 0x02;
+
+// Pages at the edges of the protection sectors.
+constexpr uint32_t kLast0a = 7;
+constexpr uint32_t kFirst0b = 8;
+constexpr uint32_t kFirst1 = 256;
+constexpr uint32_t kFirst15 = 15 * 256;
+
+class DataFlashProtectionTest : public DataFlashChipTest {
+ protected:
+  /// Frames, each followed by a wait for ready.
+  void FramesWaiting(const std::vector<std::string>& frames) {
+    for (const auto& f : frames) {
+      SimFrame(*sim_, f);
+      WaitReady();
+    }
+  }
+  std::vector<uint8_t> Register() {
+    const auto rx = SimFrame(*sim_, "32 00 00 00", 17);
+    return {rx.begin() + 4, rx.end()};
+  }
+  /// "Sectors" in the register's terms: 16 bytes, then the floating line.
+  static std::vector<uint8_t> RegisterOf(std::string_view sectors) {
+    auto bytes = HexBytes(sectors);
+    bytes.push_back(0xFF);
+    return bytes;
+  }
+};
+
+TEST_F(DataFlashProtectionTest, ProtectKeysSetTheRegisterAndEnableProtection) {
+  EXPECT_EQ(SimStatus(*sim_), kReadyStatus);
+  EXPECT_EQ(Register(), RegisterOf("00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
+  Use({.protectBits = 0x8003});
+  EXPECT_EQ(SimStatus(*sim_), kReadyStatus | kProtectionOn);
+  EXPECT_EQ(Register(), RegisterOf("FF FF 00 00 00 00 00 00 00 00 00 00 00 00 00 FF"));
+  Use({.protectBits = 0});
+  EXPECT_EQ(SimStatus(*sim_), kReadyStatus | kProtectionOn);
+  Use({.writeProtectPin = true});
+  EXPECT_EQ(SimStatus(*sim_), kReadyStatus | kProtectionOn);
+}
+
+struct SequenceCase {
+  const char* what;
+  SimConfig config;
+  std::vector<std::string> frames;
+  bool on;                 // status bit 1 afterwards
+  const char* registerBytes;  // the 16 bytes read back afterwards
+};
+
+class ProtectionSequenceTest : public DataFlashProtectionTest,
+                               public ::testing::WithParamInterface<SequenceCase> {};
+
+TEST_P(ProtectionSequenceTest, SequencesChangeTheStateAndTheRegister) {
+  Use(GetParam().config);
+  FramesWaiting(GetParam().frames);
+  EXPECT_EQ(SimStatus(*sim_), kReadyStatus | (GetParam().on ? kProtectionOn : 0));
+  EXPECT_EQ(Register(), RegisterOf(GetParam().registerBytes));
+}
+
+constexpr const char* kOpen = "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
+constexpr const char* kAll = "FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF";
+const SimConfig kUnprotected{};
+const SimConfig kSector1{.protectBits = 0x0002};
+const SimConfig kSector1PinLow{.protectBits = 0x0002, .writeProtectPin = true};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ProtectionSequenceTest,
+    ::testing::Values(
+        SequenceCase{"enable", kUnprotected, {"3D 2A 7F A9"}, true, kOpen},
+        SequenceCase{"enable_with_a_fifth_byte", kUnprotected, {"3D 2A 7F A9 00"}, false, kOpen},
+        SequenceCase{"disable", kSector1, {"3D 2A 7F 9A"}, false, "00 FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+        SequenceCase{"disable_short", kSector1, {"3D 2A 7F"}, true, "00 FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+        SequenceCase{"disable_with_WP_low", kSector1PinLow, {"3D 2A 7F 9A"}, true,
+                     "00 FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+        SequenceCase{"unknown_last_byte", kUnprotected, {"3D 2A 7F 00"}, false, kOpen},
+        SequenceCase{"erase_register", kUnprotected, {"3D 2A 7F CF"}, false, kAll},
+        SequenceCase{"erase_register_with_WP_low", kSector1PinLow, {"3D 2A 7F CF"}, true,
+                     "00 FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+        SequenceCase{"program_register",
+                     kUnprotected,
+                     {"3D 2A 7F CF", "3D 2A 7F FC 30 00 FF 00 00 00 00 00 00 00 00 00 00 00 00 FF"},
+                     false,
+                     "30 00 FF 00 00 00 00 00 00 00 00 00 00 00 00 FF"},
+        SequenceCase{"program_register_only_clears_bits", kSector1, {"3D 2A 7F FC FF FF FF"}, true,
+                     "00 FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+        SequenceCase{"program_register_short_leaves_the_rest",
+                     kUnprotected,
+                     {"3D 2A 7F CF", "3D 2A 7F FC C0 00"},
+                     false,
+                     "C0 00 FF FF FF FF FF FF FF FF FF FF FF FF FF FF"},
+        SequenceCase{"program_register_with_WP_low", kSector1PinLow, {"3D 2A 7F FC 00 00"}, true,
+                     "00 FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+struct SectorCase {
+  const char* what;
+  SimConfig config;
+  std::vector<std::string> frames;  // after the configuration
+  uint32_t page;
+  bool protectedPage;
+};
+
+class SectorProtectionTest : public DataFlashProtectionTest, public ::testing::WithParamInterface<SectorCase> {
+ protected:
+  static std::string Command(const char* opcode, uint32_t page) {
+    char text[16];
+    const uint32_t address = page << 9;
+    std::snprintf(text, sizeof text, "%s %02X %02X 00", opcode, address >> 16, (address >> 8) & 0xFF);
+    return text;
+  }
+};
+
+TEST_P(SectorProtectionTest, ProtectedSectorTakesNoProgramOrErase) {
+  const SectorCase& c = GetParam();
+  Use(c.config);
+  FramesWaiting(c.frames);
+  const uint64_t ignoredBefore = sim_->Stats().Ops(SimOp::kIgnored);
+  LoadBuffer(0x00);
+  // Each command, on a page that starts as 5A: what it leaves at byte 1.
+  const std::vector<std::pair<std::string, uint8_t>> commands = {
+      {"83", 0x01}, {"88", 0x5A & 0x01}, {"81", 0xFF}, {"50", 0xFF}};
+  for (const auto& [opcode, done] : commands) {
+    FillPage(c.page, 0x5A);
+    FramesWaiting({Command(opcode.c_str(), c.page)});
+    EXPECT_EQ(PageBytes(c.page)[1], c.protectedPage ? 0x5A : done) << "opcode " << opcode;
+  }
+  EXPECT_EQ(sim_->Stats().Ops(SimOp::kIgnored) - ignoredBefore, c.protectedPage ? 4u : 0u);
+}
+
+const SimConfig kSector0{.protectBits = 0x0001};
+const SimConfig kSector15{.protectBits = 0x8000};
+const SimConfig kNoSector{.protectBits = 0x0000};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SectorProtectionTest,
+    ::testing::Values(
+        SectorCase{"sector_0_covers_0a", kSector0, {}, kLast0a, true},
+        SectorCase{"sector_0_covers_0b", kSector0, {}, 255, true},
+        SectorCase{"sector_0_ends_before_sector_1", kSector0, {}, kFirst1, false},
+        SectorCase{"sector_1_first_page", kSector1, {}, kFirst1, true},
+        SectorCase{"sector_1_last_page", kSector1, {}, 2 * kFirst1 - 1, true},
+        SectorCase{"page_before_sector_1", kSector1, {}, kFirst1 - 1, false},
+        SectorCase{"page_after_sector_1", kSector1, {}, 2 * kFirst1, false},
+        SectorCase{"sector_15", kSector15, {}, kFirst15, true},
+        SectorCase{"page_before_sector_15", kSector15, {}, kFirst15 - 1, false},
+        SectorCase{"0a_alone_covers_its_last_page",
+                   kNoSector,
+                   {"3D 2A 7F CF", "3D 2A 7F FC C0 00"},
+                   kLast0a,
+                   true},
+        SectorCase{"0a_alone_leaves_0b", kNoSector, {"3D 2A 7F CF", "3D 2A 7F FC C0 00"}, kFirst0b, false},
+        SectorCase{"0b_alone_covers_its_first_page",
+                   kNoSector,
+                   {"3D 2A 7F CF", "3D 2A 7F FC 30 00"},
+                   kFirst0b,
+                   true},
+        SectorCase{"0b_alone_leaves_0a", kNoSector, {"3D 2A 7F CF", "3D 2A 7F FC 30 00"}, kLast0a, false},
+        SectorCase{"register_set_but_protection_disabled", kSector1, {"3D 2A 7F 9A"}, kFirst1, false},
+        SectorCase{"WP_low_keeps_protection_on", kSector1PinLow, {"3D 2A 7F 9A"}, kFirst1, true},
+        SectorCase{"erased_register_protects_every_sector", kNoSector, {"3D 2A 7F CF"}, kFirst1, true}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+struct ChipEraseProtectCase {
+  const char* what;
+  uint32_t mask;           // protected sectors
+  std::vector<uint32_t> kept;  // pages the chip erase leaves as they were
+  bool runs;
+};
+
+class ChipEraseUnderProtectionTest : public DataFlashProtectionTest,
+                                     public ::testing::WithParamInterface<ChipEraseProtectCase> {};
+
+TEST_P(ChipEraseUnderProtectionTest, ChipEraseLeavesProtectedSectorsAlone) {
+  const ChipEraseProtectCase& c = GetParam();
+  Use({.protectBits = c.mask});
+  std::ranges::fill(sim_->Contents(), 0x00);
+  Frames({"C7 94 80 9A"});
+  for (uint32_t page : {0u, kLast0a, kFirst0b, kFirst1 - 1, kFirst1, kFirst15 - 1, kFirst15, 4095u}) {
+    const bool kept = std::ranges::find(c.kept, page) != c.kept.end();
+    EXPECT_EQ(PageBytes(page).front(), kept ? 0x00 : 0xFF) << "page " << page;
+  }
+  EXPECT_EQ(sim_->Stats().Ops(SimOp::kChipErase), c.runs ? 1u : 0u);
+  EXPECT_EQ(SimStatus(*sim_) & 0x80, c.runs ? 0 : 0x80);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ChipEraseUnderProtectionTest,
+    ::testing::Values(ChipEraseProtectCase{"none", 0x0000, {}, true},
+                      ChipEraseProtectCase{"sector_1", 0x0002, {kFirst1, 2 * kFirst1 - 1}, true},
+                      ChipEraseProtectCase{"sectors_0_and_15",
+                                           0x8001,
+                                           {0, kLast0a, kFirst0b, kFirst1 - 1, kFirst15, 4095},
+                                           true},
+                      ChipEraseProtectCase{"all",
+                                           0xFFFF,
+                                           {0, kLast0a, kFirst0b, kFirst1 - 1, kFirst1, kFirst15 - 1, kFirst15, 4095},
+                                           false}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST_F(DataFlashProtectionTest, ProtectionCommandsWaitWhileBusy) {
+  Use({.protectBits = 0x0002});
+  Frames({"81 00 00 00", "3D 2A 7F 9A", "32 00 00 00"});
+  WaitReady();
+  EXPECT_EQ(SimStatus(*sim_), kReadyStatus | kProtectionOn);
+  EXPECT_EQ(sim_->Stats().Ops(SimOp::kIgnored), 2u);
+}
+
+TEST_F(DataFlashChipTest, FlipAddressComesOutOfAProgramDifferentAndTheBufferDoesNot) {
+  Use({.flips = {2 * kPage + 5}});
+  const auto data = LoadBuffer(0x00);
+  Frames({"83 00 04 00"});
+  auto expected = data;
+  expected[5] = 0x05 | 0x02;  // 05: the lowest bit it clears, bit 1, stays 1
+  EXPECT_EQ(Bytes(PageBytes(2)), expected);
+  EXPECT_EQ(Buffer(), data);
 }
 
 TEST_F(DataFlashChipTest, StuckPartStaysBusyAfterItsFirstProgramOnly) {

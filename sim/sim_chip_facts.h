@@ -14,6 +14,12 @@ enum class SimFamily : uint8_t {
 
 /// One modelled part. Times are the datasheets' typical figures in nanoseconds;
 /// fields a family does not use are zero.
+///
+/// A sector-erase part's block-protect value (BP2..BP0, with BP3 above them on
+/// a part that has it) protects a part of the array given in its datasheet's
+/// protected-area table; `protectedPart` holds that table as the denominator
+/// of the fraction protected: 16 is the upper (or, with TB set, lower) 16th
+/// of the array, 1 all of it, 0 nothing.
 struct SimChipFacts {
   const char* name = nullptr;
   SimFamily family = SimFamily::kSectorErase;
@@ -23,11 +29,19 @@ struct SimChipFacts {
   std::array<uint8_t, 20> idAnswer{};  // RDID reply, code first
   uint8_t idLength = 0;                  // bytes of idAnswer the part drives
   uint8_t statusBits = 0;                // fixed status bits (DataFlash density code)
-  uint8_t protectBits = 0;               // status bits set on a write-protected part
+  uint8_t statusWritable = 0;            // bits the write status register command sets
+  uint8_t protectBits = 0;               // status bits that protect every sector
+  std::array<uint16_t, 16> protectedPart{};  // by block-protect value, see above
+  // DataFlash: pages per protection sector; sector 0 splits into 0a, its first
+  // block, and 0b, the rest.
+  uint32_t protectSectorPages = 0;
+  uint64_t statusWriteNs = 0;     // write status register
   uint64_t programNs = 0;         // page program; DataFlash buffer to page with erase
-  uint64_t programNoEraseNs = 0;  // DataFlash buffer to page without erase
+  uint64_t programNoEraseNs = 0;  // DataFlash buffer to page without erase; its
+                                  // sector protection register program
   uint64_t transferNs = 0;        // DataFlash page to buffer
-  uint64_t pageEraseNs = 0;       // DataFlash page erase
+  uint64_t pageEraseNs = 0;       // DataFlash page erase; its sector protection
+                                  // register erase
   uint64_t eraseUnitNs = 0;       // sector erase; DataFlash block erase
   uint64_t chipEraseNs = 0;       // bulk erase; DataFlash chip erase
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <system_error>
 
 #include "sim/dataflash_chip.h"
@@ -18,20 +19,98 @@ constexpr uint32_t kMinDivisor = 2;
 constexpr uint32_t kMaxDivisor = 65536;
 constexpr uint32_t kPowerOnHz = 1'000'000;
 
+uint32_t SectorCount(const SimChipFacts& facts) { return facts.pageCount / facts.protectSectorPages; }
+
+/// `protect` in the terms of protectBits.
+uint32_t EverySectorProtected(const SimChipFacts& facts) {
+  return facts.family == SimFamily::kDataFlash ? (1u << SectorCount(facts)) - 1 : facts.protectBits;
+}
+
 std::unique_ptr<ChipModel> MakeChip(const SimChipFacts& facts, const VirtualClock& clock,
                                     const SimConfig& config) {
-  const ChipFaults faults{.id = config.id, .stuck = config.stuck, .protect = config.protect};
+  ChipFaults faults{.id = config.id,
+                    .stuck = config.stuck,
+                    .protect = config.protectBits,
+                    .writeProtectPin = config.writeProtectPin,
+                    .flips = {config.flips.begin(), config.flips.end()}};
+  if (config.protect) faults.protect = EverySectorProtected(facts);
   if (facts.family == SimFamily::kDataFlash) return std::make_unique<DataFlashChip>(facts, clock, faults);
   return std::make_unique<SectorEraseChip>(facts, clock, faults);
 }
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", value);
+  return text;
+}
+
+/// Refuses protection and flip addresses that the chip does not have, so that
+/// a mistyped key fails the open instead of testing something else.
+bool CheckFaults(const SimChipFacts& facts, const SimConfig& config, std::string* error) {
+  const std::string chip = facts.name;
+  if (config.protectBits && !config.protect) {
+    const uint32_t bits = *config.protectBits;
+    if (facts.family == SimFamily::kDataFlash && bits >> SectorCount(facts) != 0) {
+      *error = "protection mask " + Hex(bits) + " names sectors the " + chip + " does not have (it has " +
+               std::to_string(SectorCount(facts)) + ")";
+      return false;
+    }
+    if (facts.family == SimFamily::kSectorErase && (bits & ~uint32_t{facts.statusWritable}) != 0) {
+      *error = "protection bits " + Hex(bits) + " are not all in the " + chip + " status register (" +
+               Hex(facts.statusWritable) + ")";
+      return false;
+    }
+  }
+  for (uint32_t address : config.flips) {
+    if (address >= facts.Size()) {
+      *error = "flip address " + Hex(address) + " is beyond the " + chip + " (" + std::to_string(facts.Size()) +
+               " bytes)";
+      return false;
+    }
+  }
+  return true;
+}
+
+/// Creates a file beside `path` under a name not yet taken and returns it open
+/// for writing, with its name in `name`; null when the folder takes no file.
+std::FILE* CreateBeside(const std::string& path, std::string* name) {
+  std::random_device random;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".%08X.tmp", static_cast<unsigned>(random()));
+    *name = path + suffix;
+    // "x": created here or not at all, never another file taken over.
+    if (std::FILE* file = std::fopen(name->c_str(), "wbx")) return file;
+    std::error_code ec;
+    if (!std::filesystem::exists(*name, ec)) return nullptr;
+  }
+  return nullptr;
+}
+
+/// Writes `contents` as the image at `path`: whole into a new file beside it,
+/// then renamed over it. A rename within one folder replaces the name at
+/// once, so a process killed at any point leaves the old image or the new
+/// one, never a part of each (at worst a stray new file beside them). Nothing
+/// forces the data to the disk: a power cut is not what this guards against.
 bool WriteImage(const std::string& path, const std::vector<uint8_t>& contents, std::string* error) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::string name;
+  std::FILE* file = CreateBeside(path, &name);
   bool ok = file && std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();
   if (file && std::fclose(file) != 0) ok = false;
-  if (!ok) *error = "cannot write image file " + Quoted(path);
+  std::error_code ec;
+  if (ok) {
+    // The image keeps the permissions it had.
+    const auto old = std::filesystem::status(path, ec);
+    if (!ec && std::filesystem::exists(old)) std::filesystem::permissions(name, old.permissions(), ec);
+    std::filesystem::rename(name, path, ec);
+    ok = !ec;
+  }
+  if (!ok) {
+    if (file) std::filesystem::remove(name, ec);
+    *error = "cannot write image file " + Quoted(path);
+  }
   return ok;
 }
 
@@ -74,6 +153,7 @@ std::unique_ptr<SimInterface> SimInterface::Create(const SimConfig& config, std:
     *error = "unknown chip " + Quoted(config.chip);
     return nullptr;
   }
+  if (!CheckFaults(*facts, config, error)) return nullptr;
   sim->chip_ = MakeChip(*facts, sim->clock_, config);
   if (!config.image.empty() && !OpenImage(config.image, facts->name, sim->chip_->Contents(), error))
     return nullptr;

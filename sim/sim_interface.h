@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "sim/chip_model.h"
 #include "sim/sim_chip_facts.h"
@@ -22,7 +23,17 @@ struct SimConfig {
   bool noChip = false;     // nothing on the bus: every byte clocked out reads FF
   bool stuck = false;      // busy for ever after the first program or erase
   uint32_t failCall = 0;   // the runtime call (1-based) that fails; 0 none
-  bool protect = false;    // status protection bits set
+  bool protect = false;    // every sector protected; wins over protectBits
+  // The protection the chip starts with: a sector-erase chip's status
+  // register bits SRWD, BP3 (N25Q), TB (N25Q), BP2..BP0 as they read (0x9C
+  // at most on an M25P, 0xFC on the N25Q128); on the DataFlash, a mask of
+  // the sectors to protect (bit n: sector n, 0xFFFF at most), its sector
+  // protection then enabled even for a mask of 0.
+  std::optional<uint32_t> protectBits{};
+  bool writeProtectPin = false;  // W# (DataFlash: WP) held low
+  // Array addresses (linear, as Contents()) that a program covering them
+  // leaves different from what it sent; see ChipModel::DroppedBits.
+  std::vector<uint32_t> flips{};
   uint32_t latencyUs = 100;  // charged per runtime call: a USB round trip
 };
 
@@ -30,9 +41,10 @@ struct SimConfig {
 /// BeginCall followed by the bus operations it needs.
 class SimInterface {
  public:
-  /// Builds the device; null, with the reason in `error`, for an unknown chip
-  /// or an image file that cannot be used. A missing image file is created
-  /// erased; one of another size than the chip is refused.
+  /// Builds the device; null, with the reason in `error`, for an unknown chip,
+  /// protection or flip addresses the chip does not have, or an image file
+  /// that cannot be used. A missing image file is created erased; one of
+  /// another size than the chip is refused.
   static std::unique_ptr<SimInterface> Create(const SimConfig& config, std::string* error);
 
   /// Every runtime call starts here: it is counted and its latency charged.
@@ -51,9 +63,14 @@ class SimInterface {
   void Transfer(const uint8_t* tx, uint8_t* rx, size_t n);
   /// Like Transfer, clocking out `n` copies of `fill`.
   void TransferFill(uint8_t fill, uint8_t* rx, size_t n);
+  /// Lets `ns` of the chip's time pass with the bus idle.
+  void Wait(uint64_t ns) { clock_.Advance(ns); }
 
   SimStats Stats() const;
-  /// Writes the contents back to the image file, if there is one.
+  /// Writes the contents back to the image file, if there is one: into a new
+  /// file beside it, renamed over it once whole, so that the image is always
+  /// either the old one or the new one, even when the process is killed
+  /// meanwhile. A save that fails leaves the old image and no new file.
   bool Save(std::string* error) const;
 
   /// The modelled part; null without a chip.

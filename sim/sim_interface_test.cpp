@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,84 @@ TEST(SimInterfaceTest, UnknownChipIsRefused) {
   EXPECT_EQ(SimInterface::Create({.chip = "M25P99"}, &error), nullptr);
   EXPECT_EQ(error, "unknown chip \"M25P99\"");
 }
+
+struct RefusedCase {
+  const char* what;
+  SimConfig config;
+  const char* error;
+};
+
+class SimFaultRefusedTest : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(SimFaultRefusedTest, FaultTheChipCannotHaveIsRefused) {
+  std::string error;
+  EXPECT_EQ(SimInterface::Create(GetParam().config, &error), nullptr);
+  EXPECT_EQ(error, GetParam().error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SimFaultRefusedTest,
+    ::testing::Values(
+        RefusedCase{"M25P_has_no_BP3", {.chip = "M25P80", .protectBits = 0x40},
+                    "protection bits 0x40 are not all in the M25P80 status register (0x9C)"},
+        RefusedCase{"status_bits_are_not_protection", {.chip = "N25Q128", .protectBits = 0x1FE},
+                    "protection bits 0x1FE are not all in the N25Q128 status register (0xFC)"},
+        RefusedCase{"DataFlash_has_16_sectors", {.chip = "AT45DB081", .protectBits = 0x10000},
+                    "protection mask 0x10000 names sectors the AT45DB081 does not have (it has 16)"},
+        RefusedCase{"flip_past_the_end", {.chip = "M25P80", .flips = {0x10, 0x100000}},
+                    "flip address 0x100000 is beyond the M25P80 (1048576 bytes)"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST(SimInterfaceTest, BareProtectWinsOverProtectionBits) {
+  auto sim = MakeSim({.chip = "N25Q128", .protect = true, .protectBits = 0x04});
+  ASSERT_TRUE(sim);
+  EXPECT_EQ(SimStatus(*sim), 0x5C);
+}
+
+struct FlipCase {
+  const char* chip;
+  std::vector<std::string> frames;  // program `sent` at address 0x10
+  uint8_t sent;
+  uint8_t reads;
+};
+
+class SimFlipTest : public ::testing::TestWithParam<FlipCase> {};
+
+TEST_P(SimFlipTest, FlipAddressNeverHoldsWhatWasSent) {
+  auto sim = MakeSim({.chip = GetParam().chip, .flips = {0x10}, .latencyUs = 0});
+  ASSERT_TRUE(sim);
+  for (const auto& frame : GetParam().frames) SimFrame(*sim, frame);
+  EXPECT_EQ(sim->Contents()[0x10], GetParam().reads);
+  EXPECT_NE(GetParam().reads, GetParam().sent);
+}
+
+std::vector<std::string> SectorEraseProgram(uint8_t value) {
+  char frame[32];
+  std::snprintf(frame, sizeof frame, "02 00 00 10 %02X", value);
+  return {"06", frame};
+}
+
+std::vector<std::string> DataFlashProgram(uint8_t value) {
+  char frame[32];
+  std::snprintf(frame, sizeof frame, "84 00 00 10 %02X", value);
+  return {frame, "83 00 00 00"};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, SimFlipTest,
+    ::testing::Values(FlipCase{"M25P80", SectorEraseProgram(0x00), 0x00, 0x01},
+                      FlipCase{"M25P80", SectorEraseProgram(0xF0), 0xF0, 0xF1},
+                      FlipCase{"M25P80", SectorEraseProgram(0x7F), 0x7F, 0xFF},
+                      FlipCase{"M25P80", SectorEraseProgram(0xFE), 0xFE, 0xFF},
+                      FlipCase{"M25P80", SectorEraseProgram(0xFF), 0xFF, 0xFE},
+                      FlipCase{"AT45DB081", DataFlashProgram(0x00), 0x00, 0x01},
+                      FlipCase{"AT45DB081", DataFlashProgram(0xA5), 0xA5, 0xA7},
+                      FlipCase{"AT45DB081", DataFlashProgram(0xFF), 0xFF, 0xFE}),
+    [](const auto& info) {
+      char name[32];
+      std::snprintf(name, sizeof name, "%s_%02X", info.param.chip, info.param.sent);
+      return std::string(name);
+    });
 
 TEST(SimInterfaceTest, IdOverrideReplacesTheCodeOnly) {
   auto sim = MakeSim({.chip = "N25Q128", .id = std::array<uint8_t, 3>{0x12, 0x34, 0x56}});
@@ -128,8 +208,27 @@ TEST(SimInterfaceTest, StatisticsCountCallsBytesSelectsAndOperations) {
 
 class SimImageTest : public ::testing::Test {
  protected:
+  /// The names in the scratch folder, sorted.
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::ranges::sort(names);
+    return names;
+  }
+
+  /// An M25P80 over an image of 11 bytes whose contents are now all 22.
+  std::unique_ptr<SimInterface> OpenOverOldImage() {
+    testsupport::WriteFile(path_, old_);
+    auto sim = MakeSim({.chip = "M25P80", .image = path_});
+    if (sim) std::ranges::fill(sim->Contents(), 0x22);
+    return sim;
+  }
+
   testsupport::ScratchDir dir_;
   std::string path_ = dir_.File("chip.bin");
+  const std::string old_ = std::string(1u << 20, '\x11');
 };
 
 TEST_F(SimImageTest, MissingImageIsCreatedErased) {
@@ -151,6 +250,42 @@ TEST_F(SimImageTest, ContentsSurviveSaveAndReopen) {
   ASSERT_TRUE(sim);
   EXPECT_EQ(SimFrame(*sim, "03 0F FF FD", 3), HexBytes("FF FF FF FF FF 12 34"));
   EXPECT_EQ(testsupport::ReadFile(path_).size(), 1u << 20);
+}
+
+TEST_F(SimImageTest, SaveReplacesTheImageWholeAndKeepsItsPermissions) {
+  auto sim = OpenOverOldImage();
+  ASSERT_TRUE(sim);
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  std::string error;
+  ASSERT_TRUE(sim->Save(&error)) << error;
+  EXPECT_EQ(testsupport::ReadFile(path_), std::string(1u << 20, '\x22'));
+  EXPECT_EQ(std::filesystem::status(path_).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(Files(), std::vector<std::string>{"chip.bin"});
+}
+
+TEST_F(SimImageTest, SaveKilledMidwayLeavesTheOldImageWhole) {
+  auto sim = OpenOverOldImage();
+  ASSERT_TRUE(sim);
+  const auto end = testsupport::RunWithFileSizeLimit(300'000, true, [&] {
+    std::string error;
+    return sim->Save(&error) ? 0 : 1;
+  });
+  EXPECT_EQ(end, std::nullopt);  // killed in the middle of the write
+  EXPECT_TRUE(testsupport::ReadFile(path_) == old_);
+}
+
+TEST_F(SimImageTest, FailedSaveLeavesTheOldImageAndNoOtherFile) {
+  auto sim = OpenOverOldImage();
+  ASSERT_TRUE(sim);
+  const auto end = testsupport::RunWithFileSizeLimit(300'000, false, [&] {
+    std::string error;
+    const bool saved = sim->Save(&error);
+    return !saved && error == "cannot write image file \"" + path_ + "\"" ? 0 : 1;
+  });
+  EXPECT_EQ(end, 0);
+  EXPECT_TRUE(testsupport::ReadFile(path_) == old_);
+  EXPECT_EQ(Files(), std::vector<std::string>{"chip.bin"});
 }
 
 TEST_F(SimImageTest, ImageOfAnotherSizeIsRefused) {

@@ -8,6 +8,10 @@ const char* SimOpName(SimOp op) {
       "sector erase",   "chip erase",     "buffer write",
       "buffer read",    "buffer to page", "buffer to page without erase",
       "page to buffer", "page erase",     "block erase",
+      "write status",   "fast read",
+      "enable sector protection",         "disable sector protection",
+      "erase sector protection register", "program sector protection register",
+      "read sector protection register",
       "ignored",
   };
   const auto i = static_cast<size_t>(op);

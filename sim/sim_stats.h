@@ -8,7 +8,7 @@
 
 /// Chip commands by kind. A command counts under its kind when it took effect
 /// (reads and status reads always do); one that had no effect (unknown, sent
-/// while busy, without the write-enable latch, on a protected part, or
+/// while busy, without the write-enable latch, into a protected area, or
 /// cancelled by its framing) counts as kIgnored.
 enum class SimOp : uint8_t {
   kReadId,
@@ -26,6 +26,13 @@ enum class SimOp : uint8_t {
   kPageToBuffer,
   kPageErase,
   kBlockErase,
+  kWriteStatus,
+  kFastRead,
+  kProtectEnable,
+  kProtectDisable,
+  kProtectErase,
+  kProtectProgram,
+  kProtectRead,
   kIgnored,
   kCount
 };

@@ -1,6 +1,9 @@
 // Test helpers that run the built romwick binary and work with scratch files.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +12,7 @@ namespace testsupport {
 struct ProgramResult {
   int exitCode = -1;
   std::string output;  // everything the program wrote to standard output
+  std::string errors;  // ... and to standard error
 };
 
 /// The build folder (where romwick and the runtime libraries are).
@@ -17,13 +21,21 @@ std::string BuildDir();
 /// The source tree's root.
 std::string SourceDir();
 
-/// Runs `program` (a path) with `args`, standard output captured, standard
-/// input closed, environment inherited plus `env` ("NAME=value" entries).
+/// Runs `program` (a path) with `args`, standard output and standard error
+/// captured, standard input closed, environment inherited plus `env`
+/// ("NAME=value" entries), in `workingDir` (the test's own when empty).
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::vector<std::string>& env = {});
+                         const std::vector<std::string>& env = {}, const std::string& workingDir = "");
 
 /// Runs build/romwick with `args`.
 ProgramResult RunRomwick(const std::vector<std::string>& args);
+
+/// Runs `body` in a child process (a copy of this one) whose writes may not
+/// take a file past `limit` bytes: a write that would fails, or with
+/// `killAtLimit` kills the child in the middle of it, as a user's kill would.
+/// Returns body's result as the child's exit code, or nullopt when the child
+/// was killed.
+std::optional<int> RunWithFileSizeLimit(uint64_t limit, bool killAtLimit, const std::function<int()>& body);
 
 /// A fresh, empty folder that is removed with the object.
 class ScratchDir {
@@ -38,6 +50,10 @@ class ScratchDir {
  private:
   std::string path_;
 };
+
+/// `n` bytes that look random and are the same for the same `seed`: file
+/// and chip contents whose every byte tells where it came from.
+std::string Pattern(size_t n, uint32_t seed);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);

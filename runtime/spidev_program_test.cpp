@@ -1,0 +1,291 @@
+// spidev: devices through the built program: against the real kernel where
+// no hardware is needed, otherwise against the fake spidev kernel that the
+// test build of the runtime core puts behind spidev: names.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "sim/sim_chip_facts.h"
+#include "testsupport/run_program.h"
+
+namespace {
+
+using testsupport::Pattern;
+using testsupport::ProgramResult;
+using testsupport::ReadFile;
+using testsupport::ScratchDir;
+using testsupport::WriteFile;
+
+const std::string kNode = "spidev:/dev/spidev0.0";
+
+// romwick with the test build of the runtime, whose spidev: devices are the
+// fake kernel that `fake` describes.
+ProgramResult RunOnFake(const std::string& fake, const std::vector<std::string>& args) {
+  return testsupport::RunProgram(testsupport::BuildDir() + "/romwick_testrt", args,
+                                 {std::string("ROMWICK_TEST_RUNTIME_DIR=") + SPIDEV_RUNTIMES,
+                                  "ROMWICK_TEST_FAKE_SPIDEV=" + fake});
+}
+
+// The number after "<name>=" in `line`, or "" without one.
+std::string Field(const std::string& line, const std::string& name) {
+  std::smatch m;
+  return std::regex_search(line, m, std::regex(" " + name + "=([0-9]+)")) ? m[1].str() : "";
+}
+
+// Write (erasing the sectors it covers on the sector-erase parts) and read
+// back on every chip, both generations, both common buffer sizes: the chip
+// holds the data and nothing else changed, the file holds what was read,
+// and each select window of the runtime was one chip-select period on the
+// wire (the fake's count of periods is the runtime's of windows).
+TEST(SpidevProgram, WritesAndReadsEveryChipThroughTheFakeKernel) {
+  const uint32_t length = 70000;  // more than a read chunk and a buffer
+  for (const SimChipFacts& chip : SimChips()) {
+    const bool dataflash = chip.family == SimFamily::kDataFlash;
+    const uint32_t address = chip.Size() / 2 + 0x1234;
+    const std::string before = Pattern(chip.Size(), 7);
+    for (const char* generation : {"-1", "-2"}) {
+      for (const char* bufferSize : {"4096", "65536"}) {
+        SCOPED_TRACE(std::string(chip.name) + " " + generation + " bufsiz " + bufferSize);
+        ScratchDir dir;
+        const std::string image = dir.File("chip.bin");
+        const std::string report = dir.File("report.txt");
+        const std::string summary = dir.File("summary.txt");
+        const std::string fake =
+            std::string("chip=") + chip.name + ",image=" + image + ",bufsiz=" + bufferSize + ",report=" + report;
+        const std::string device = kNode + ",summary=" + summary;
+        // The summary file collects a line a run: each check starts it afresh.
+        auto oneSelectPeriodAWindow = [&] {
+          const std::string windows = Field(ReadFile(summary), "selects");
+          EXPECT_NE(windows, "");
+          EXPECT_EQ(Field(ReadFile(report), "selects"), windows);
+          std::remove(summary.c_str());
+        };
+        std::string expected = before;
+        WriteFile(image, expected);
+        const std::string data = Pattern(length, address);
+        const std::string input = dir.File("in.bin");
+        WriteFile(input, data);
+
+        const ProgramResult write = RunOnFake(fake, {"-d", device, generation, "-w", input, "-a",
+                                                     std::to_string(address), dataflash ? "-NE" : "-e"});
+        if (!dataflash) {
+          const uint32_t first = address / chip.eraseUnit * chip.eraseUnit;
+          const uint32_t end = (address + length + chip.eraseUnit - 1) / chip.eraseUnit * chip.eraseUnit;
+          expected.replace(first, end - first, end - first, '\xFF');
+        }
+        expected.replace(address, length, data);
+        EXPECT_EQ(write.output, std::string(dataflash ? "" : "Doing partial erase of flash memory device\n") +
+                                    "Writing file: " + input + " to flash memory device\n" +
+                                    "Bytes written to flash: 70000\n");
+        EXPECT_EQ(write.exitCode, 0);
+        EXPECT_EQ(write.errors, "");
+        EXPECT_TRUE(ReadFile(image) == expected);
+        oneSelectPeriodAWindow();
+
+        const std::string output = dir.File("out.bin");
+        const ProgramResult read = RunOnFake(
+            fake, {"-d", device, generation, "-r", output, "-a", std::to_string(address), "-l", "70000"});
+        EXPECT_EQ(read.exitCode, 0) << read.output;
+        EXPECT_EQ(read.errors, "");
+        EXPECT_TRUE(ReadFile(output) == data);
+        oneSelectPeriodAWindow();
+      }
+    }
+  }
+}
+
+// The DataFlash chip erase sends a command whose answer the programmer
+// reads, so its window ends with a release that has nothing left to send:
+// chip select must still rise, and the erase run, before the status polls.
+TEST(SpidevProgram, BulkEraseErasesTheChip) {
+  for (const char* chip : {"M25P80", "AT45DB081"}) {
+    for (const char* generation : {"-1", "-2"}) {
+      SCOPED_TRACE(std::string(chip) + " " + generation);
+      ScratchDir dir;
+      const std::string image = dir.File("chip.bin");
+      const uint32_t size = FindSimChip(chip)->Size();
+      WriteFile(image, Pattern(size, 3));
+      const ProgramResult run =
+          RunOnFake(std::string("chip=") + chip + ",image=" + image, {"-d", kNode, generation, "-E"});
+      EXPECT_EQ(run.output, "Doing bulk erase of entire flash memory device\n");
+      EXPECT_EQ(run.exitCode, 0);
+      EXPECT_EQ(run.errors, "");
+      EXPECT_TRUE(ReadFile(image) == std::string(size, '\xFF'));
+    }
+  }
+}
+
+struct FailureCase {
+  const char* label;
+  const char* fake;  // the fake kernel's description; null: the real kernel
+  std::string device;
+  std::vector<std::string> options;
+  std::string output;  // the program's
+  int exitCode;
+  std::string reason;  // the runtime's, on standard error
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.label; }
+
+class SpidevFailures : public testing::TestWithParam<FailureCase> {};
+
+// `text` with every "<name>" replaced by `value`.
+std::string Substitute(std::string text, const std::string& name, const std::string& value) {
+  for (size_t at; (at = text.find(name)) != std::string::npos;) text.replace(at, name.size(), value);
+  return text;
+}
+
+TEST_P(SpidevFailures, SayWhyAndFailTheRun) {
+  const FailureCase& c = GetParam();
+  ScratchDir dir;
+  // A plain file stands for a node that is no spidev device.
+  WriteFile(dir.File("plain"), "");
+  const std::string device = Substitute(c.device, "<dir>", dir.path());
+  std::vector<std::string> args{"-d", device};
+  args.insert(args.end(), c.options.begin(), c.options.end());
+  const std::string fake = c.fake && *c.fake ? std::string("chip=M25P80,") + c.fake : "chip=M25P80";
+  const ProgramResult run = c.fake ? RunOnFake(fake, args) : testsupport::RunRomwick(args);
+  EXPECT_EQ(run.output, Substitute(c.output, "<device>", device));
+  EXPECT_EQ(run.exitCode, c.exitCode);
+  EXPECT_EQ(run.errors, Substitute(c.reason, "<dir>", dir.path()));
+}
+
+const std::string kConnect = "Unable to connect to device: <device>\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SpidevFailures,
+    testing::Values(
+        FailureCase{"NoSuchNode", nullptr, "spidev:/nonexistent/spidev0.0", {"-id"}, kConnect, 4,
+                    "romwick runtime: cannot open 'spidev:/nonexistent/spidev0.0': no such device node "
+                    "/nonexistent/spidev0.0 (spidev is not bound to that bus and chip select)\n"},
+        FailureCase{"NotASpidevNode", nullptr, "spidev:<dir>/plain", {"-id"}, kConnect, 4,
+                    "romwick runtime: cannot open 'spidev:<dir>/plain': <dir>/plain is not a spidev device "
+                    "(SPI_IOC_RD_MODE: Inappropriate ioctl for device)\n"},
+        FailureCase{"UnknownScheme", nullptr, "usb:0", {"-id"}, kConnect, 4,
+                    "romwick runtime: cannot open 'usb:0': no backend for 'usb:0' (try sim:<chip> or "
+                    "spidev:/dev/spidev<bus>.<chip select>)\n"},
+        FailureCase{"PermissionDenied", "deny=spi", kNode, {"-id"}, kConnect, 4,
+                    "romwick runtime: cannot open 'spidev:/dev/spidev0.0': permission denied on /dev/spidev0.0: it "
+                    "belongs to group 'spi'; add your user to that group (usermod -aG spi <user>) and log in "
+                    "again\n"},
+        FailureCase{"NodeRefusesSpidevCalls", "notspidev", kNode, {"-id"}, kConnect, 4,
+                    "romwick runtime: cannot open 'spidev:/dev/spidev0.0': /dev/spidev0.0 is not a spidev device "
+                    "(SPI_IOC_RD_MODE: Inappropriate ioctl for device)\n"},
+        FailureCase{"NoSuchPort", "", kNode, {"-p", "1", "-id"}, "Unable to enable SPI interface on device: <device>\n",
+                    4,
+                    "romwick runtime: /dev/spidev0.0 is one bus and one chip select: it has no port 1 (choose "
+                    "another node, /dev/spidev<bus>.<chip select>)\n"},
+        // The ioctls of a run: 1 and 2 read the mode and clock at open, 3
+        // sets the mode, 4 the clock, 5 reads the identification.
+        FailureCase{"ModeIoctlFails", "fail=3:5", kNode, {"-id"},
+                    "Unable to initialize SPI interface on device: <device>\n", 4,
+                    "romwick runtime: /dev/spidev0.0: SPI_IOC_WR_MODE failed (Input/output error)\n"},
+        FailureCase{"ClockIoctlFails", "fail=4:22", kNode, {"-id"}, "Unable to set SPI clock speed\n", 4,
+                    "romwick runtime: /dev/spidev0.0: SPI_IOC_WR_MAX_SPEED_HZ failed (Invalid argument)\n"},
+        FailureCase{"MessageFails", "fail=5:90", kNode, {"-id"}, "Error reading from SPI device\n", 4,
+                    "romwick runtime: /dev/spidev0.0: SPI_IOC_MESSAGE(1) failed (Message too long)\n"},
+        FailureCase{"NoResetLine", "", kNode, {"-cr", "-id"}, "Configuration reset not supported by this device\n", 9,
+                    ""},
+        FailureCase{"NoSuchGpioChip", "", kNode + ",reset=gpiochip9:1", {"-id"}, kConnect, 4,
+                    "romwick runtime: cannot open 'spidev:/dev/spidev0.0,reset=gpiochip9:1': reset=gpiochip9:1: no "
+                    "GPIO chip 'gpiochip9' (No such file or directory)\n"}),
+    [](const testing::TestParamInfo<FailureCase>& info) { return info.param.label; });
+
+// A failure in the middle of a write ends the run with the program's
+// message and the kernel's reason; the chip holds whole pages of the data
+// and nothing past them.
+TEST(SpidevProgram, AFailedMessageInAWriteEndsTheRun) {
+  ScratchDir dir;
+  const std::string image = dir.File("chip.bin");
+  const std::string input = dir.File("in.bin");
+  const std::string data = Pattern(2048, 5);
+  WriteFile(input, data);
+  for (const char* generation : {"-1", "-2"}) {
+    SCOPED_TRACE(generation);
+    WriteFile(image, std::string(1 << 20, '\xFF'));
+    // After the identification, each page takes a write enable, the page
+    // program and its polls: the 40th ioctl falls in the fourth page or so.
+    const ProgramResult run =
+        RunOnFake("chip=M25P80,fail=40:5,image=" + image, {"-d", kNode, generation, "-w", input, "-NE"});
+    EXPECT_EQ(run.output, "Writing file: " + input + " to flash memory device\nError writing to the flash memory\n");
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_NE(run.errors.find("failed (Input/output error)\n"), std::string::npos) << run.errors;
+    const std::string contents = ReadFile(image);
+    size_t same = 0;
+    while (same < data.size() && contents[same] == data[same]) ++same;
+    const size_t pages = same / 256 * 256;
+    EXPECT_GT(pages, 0u);
+    EXPECT_LT(pages, data.size());
+    EXPECT_EQ(contents.substr(pages), std::string((1 << 20) - pages, '\xFF'));
+  }
+}
+
+TEST(SpidevProgram, ConfigurationResetDrivesTheResetLine) {
+  ScratchDir dir;
+  const std::string trace = dir.File("trace.txt");
+  const ProgramResult run =
+      RunOnFake("chip=M25P80", {"-d", kNode + ",reset=gpiochip0:5,trace=" + trace, "-cr", "-id"});
+  EXPECT_EQ(run.output, "  Device ID: 20 20 14\n");
+  EXPECT_EQ(run.exitCode, 0);
+  const std::string log = ReadFile(trace);
+  for (const char* expected : {"GPIO gpiochip0:5 taken, configuration reset released", "AdmGetCaps() caps 2 -> ok",
+                               "AdmConfigReset(assert=1) -> ok\n    GPIO gpiochip0:5 active",
+                               "AdmConfigReset(assert=0) -> ok\n    GPIO gpiochip0:5 inactive",
+                               "config-reset=released"}) {
+    EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n" << log;
+  }
+}
+
+// Every entry-point call, and under it every ioctl it made: what a user
+// with a misbehaving board sends.
+TEST(SpidevProgram, TraceShowsEachCallAndItsIoctls) {
+  for (const char* generation : {"-1", "-2"}) {
+    ScratchDir dir;
+    const std::string trace = dir.File("trace.txt");
+    const std::string name = kNode + ",speed=1000000,trace=" + trace;
+    const ProgramResult run = RunOnFake("chip=M25P80,nobufsiz", {"-d", name, generation, "-id"});
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string opened =
+        "    opened /dev/spidev0.0: mode 0, 500000 Hz, buffer size 4096 (the driver's default: its bufsiz parameter "
+        "cannot be read)\n";
+    const std::string expected =
+        std::string(generation) == "-2"
+            ? "1 open " + name + " -> ok\n" + opened +
+                  "2 SerEnable(port=0) -> ok\n"
+                  "3 SerSetMode(mode=0,0) -> ok\n"
+                  "    SPI_IOC_WR_MODE 0 = 0\n"
+                  "4 SerSetClock(hz=50000000) granted 1000000 -> ok\n"
+                  "    SPI_IOC_WR_MAX_SPEED_HZ 1000000 = 0\n"
+                  "5 SerSetSelect(level=0) -> ok\n"
+                  "6 SerXfer(select=0,0, n=4) tx 9F 00 00 00 rx FF 20 20 14 -> ok\n"
+                  "    SPI_IOC_MESSAGE(1) [4 tx rx cs_change] = 4\n"
+                  "7 SerSetSelect(level=1) -> ok\n"
+                  "8 SerSetSelect(level=1) -> ok\n"
+                  "    SPI_IOC_MESSAGE(1) [0] = 0\n"
+                  "9 SerDisable() -> ok\n"
+                  "10 HubClose() -> ok\n"
+                  "summary: ioctls=6 messages=2 bytes=4 selects=1 cs=high config-reset=released\n"
+            : "1 open " + name + " -> ok\n" + opened +
+                  "2 PlEnable(port=0) -> ok\n"
+                  "3 PlSetMode(mode=0,0, hz=0) granted 500000 -> ok\n"
+                  "    SPI_IOC_WR_MODE 0 = 0\n"
+                  "4 PlSetMode(mode=0,0, hz=50000000) granted 1000000 -> ok\n"
+                  "    SPI_IOC_WR_MODE 0 = 0\n"
+                  "    SPI_IOC_WR_MAX_SPEED_HZ 1000000 = 0\n"
+                  "5 PlSetSelect(level=0) -> ok\n"
+                  "6 PlXfer(select=0,0, n=4) tx 9F 00 00 00 rx FF 20 20 14 -> ok\n"
+                  "    SPI_IOC_MESSAGE(1) [4 tx rx cs_change] = 4\n"
+                  "7 PlSetSelect(level=1) -> ok\n"
+                  "8 PlSetSelect(level=1) -> ok\n"
+                  "    SPI_IOC_MESSAGE(1) [0] = 0\n"
+                  "9 PlDisable() -> ok\n"
+                  "10 PlClose() -> ok\n"
+                  "summary: ioctls=7 messages=2 bytes=4 selects=1 cs=high config-reset=released\n";
+    EXPECT_EQ(ReadFile(trace), expected) << generation;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+// The kernel interfaces of the real backends, all of them Linux's. In the
+// test build of the runtime (ROMWICK_TEST_HOOKS), ROMWICK_TEST_FAKE_SPIDEV
+// puts the fake spidev kernel and a fake GPIO line in their place, so that
+// the built program can be run against them.
+#include "runtime/system_seams.h"
+
+#ifdef ROMWICK_HAVE_SPIDEV
+#include "runtime/linux_spidev_system.h"
+#ifdef ROMWICK_HAVE_LIBGPIOD
+#include "runtime/libgpiod_line.h"
+#endif
+#ifdef ROMWICK_TEST_HOOKS
+#include <cstdlib>
+
+#include "testsupport/fake_gpio_line.h"
+#include "testsupport/fake_spidev_kernel.h"
+
+namespace {
+const char* FakeKernel() { return std::getenv("ROMWICK_TEST_FAKE_SPIDEV"); }
+}  // namespace
+#endif
+
+std::unique_ptr<SpidevSystem> MakeSpidevSystem(std::string* error) {
+#ifdef ROMWICK_TEST_HOOKS
+  if (const char* fake = FakeKernel()) return testsupport::FakeSpidevKernel::FromDescription(fake, error);
+#endif
+  (void)error;
+  return std::make_unique<LinuxSpidevSystem>();
+}
+
+std::unique_ptr<GpioLine> MakeGpioLine(std::string* error) {
+#ifdef ROMWICK_TEST_HOOKS
+  if (FakeKernel()) return std::make_unique<testsupport::FakeGpioLine>();
+#endif
+#ifdef ROMWICK_HAVE_LIBGPIOD
+  (void)error;
+  return std::make_unique<LibgpiodLine>();
+#else
+  *error = "reset= needs libgpiod, and this runtime was built without it";
+  return nullptr;
+#endif
+}
+#endif

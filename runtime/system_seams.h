@@ -1,0 +1,18 @@
+// Where the real backends get the kernel interfaces they reach their devices
+// through (Linux only): the one place a test build of the runtime may put
+// fakes instead.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "runtime/gpio_line.h"
+#include "runtime/spidev_system.h"
+
+/// The kernel's spidev calls; null, with the reason in `error`, where they
+/// cannot be had.
+std::unique_ptr<SpidevSystem> MakeSpidevSystem(std::string* error);
+
+/// A GPIO line of the kernel's character device; null, with the reason in
+/// `error`, in a runtime built without libgpiod.
+std::unique_ptr<GpioLine> MakeGpioLine(std::string* error);
