@@ -155,7 +155,8 @@ expectations() {
   local in=$work/inputs exp=$work/expected
   rm -rf "$in" "$exp"
   mkdir -p "$in" "$exp"
-  "$here/data.py" inputs "$in" --chip-size "$CHIP_SIZE" --range-size "$RANGE_SIZE"
+  "$here/data.py" inputs "$in" --chip-size "$CHIP_SIZE" --range-at "$RANGE_AT" --range-size "$RANGE_SIZE" \
+    --sector "$SECTOR_SIZE"
   "$here/data.py" after-range-write --chip "$in/seed.bin" --file "$in/range.bin" --at "$RANGE_AT" \
     --sector "$SECTOR_SIZE" --out "$exp/range-chip.bin"
   "$here/data.py" cut --file "$exp/range-chip.bin" --at "$READ_AT" --len "$READ_LEN" --out "$exp/range.bin"
@@ -165,8 +166,7 @@ expectations() {
     "$host_romwick" -d "sim:N25Q128,image=$exp/reference-chip.bin" -r "$exp/range.${format%%:*}" \
       "${format#*:}" -a "$READ_AT" -l "$READ_LEN" >/dev/null
   done
-  cp "$in/full.bin" "$exp/full-chip.bin"
-  cp "$in/full.bin" "$exp/full.bin"
+  ln -s ../inputs/full.bin "$exp/full.bin"
 }
 
 # boot PHASE FILE...: boots the guest with FILE... in its /e2e and the flash
@@ -186,7 +186,7 @@ boot() {
   (cd "$dir" && timeout $guest_timeout qemu-system-arm -M xilinx-zynq-a9 -m 512M -nographic -monitor none \
     -no-reboot -serial null -serial stdio -semihosting-config enable=on,userspace=on \
     -kernel "$kernel_dir/zImage" -dtb "$kernel_dir/zynq-spidev.dtb" -initrd initramfs.cpio \
-    -append "console=ttyPS0,115200 rdinit=/init romwick_e2e=$phase" \
+    -append "console=ttyPS0,115200 rdinit=/init random.trust_bootloader=on romwick_e2e=$phase" \
     -drive if=mtd,format=raw,file="$work/flash.bin" < /dev/null 2>&1) |
     tr -d '\r' | tee "$dir/console.log" | grep --line-buffered '^e2e: '
   status=${PIPESTATUS[0]}
@@ -205,7 +205,7 @@ expect() {
     say "ok   $1"
   else
     local difference
-    difference=$(cmp "$2" "$3" 2>&1 | head -n 1)
+    difference=$(cmp "$2" "$3" 2>&1 | head -n 1 || true)
     # cmp counts bytes from 1; a flash address reads better.
     if [[ $difference =~ differ:\ (byte|char)\ ([0-9]+) ]]; then
       difference=$(printf 'first difference at offset 0x%X' $((BASH_REMATCH[2] - 1)))
@@ -223,19 +223,13 @@ check() {
   shift 2
   local out=$work/$phase/out
   for backend in sim spidev; do
-    if [[ -f $out/$backend/skipped ]]; then
-      say "skip $phase on $backend: $(cat "$out/$backend/skipped")"
-      expect "$phase: flash image left alone" "$work/flash.bin" "$work/$phase/root/e2e/chip.bin"
-      skipped+=("$backend")
-      continue
-    fi
     expect "$phase: $backend: transcript" "$out/$backend/transcript.txt" "$here/expected/$phase.txt"
     for file in "$@"; do
       expect "$phase: $backend: read-back $file" "$out/$backend/$file" "$work/expected/$file"
     done
   done
   expect "$phase: sim: chip" "$out/sim/chip.bin" "$want_chip"
-  [[ -f $out/spidev/skipped ]] || expect "$phase: spidev: flash image" "$work/flash.bin" "$want_chip"
+  expect "$phase: spidev: flash image" "$work/flash.bin" "$want_chip"
 }
 
 kernel_key=$(cat "$here/kernel.sh" "$here/kernel.frag" "$here/zynq-spidev.dts" | sha256sum | cut -c1-16)
@@ -250,14 +244,11 @@ cross_build
 common_initramfs
 expectations
 failures=0
-skipped=()
 cp "$work/inputs/seed.bin" "$work/flash.bin"
 boot range "$work/inputs/range.bin"
 check range "$work/expected/range-chip.bin" range.bin range.hex range.ihx
 boot full "$work/inputs/full.bin"
-check full "$work/expected/full-chip.bin" full.bin
+check full "$work/inputs/full.bin" full.bin
 
-summary="$(seconds_since $total_start) s"
-((${#skipped[@]} == 0)) || summary+="; skipped on ${skipped[0]}: the runtime has no such backend"
-((failures == 0)) || die "$failures check(s) failed ($summary); files in $work"
-say "passed ($summary)"
+((failures == 0)) || die "$failures check(s) failed ($(seconds_since $total_start) s); files in $work"
+say "passed ($(seconds_since $total_start) s)"
