@@ -50,6 +50,23 @@ INSTANTIATE_TEST_SUITE_P(
         BringUpCase{"IncompleteSecondGenerationFallsBack", "noclock", {}, "  Device ID: 20 20 14\n", 0}),
     [](const testing::TestParamInfo<BringUpCase>& info) { return info.param.label; });
 
+// -list needs the device manager library and its listing entry point, and
+// opens no device.
+TEST(ListDevices, SaysWhyWhenTheRuntimeCannotList) {
+  struct Case {
+    const char* folder;
+    const char* output;
+  };
+  for (const Case& c : {Case{"none", "Internal error: Required DLL not found\n"},
+                        Case{"gen1only", "Internal error: Required DLL not found\n"},
+                        Case{"nolist", "Internal error: this device runtime cannot list interface devices\n"}}) {
+    const auto result = RunProgram(BuildDir() + "/romwick_testrt", {"-list"},
+                                   {std::string("ROMWICK_TEST_RUNTIME_DIR=") + E2E_RUNTIMES + "/" + c.folder});
+    EXPECT_EQ(result.output, c.output) << c.folder;
+    EXPECT_EQ(result.exitCode, 1) << c.folder;
+  }
+}
+
 TEST(BringUpRefused, ADeviceThatDoesNotOpenIsAnAccessError) {
   for (const char* generation : {"-1", "-2"}) {
     const auto result = testsupport::RunRomwick({"-d", "sim:NOSUCHCHIP", generation, "-id"});

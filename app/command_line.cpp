@@ -81,12 +81,18 @@ const OptionEntry kOptions[] = {
      [](FLASHAPP&, const char*, uint32_t) { options.SetRuntimeVersion(2); return true; }},
     {"-ver", Arg::None,
      [](FLASHAPP&, const char*, uint32_t) { options.SetPrintVersion(true); return true; }},
+    {"-list", Arg::None,
+     [](FLASHAPP&, const char*, uint32_t) { options.SetListDevices(true); return true; }},
     {"-p", Arg::Number,
      [](FLASHAPP& app, const char*, uint32_t n) {
        app.spiPort = static_cast<int32_t>(n);
        return true;
      }},
     {"-?", Arg::None, [](FLASHAPP&, const char*, uint32_t) { options.SetPrintUsage(true); return true; }},
+    {"-NV", Arg::None, [](FLASHAPP&, const char*, uint32_t) { options.SetVerify(false); return true; }},
+    {"-u", Arg::None, [](FLASHAPP&, const char*, uint32_t) { options.SetUpdate(true); return true; }},
+    {"-unprotect", Arg::None,
+     [](FLASHAPP&, const char*, uint32_t) { options.SetUnprotect(true); return true; }},
 };
 
 const OptionEntry* FindOption(const char* arg) {

@@ -19,6 +19,7 @@ struct Parsed {
   bool printId = false, printTime = false, printVersion = false, printUsage = false;
   int32_t runtimeVersion = 0;
   bool configReset = false;
+  bool verify = true, update = false, unprotect = false;
   int32_t spiPort = 0;
   int32_t resultCode = 0;
   bool operator==(const Parsed&) const = default;
@@ -45,6 +46,9 @@ Parsed Snapshot(const FLASHAPP& app) {
   p.printUsage = options.GetPrintUsage();
   p.runtimeVersion = options.GetRuntimeVersion();
   p.configReset = options.GetConfigReset();
+  p.verify = options.GetVerify();
+  p.update = options.GetUpdate();
+  p.unprotect = options.GetUnprotect();
   p.spiPort = app.spiPort;
   p.resultCode = options.GetResultCode();
   return p;
@@ -56,7 +60,8 @@ std::ostream& operator<<(std::ostream& os, const Parsed& p) {
             << " speed=" << p.spiSpeed << " r=" << p.readFlash << " w=" << p.writeFlash
             << " E=" << p.bulkErase << " e=" << p.rangeErase << " id=" << p.printId
             << " t=" << p.printTime << " ver=" << p.printVersion << " usage=" << p.printUsage
-            << " rt=" << p.runtimeVersion << " cr=" << p.configReset << " port=" << p.spiPort
+            << " rt=" << p.runtimeVersion << " cr=" << p.configReset << " verify=" << p.verify
+            << " u=" << p.update << " unprotect=" << p.unprotect << " port=" << p.spiPort
             << " rc=" << p.resultCode;
 }
 
@@ -173,6 +178,24 @@ const ParseCase kCases[] = {
     {"RuntimeOne", {"-2", "-1"}, true, [](Parsed& p) { p.runtimeVersion = 1; }, ""},
     {"RuntimeTwo", {"-2"}, true, [](Parsed& p) { p.runtimeVersion = 2; }, ""},
     {"Port", {"-p", "1"}, true, [](Parsed& p) { p.spiPort = 1; }, ""},
+    {"NoVerify", {"-NV"}, true, [](Parsed& p) { p.verify = false; }, ""},
+    // -u keeps the erase options as they are: the run decides what they mean with it.
+    {"UpdateWithTheDefaultErase", {"-u", "-w", "a"}, true,
+     [](Parsed& p) {
+       p.update = true;
+       p.fileName = "a";
+       p.writeFlash = true;
+     },
+     ""},
+    {"UpdateAndNoErase", {"-NE", "-u"}, true,
+     [](Parsed& p) {
+       p.update = true;
+       p.rangeErase = false;
+     },
+     ""},
+    {"Unprotect", {"-unprotect"}, true, [](Parsed& p) { p.unprotect = true; }, ""},
+    {"LowerNv", {"-nv"}, false, SyntaxError, kSyntax},
+    {"UnprotectIsWhole", {"-unprot"}, false, SyntaxError, kSyntax},
     {"LargestNumber", {"-a", "4294967295"}, true, [](Parsed& p) { p.address = 0xFFFFFFFFu; }, ""},
     {"DeviceWithoutValue", {"-d"}, false, SyntaxError, kSyntax},
     {"NumberWithoutValue", {"-t", "-l"}, false,

@@ -48,10 +48,8 @@ void FLASHAPP::Shutdown() {
     controller->Term();
     controller.reset();
   }
-  if (imageFile) {
-    fclose(imageFile);
-    imageFile = nullptr;
-  }
+  // A file the chip was being read into, not saved whole, goes with it.
+  CloseImageFile();
   imageBuffer.reset();
   options.FreeNames();
 }

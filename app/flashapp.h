@@ -5,17 +5,25 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "app/progress_line.h"
+#include "app/run_observer.h"
 #include "image/ghex.h"
 #include "image/ihex.h"
 
 class SPICTL;
 class SPIRT2;
 class SFPRG;
+struct WriteProtection;
 
 /// Size of the image buffer: the largest image the program handles.
 constexpr uint32_t kImageBufferSize = 0x1000000;
+
+/// Flash and image buffer meet in chunks of at most this size, one
+/// programmer call each.
+constexpr uint32_t kChunkSize = 65536;
 
 /// A run of bytes an image file gave: `length` bytes at buffer offset
 /// `offset`, which is also their distance from the flash address of `-a`.
@@ -25,6 +33,12 @@ struct ImageSpan {
 
   uint32_t End() const { return offset + length; }
   bool operator==(const ImageSpan&) const = default;
+};
+
+/// A run of flash addresses, [start, end).
+struct FlashRange {
+  uint64_t start;
+  uint64_t end;
 };
 
 class FLASHAPP {
@@ -50,6 +64,9 @@ class FLASHAPP {
   bool OpenInterface();
   /// Releases chip select, disables SPI and closes the device, if there is a controller.
   void CloseInterface();
+  /// Prints the interface devices the runtime can find, one name a line;
+  /// opens none of them.
+  void ListDevices();
 
   /// Performs what `options` asks for, in a fixed order; the first failing step ends it.
   void RunOperations();
@@ -60,6 +77,10 @@ class FLASHAPP {
   bool ReadFromFlash();
   bool WriteToFlash();
 
+  /// True when an interrupting signal has come; the first time, prints
+  /// "Interrupted" and records 128 plus the signal's number as the result.
+  bool Interrupted();
+
   // The file side: moves the image buffer to and from the image file.
   bool OpenImageFile();
   /// Fills the buffer from the open file and sets `dataLength` and
@@ -69,7 +90,12 @@ class FLASHAPP {
   /// Writes the first `dataLength` buffer bytes to the open file. After an
   /// Intel HEX save that closed the stream, `imageFile` is none.
   bool SaveImage();
-  void CloseImageFile();
+  /// Closes the image file. A file the chip is read into is written under a
+  /// temporary name beside its own and takes that name here, only after a
+  /// save that succeeded; otherwise the temporary file goes, and the old file
+  /// (or none) stays. False, with its message and result code, when a saved
+  /// file cannot be closed or put in place.
+  bool CloseImageFile();
   /// The fopen mode for the image file: written ("-r") or read, binary or text.
   static const char* ImageFileMode(bool fileIsWritten, int32_t fileFormat);
 
@@ -87,6 +113,12 @@ class FLASHAPP {
   int32_t byteCount = 0;
   IHEX ihex;
   GHEX ghex;
+  /// The file the chip is read into while it is written (empty when it is
+  /// written under its own name), the file it will replace, and whether the
+  /// save into it succeeded.
+  std::string imageTemporary;
+  std::string imageTarget;
+  bool imageComplete = false;
 
  private:
   // Creates the controller that runtimeVersion asks for and loads its
@@ -99,16 +131,54 @@ class FLASHAPP {
   bool AssertConfigReset(SPIRT2** resetController);
   bool RunFlashSteps();
   void PrintId();
+  /// Refuses, before anything is erased or programmed, a run that would
+  /// touch what the chip protects; with "-unprotect" clears the protection first.
+  bool ProtectionStep();
   bool BulkErase();
   bool RangeErase();
   bool WriteStep();
+  /// Reads back what the write step programmed and compares it with the image.
+  bool VerifyStep();
   bool ReadStep();
   /// Refuses an image that holds no data or that runs past the device end.
   bool CheckImageFits();
-  /// Erases the sectors under the image's spans, each once.
-  bool EraseUnderImage();
+  /// Erases the sectors that hold a byte of the ranges, one at a time.
+  bool EraseSectors(const std::vector<FlashRange>& ranges);
+  /// The image's spans, joined where they share a sector or lie in
+  /// neighbouring ones: erasing the sectors of each erases each sector once
+  /// and none between the spans.
+  std::vector<FlashRange> EraseGroupsUnderImage() const;
+  /// `range` widened to whole units of `unit` bytes.
+  FlashRange WholeUnits(FlashRange range, uint32_t unit) const;
+  /// The image's spans as flash addresses.
+  std::vector<FlashRange> ImageRanges() const;
+  /// Everything the run will erase or program.
+  std::vector<FlashRange> RangesTouched() const;
+  /// The write of "-u": every erase unit under the image read, and rewritten
+  /// only when it differs, erased only when it must be.
+  bool UpdateFlash();
+  /// Reads [start, start + length) in chunks into `destination`.
+  bool ReadChunks(uint32_t start, uint32_t length, uint8_t* destination);
+  /// Copies `unit` bytes of `current` to `wanted` and lays the image bytes
+  /// of [start, start + unit) over them; returns how many image bytes that was.
+  uint32_t LayImageOver(uint32_t start, uint32_t unit, const uint8_t* current, uint8_t* wanted) const;
+  /// A programmer operation failed: "Interrupted" if that was why, else
+  /// `message` (and which wait timed out, if one did) with `code`. False.
+  bool FlashFailed(const char* message, int32_t code);
+  /// "-unprotect" did not clear the protection: says why. False.
+  bool StillProtected(const WriteProtection& protection);
   /// `length`, cut at the end of the device from `address`; 0 at or past the end.
   int32_t InsideDevice(uint64_t address, uint32_t length) const;
+  /// With "-t", the time since `startTick` as "<label>: <seconds>".
+  static void PrintElapsed(const char* label, uint32_t startTick);
+
+  ProgressLine progress;
+  RunObserver observer{progress};
+  bool interruptionReported = false;
+  /// What "-u" rewrote, for the verify; and the image bytes it found the chip
+  /// already holding.
+  std::vector<FlashRange> rewritten;
+  int32_t bytesAlreadyThere = 0;
 };
 
 /// The run's application object.

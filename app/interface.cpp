@@ -2,9 +2,12 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "app/flashapp.h"
 #include "app/options.h"
+#include "spi/device_list.h"
 #include "spi/spictl.h"
 #include "spi/spirt1.h"
 #include "spi/spirt2.h"
@@ -88,4 +91,23 @@ void FLASHAPP::CloseInterface() {
   controller->SetSelect(false, &ctlError);
   controller->EnableSpi(false, &ctlError);
   controller->Close();
+}
+
+void FLASHAPP::ListDevices() {
+  std::vector<std::string> names;
+  const DeviceListResult result = ListInterfaceDevices(&names);
+  if (result == DeviceListResult::kNoLibrary) {
+    Fail("Internal error: Required DLL not found\n", RC_INTERNAL);
+    return;
+  }
+  if (result == DeviceListResult::kNoEntryPoint) {
+    Fail("Internal error: this device runtime cannot list interface devices\n", RC_INTERNAL);
+    return;
+  }
+  for (const std::string& name : names) printf("%s\n", name.c_str());
+  if (result == DeviceListResult::kIncomplete) {
+    Fail("Unable to list every SPI interface device\n", RC_DEVICE_ACCESS);
+  } else if (names.empty()) {
+    printf("No SPI interface devices found\n");
+  }
 }

@@ -4,9 +4,7 @@
 
 #include "app/flashapp.h"
 #include "app/options.h"
-#ifdef ROMWICK_TEST_HOOKS
 #include "platform/platform.h"
-#endif
 
 int main(int argc, char** argv) {
 #ifdef ROMWICK_TEST_HOOKS
@@ -14,16 +12,23 @@ int main(int argc, char** argv) {
   // folders of their own. The program itself takes nothing from the environment.
   if (const char* folder = std::getenv("ROMWICK_TEST_RUNTIME_DIR")) platform::SetRuntimeFolder(folder);
 #endif
+  // A signal from here on ends the run cleanly instead of killing it: the
+  // interface device released and closed, the chip's command finished.
+  platform::CatchInterruptions();
   flashApp.Startup();
   if (!flashApp.ParseCommandLine(argc, argv) || options.GetPrintUsage()) {
     PrintUsage();
   } else if (options.GetPrintVersion()) {
     PrintVersion();
+  } else if (options.GetListDevices()) {
+    flashApp.ListDevices();
   } else if (flashApp.OpenInterface()) {
     flashApp.RunOperations();
   }
   flashApp.CloseInterface();
   flashApp.Shutdown();
+  // A signal the run did not come to see still ends it as interrupted.
+  flashApp.Interrupted();
   fflush(stdout);
   std::exit(options.GetResultCode());
 }

@@ -29,6 +29,10 @@ bool OPTIONS::SetDefaults() {
   printUsage = false;
   runtimeVersion = 0;
   configReset = false;
+  verify = true;
+  update = false;
+  unprotect = false;
+  listDevices = false;
   return true;
 }
 
@@ -79,6 +83,10 @@ void PrintUsage() {
   printf("  -s <freq>\tset SPI clock speed\n");
   printf("  -p <port>\tspecify SPI port number to use\n");
   printf("  -t \t\tprint elapsed time\n");
+  printf("  -NV\t\tdon't verify the flash memory after writing\n");
+  printf("  -u\t\tonly erase and write what differs from the file\n");
+  printf("  -unprotect\tclear the flash memory device's write protection first\n");
+  printf("  -list\t\tlist the SPI interface devices that can be found\n");
 }
 
 void PrintVersion() { printf("Version: %d.%d.%d\n", kRevMajor, kRevMinor, kRevBuild); }

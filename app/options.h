@@ -20,7 +20,12 @@ enum ResultCode : int32_t {
   RC_UNKNOWN_DEVICE = 10,
   RC_OUTPUT_FILE = 11,
   RC_IMAGE_DOES_NOT_FIT = 12,
+  RC_VERIFY_FAILED = 13,
+  RC_WRITE_PROTECTED = 14,
 };
+
+/// An interrupted run exits with this plus the number of the signal.
+constexpr int32_t kInterruptedBase = 128;
 
 /// File formats of `fileFormat`.
 enum FileFormat : int32_t { FORMAT_BINARY = 0, FORMAT_RAW_HEX = 1, FORMAT_INTEL_HEX = 2 };
@@ -71,6 +76,14 @@ class OPTIONS {
   void SetRuntimeVersion(int32_t v) { runtimeVersion = v; }
   bool GetConfigReset() const { return configReset; }
   void SetConfigReset(bool v) { configReset = v; }
+  bool GetVerify() const { return verify; }
+  void SetVerify(bool v) { verify = v; }
+  bool GetUpdate() const { return update; }
+  void SetUpdate(bool v) { update = v; }
+  bool GetUnprotect() const { return unprotect; }
+  void SetUnprotect(bool v) { unprotect = v; }
+  bool GetListDevices() const { return listDevices; }
+  void SetListDevices(bool v) { listDevices = v; }
 
  private:
   static bool CopyText(std::unique_ptr<char[]>& field, const char* text);
@@ -93,6 +106,10 @@ class OPTIONS {
   bool printUsage = false;
   int32_t runtimeVersion = 0;  // 0 automatic, 1 first generation, 2 second
   bool configReset = false;
+  bool verify = true;  // read back what a write programmed ("-NV" turns it off)
+  bool update = false;  // "-u": erase and program only the erase units that differ
+  bool unprotect = false;  // "-unprotect": clear the chip's write protection first
+  bool listDevices = false;
 };
 
 /// The run's options record.

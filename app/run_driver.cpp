@@ -15,18 +15,26 @@
 
 namespace {
 
-// Flash and image buffer meet in chunks of this size, one programmer call each.
-constexpr int32_t kChunkSize = 65536;
 // The interface device needs this long to settle after its configuration reset.
 constexpr uint32_t kConfigResetSettleMs = 50;
 
-void PrintElapsed(const char* label, uint32_t startTick) {
+/// The bound of a wait, as a person reads it.
+void PrintTimedOut(const SFPRG::WaitRecord& wait) {
+  printf("The flash memory device did not finish its %s within ", FlashOpName(wait.op));
+  if (wait.boundMs < 1000) {
+    printf("%u ms\n", wait.boundMs);
+  } else {
+    printf("%.1f s\n", static_cast<double>(wait.boundMs) / 1000.0);
+  }
+}
+
+}  // namespace
+
+void FLASHAPP::PrintElapsed(const char* label, uint32_t startTick) {
   // Unsigned difference: one wrap of the tick counter is harmless.
   const uint32_t ms = platform::GetTickCount() - startTick;
   printf("%s: %f\n", label, static_cast<double>(ms) / 1000.0);
 }
-
-}  // namespace
 
 bool FLASHAPP::AssertConfigReset(SPIRT2** resetController) {
   *resetController = nullptr;
@@ -50,9 +58,12 @@ void FLASHAPP::RunOperations() {
   const uint32_t runStart = platform::GetTickCount();
   // Without the programmer or the image buffer, Startup has recorded why.
   if (!programmer || !imageBuffer) return;
+  if (Interrupted()) return;
+  progress.SetOutput(platform::StandardErrorIsTerminal() ? stderr : nullptr);
   SPIRT2* resetController = nullptr;
   if (!AssertConfigReset(&resetController)) return;
   const bool completed = RunFlashSteps();
+  progress.Clear();
   // Released on every path, so the interface device is never left held in reset.
   if (resetController) resetController->ConfigReset(false, &ctlError);
   if (completed && options.GetPrintTime()) PrintElapsed("Total Elapsed time", runStart);
@@ -67,12 +78,19 @@ bool FLASHAPP::RunFlashSteps() {
     return false;
   }
   if (!IdentifyDevice()) return false;
-  if (options.GetWriteFlash() && !PrepareWrite()) return false;
+  const bool writing = options.GetWriteFlash();
+  if (writing && !PrepareWrite()) return false;
+  // Loading a large file takes a while; a signal meanwhile stops the run
+  // before the chip is touched.
+  if (Interrupted() || !ProtectionStep()) return false;
   if (options.GetBulkErase() && !BulkErase()) return false;
-  if (options.GetRangeErase() && !RangeErase()) return false;
-  if (options.GetWriteFlash() && !WriteStep()) return false;
+  // "-u" erases, unit by unit, only what it has to.
+  const bool updating = writing && options.GetUpdate();
+  if (options.GetRangeErase() && !updating && !RangeErase()) return false;
+  if (writing && !WriteStep()) return false;
+  if (writing && options.GetVerify() && !VerifyStep()) return false;
   if (options.GetReadFlash() && !ReadStep()) return false;
-  return true;
+  return !Interrupted();
 }
 
 void FLASHAPP::PrintId() {
@@ -84,10 +102,31 @@ void FLASHAPP::PrintId() {
   printf("  Device ID: %2.2X %2.2X %2.2X\n", id[0], id[1], id[2]);
 }
 
+bool FLASHAPP::Interrupted() {
+  const int signal = platform::PendingInterruption();
+  if (signal == 0) return false;
+  if (!interruptionReported) {
+    interruptionReported = true;
+    progress.Clear();
+    Fail("Interrupted\n", kInterruptedBase + signal);
+  }
+  return true;
+}
+
+bool FLASHAPP::FlashFailed(const char* message, int32_t code) {
+  if (Interrupted()) return false;
+  progress.Clear();
+  Fail(message, code);
+  if (programmer->LastWait().end == SFPRG::WaitEnd::kTimedOut) PrintTimedOut(programmer->LastWait());
+  return false;
+}
+
 bool FLASHAPP::BulkErase() {
   const uint32_t start = platform::GetTickCount();
   printf("Doing bulk erase of entire flash memory device\n");
-  if (!programmer->EraseAll(controller.get())) return Fail("Error writing to SPI device\n", RC_DEVICE_ACCESS);
+  progress.Start("Erasing", programmer->GetSize());
+  if (!programmer->EraseAll(controller.get())) return FlashFailed("Error writing to SPI device\n", RC_DEVICE_ACCESS);
+  progress.Clear();
   if (options.GetPrintTime()) PrintElapsed("Elapsed time", start);
   return true;
 }
@@ -98,37 +137,67 @@ bool FLASHAPP::RangeErase() {
     return Fail("Data length for partial erase not specified\n", RC_MISSING_VALUE);
   }
   printf("Doing partial erase of flash memory device\n");
-  bool erased;
-  if (options.GetWriteFlash()) {
-    erased = EraseUnderImage();
-  } else {
-    const uint32_t first = options.GetAddress();
-    erased = programmer->EraseRange(controller.get(), first,
-                                    InsideDevice(first, static_cast<uint32_t>(options.GetLength())));
-  }
-  if (!erased) return Fail("Error writing to SPI device\n", RC_DEVICE_ACCESS);
+  const uint32_t first = options.GetAddress();
+  const std::vector<FlashRange> ranges =
+      options.GetWriteFlash()
+          ? EraseGroupsUnderImage()
+          : std::vector<FlashRange>{{first, first + InsideDevice(first, static_cast<uint32_t>(options.GetLength()))}};
+  if (!EraseSectors(ranges)) return FlashFailed("Error writing to SPI device\n", RC_DEVICE_ACCESS);
+  progress.Clear();
   if (options.GetPrintTime()) PrintElapsed("Elapsed time", start);
   return true;
 }
 
-bool FLASHAPP::EraseUnderImage() {
-  // Spans that share a sector, or lie in neighbouring sectors, go to one
-  // EraseRange, so that no sector is erased twice and none between spans is
-  // erased at all: what the chip holds between the file's records stays.
+bool FLASHAPP::EraseSectors(const std::vector<FlashRange>& ranges) {
   const uint32_t sector = programmer->GetDevice().sectorSize;
-  const uint32_t base = options.GetAddress();
-  for (size_t first = 0; first < imageSpans.size();) {
-    size_t last = first;
-    while (last + 1 < imageSpans.size() &&
-           (base + imageSpans[last + 1].offset) / sector <= (base + imageSpans[last].End() - 1) / sector + 1) {
-      ++last;
+  uint64_t total = 0;
+  for (const FlashRange& r : ranges) total += r.end - r.start;
+  progress.Start("Erasing", total);
+  uint64_t done = 0;
+  for (const FlashRange& r : ranges) {
+    // One sector a call, so that a signal stops the erase between sectors.
+    // The first erase of a range carries its start address itself.
+    for (uint64_t address = r.start; address < r.end;) {
+      if (Interrupted()) return false;
+      const uint64_t next = std::min<uint64_t>(r.end, (address / sector + 1) * sector);
+      if (!programmer->EraseRange(controller.get(), static_cast<uint32_t>(address),
+                                  static_cast<int32_t>(next - address))) {
+        return false;
+      }
+      done += next - address;
+      progress.Update(done);
+      address = next;
     }
-    const uint32_t start = base + imageSpans[first].offset;
-    const uint32_t end = base + imageSpans[last].End();
-    if (!programmer->EraseRange(controller.get(), start, static_cast<int32_t>(end - start))) return false;
-    first = last + 1;
   }
   return true;
+}
+
+std::vector<FlashRange> FLASHAPP::ImageRanges() const {
+  std::vector<FlashRange> ranges;
+  const uint64_t base = options.GetAddress();
+  for (const ImageSpan& span : imageSpans) ranges.push_back({base + span.offset, base + span.End()});
+  return ranges;
+}
+
+std::vector<FlashRange> FLASHAPP::EraseGroupsUnderImage() const {
+  // Spans that share a sector, or lie in neighbouring sectors, go to one
+  // group, so that no sector is erased twice and none between spans is
+  // erased at all: what the chip holds between the file's records stays.
+  const uint32_t sector = programmer->GetDevice().sectorSize;
+  std::vector<FlashRange> groups;
+  for (const FlashRange& r : ImageRanges()) {
+    if (!groups.empty() && r.start / sector <= (groups.back().end - 1) / sector + 1) {
+      groups.back().end = r.end;
+    } else {
+      groups.push_back(r);
+    }
+  }
+  return groups;
+}
+
+FlashRange FLASHAPP::WholeUnits(FlashRange range, uint32_t unit) const {
+  const uint64_t end = (range.end + unit - 1) / unit * unit;
+  return {range.start / unit * unit, std::min<uint64_t>(end, programmer->GetSize())};
 }
 
 bool FLASHAPP::WriteStep() {
@@ -137,8 +206,10 @@ bool FLASHAPP::WriteStep() {
   if (!programmer->BeginWrite(controller.get())) {
     return Fail("Unable to initialize device for writing\n", RC_DEVICE_ACCESS);
   }
-  if (!WriteToFlash()) return false;
+  const bool updating = options.GetUpdate();
+  if (!(updating ? UpdateFlash() : WriteToFlash())) return false;
   programmer->EndWrite(controller.get());
+  progress.Clear();
   printf("Bytes written to flash: %d\n", byteCount);
   if (options.GetPrintTime()) PrintElapsed("Elapsed time", start);
   return true;
@@ -147,9 +218,10 @@ bool FLASHAPP::WriteStep() {
 bool FLASHAPP::ReadStep() {
   const uint32_t start = platform::GetTickCount();
   printf("Reading flash memory and writing to file: %s\n", options.GetFileName());
-  if (!ReadFromFlash() || !OpenImageFile() || !SaveImage()) return false;
+  // The file is made before the chip is read, so that a name that cannot be
+  // written fails at once; it takes its name only once the save succeeded.
+  if (!OpenImageFile() || !ReadFromFlash() || !SaveImage() || !CloseImageFile()) return false;
   printf("Bytes written to file: %d\n", byteCount);
-  CloseImageFile();
   if (options.GetPrintTime()) PrintElapsed("Elapsed time", start);
   return true;
 }
@@ -184,6 +256,7 @@ bool FLASHAPP::IdentifyDevice() {
   if (!programmer) return Fail(nullptr, RC_OUT_OF_MEMORY);
   if (!programmer->Init()) return Fail(nullptr, RC_INTERNAL);
   programmer->SetDevice(*row);
+  programmer->SetObserver(&observer);
   return true;
 }
 
@@ -229,36 +302,45 @@ bool FLASHAPP::ReadFromFlash() {
   if (requested != 0 && static_cast<uint32_t>(count) < requested) {
     printf("Warning: read stops at the end of the flash memory device\n");
   }
+  progress.Start("Reading", static_cast<uint64_t>(count));
   uint8_t* destination = imageBuffer.get();
   while (count > 0) {
-    const int32_t chunk = std::min(count, kChunkSize);
+    if (Interrupted()) return false;
+    const int32_t chunk = std::min(count, static_cast<int32_t>(kChunkSize));
     if (!programmer->Read(controller.get(), address, chunk, destination)) {
-      return Fail("Error reading from flash memory\n", RC_DEVICE_ACCESS);
+      return FlashFailed("Error reading from flash memory\n", RC_DEVICE_ACCESS);
     }
     address += static_cast<uint32_t>(chunk);
     destination += chunk;
     dataLength += chunk;
     byteCount += chunk;
     count -= chunk;
+    progress.Update(static_cast<uint64_t>(byteCount));
   }
+  progress.Clear();
   return true;
 }
 
 bool FLASHAPP::WriteToFlash() {
   byteCount = 0;
+  uint64_t total = 0;
+  for (const ImageSpan& span : imageSpans) total += span.length;
+  progress.Start("Writing", total);
   // Only what the file gave is programmed; PrepareWrite made sure it fits.
   for (const ImageSpan& span : imageSpans) {
     uint32_t address = options.GetAddress() + span.offset;
     const uint8_t* source = imageBuffer.get() + span.offset;
     for (uint32_t count = span.length; count > 0;) {
+      if (Interrupted()) return false;
       const int32_t chunk = static_cast<int32_t>(std::min<uint32_t>(count, kChunkSize));
       if (!programmer->Write(controller.get(), address, chunk, source)) {
-        return Fail("Error writing to the flash memory\n", RC_DEVICE_ACCESS);
+        return FlashFailed("Error writing to the flash memory\n", RC_DEVICE_ACCESS);
       }
       address += static_cast<uint32_t>(chunk);
       source += chunk;
       byteCount += chunk;
       count -= static_cast<uint32_t>(chunk);
+      progress.Update(static_cast<uint64_t>(byteCount));
     }
   }
   return true;

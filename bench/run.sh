@@ -225,8 +225,9 @@ check_text() {
 
 for image in random firmware; do
   name="erase+write $image"
-  romwick_case "$name" 0.5 0 chip_start chip.bin $image.bin -E -w $image.bin
-  peer_case "$name" "flashrom -w" flashrom_start fchip.bin $image.bin "${flashrom_on_chip[@]}" -n -w $image.bin
+  romwick_case "$name" 0.3 0 chip_start chip.bin $image.bin -E -w $image.bin
+  # Both read the image back after writing it.
+  peer_case "$name" "flashrom -w" flashrom_start fchip.bin $image.bin "${flashrom_on_chip[@]}" -w $image.bin
 done
 
 chip_random
@@ -239,7 +240,7 @@ check_text "Intel HEX save" objcopy -I ihex -O binary out.hex check.bin
 peer_case "Intel HEX save" "objcopy -O ihex" nothing - - objcopy -I binary -O ihex random.bin peer.hex
 peer_case "Intel HEX save" "srec_cat -intel" nothing - - srec_cat random.bin -binary -o peer.hex -intel
 # The loads take the text the saves wrote, onto an erased chip.
-romwick_case "Intel HEX load" 2 0 chip_erased chip.bin random.bin -NE -w out.hex -fi
+romwick_case "Intel HEX load" 2 0 chip_erased chip.bin random.bin -NE -NV -w out.hex -fi
 peer_case "Intel HEX load" "objcopy -I ihex" nothing peer.bin random.bin objcopy -I ihex -O binary out.hex peer.bin
 
 romwick_case "raw hex save" 2 0 nothing - - -r out.txt -fh
@@ -247,7 +248,7 @@ check_text "raw hex save" xxd -r -p out.txt check.bin
 peer_case "raw hex save" "xxd -p" nothing - - xxd -p random.bin peer.txt
 # romwick's layout, 32 upper-case pairs a line, written to stdout.txt.
 peer_case "raw hex save" hexdump nothing - - hexdump -v -e '32/1 "%02X "' -e '"\n"' random.bin
-romwick_case "raw hex load" 2 0 chip_erased chip.bin random.bin -NE -w out.txt -fh
+romwick_case "raw hex load" 2 0 chip_erased chip.bin random.bin -NE -NV -w out.txt -fh
 peer_case "raw hex load" "xxd -r -p" nothing peer.bin random.bin xxd -r -p out.txt peer.bin
 
 # --- Modelled time ----------------------------------------------------------
@@ -269,13 +270,17 @@ limit_of() { awk -v k="$1" '$1 == k {print $2}' <<<"$limits"; }
 
 say "modelled time"
 limits=$("$build/physical_limit" "$chip" "$requested_hz" "$size")
-whole=$(modelled_run chip_start 0 "" -E -w random.bin)
+# Against the chip's limits for erasing and programming: without the verify.
+whole=$(modelled_run chip_start 0 "" -E -w random.bin -NV)
 erase=$(modelled_run chip_start 0 "" -E)
-program=$(modelled_run chip_erased 0 "" -NE -w random.bin)
+program=$(modelled_run chip_erased 0 "" -NE -w random.bin -NV)
 # Without the interface's latency per runtime call (a USB round trip), what
 # is left of the difference is the command sequence's own.
-program_at_once=$(modelled_run chip_erased 0 ",latency=0" -NE -w random.bin)
+program_at_once=$(modelled_run chip_erased 0 ",latency=0" -NE -w random.bin -NV)
 read_=$(modelled_run chip_random 0 "" -r out.bin)
+# What the verify adds to a write, and -u on a chip that holds the image.
+whole_verified=$(modelled_run chip_start 0 "" -E -w random.bin)
+update_same=$(modelled_run chip_random 0 "" -u -w random.bin)
 
 # --- spidev ioctls ----------------------------------------------------------
 
@@ -302,9 +307,43 @@ if ((spidev)); then
     same out.bin random.bin "spidev read at bufsiz $bufsiz"
     spidev_write[$bufsiz]=$(spidev_run chip_start 0 "$bufsiz" -E -w random.bin)
     same chip.bin random.bin "spidev erase+write at bufsiz $bufsiz"
-    spidev_program[$bufsiz]=$(spidev_run chip_erased 0 "$bufsiz" -NE -w random.bin)
+    spidev_program[$bufsiz]=$(spidev_run chip_erased 0 "$bufsiz" -NE -w random.bin -NV)
     same chip.bin random.bin "spidev write at bufsiz $bufsiz"
   done
+fi
+
+# --- FTDI MPSSE through its emulator ---------------------------------------
+
+# One run through the MPSSE emulator (an FT232H, 125 us round trips) with
+# the ftdi: device keys <keys>; prints the emulator's report line (USB
+# writes, modelled time, the chip's commands by kind).
+ftdi_run() {  # <setup> <expected exit code> <keys> <romwick args...>
+  local setup=$1 expected=$2 keys=$3 rc=0
+  shift 3
+  "$setup"
+  rm -f report.txt
+  ROMWICK_TEST_RUNTIME_DIR=$build/testrt-spidev \
+    ROMWICK_TEST_FTDI="chip=$chip,image=$work/chip.bin,report=$work/report.txt" \
+    "$build/romwick_testrt" -d "ftdi:$keys" "$@" >stdout.txt 2>stderr.txt || rc=$?
+  ((rc == expected)) || { cat stdout.txt stderr.txt >&2; die "ftdi run '$*' exited with $rc"; }
+  cat report.txt
+}
+declare -A ftdi_write ftdi_program ftdi_id
+# single: one status read a round trip (polls=1), as without the batching.
+ftdi_polls=(single batched)
+ftdi_keys() { [[ $1 == single ]] && echo polls=1 || true; }
+if ((spidev)); then
+  say "ftdi through the MPSSE emulator"
+  for polls in "${ftdi_polls[@]}"; do
+    keys=$(ftdi_keys "$polls")
+    ftdi_id[$polls]=$(ftdi_run chip_random 0 "$keys" -id)
+    ftdi_write[$polls]=$(ftdi_run chip_start 0 "$keys" -E -w random.bin -NV)
+    same chip.bin random.bin "ftdi erase+write ($polls)"
+    ftdi_program[$polls]=$(ftdi_run chip_erased 0 "$keys" -NE -w random.bin -NV)
+    same chip.bin random.bin "ftdi write ($polls)"
+  done
+  ftdi_read=$(ftdi_run chip_random 0 "" -r out.bin)
+  same out.bin random.bin "ftdi read"
 fi
 
 # --- Report -----------------------------------------------------------------
@@ -369,6 +408,20 @@ modelled_line "  bulk erase alone (-E)" "$erase" "$(limit_of erase)"
 modelled_line "  program alone (-NE -w)" "$program" "$(limit_of program)"
 modelled_line "  the same, latency=0" "$program_at_once" "$(limit_of program)"
 modelled_line "read (-r)" "$read_" "$(limit_of read)" "$max_modelled_ratio"
+# Against the modelled read of the whole chip.
+read_s=$(summary_field "$read_" modelled)
+verify_s=$(awk -v a="$(summary_field "$whole_verified" modelled)" -v b="$(summary_field "$whole" modelled)" \
+  'BEGIN {print a - b}')
+echo
+printf '%-28s %12s %12s %7s %8s  %s\n' run "modelled s" "read s" ratio target result
+against_read() {  # <label> <modelled s> <target>
+  local r
+  r=$(ratio "$2" "$read_s")
+  if within "$r" "$3"; then result=met; else result=MISSED; misses+=("modelled $1: ${r}x a read"); fi
+  printf '%-28s %12.3f %12.3f %7s %8s  %s\n' "$1" "$2" "$read_s" "$r" "<= $3" "$result"
+}
+against_read "verify added to -E -w" "$verify_s" 1.05
+against_read "-u, the chip holds the image" "$(summary_field "$update_same" modelled)" 1.1
 awk -v calls="$(summary_field "$program" bus-calls)" -v polls="$(summary_field "$program" "read status")" \
   -v pages="$pages" -v m="$(summary_field "$program" modelled)" -v l="$(limit_of program)" \
   'BEGIN {printf "program: %.2f runtime calls a page (write enable, page program, %.2f status reads), %.0f us a page\n" \
@@ -398,6 +451,44 @@ if ((spidev)); then
     printf '%-7s %11s %7s %6s %7s  %-7s %18s %13s %11s %7s  %s\n' "$bufsiz" "$reads" "$floor" "$r" "<= 1.05" \
       "$read_result" "$(summary_field "${spidev_write[$bufsiz]}" ioctls)" \
       "$(summary_field "${spidev_write[$bufsiz]}" "read status")" "$per_page" "<= 2" "$page_result"
+  done
+fi
+
+if ((spidev)); then
+  echo
+  echo "FTDI FT232H through the MPSSE emulator (125 us USB round trips), $((size >> 20)) MiB on the simulated $chip"
+  echo "at $((${hz%.*} / 1000000)) MHz, against the chip's own limit: its typical erase and program times plus"
+  echo "the command bytes on the bus (erase+write and the read are separate runs; their sum is the"
+  echo "erase + write + read back). Round trips per page: USB writes of -NE -w less those of an"
+  echo "-id run, per page programmed. single: polls=1, each status read in a round trip of its own."
+  echo
+  whole_limit=$(awk -v a="$(limit_of erase)" -v b="$(limit_of program)" -v c="$(limit_of read)" 'BEGIN {print a + b + c}')
+  read_s=$(summary_field "$ftdi_read" modelled)
+  printf '%-9s %14s %12s %9s %7s  %-7s %15s %7s  %s\n' polls "erase+write s" "+ read s" "limit s" ratio \
+    "<= 1.15" "trips a page" target result
+  for polls in "${ftdi_polls[@]}"; do
+    write_s=$(summary_field "${ftdi_write[$polls]}" modelled)
+    r=$(awk -v w="$write_s" -v rd="$read_s" -v l="$whole_limit" 'BEGIN {printf "%.3f", (w + rd) / l}')
+    trips=$(awk -v all="$(summary_field "${ftdi_program[$polls]}" usb-writes)" \
+      -v id="$(summary_field "${ftdi_id[$polls]}" usb-writes)" -v pages="$pages" \
+      'BEGIN {printf "%.3f", (all - id) / pages}')
+    # The targets are the batched runs'; the single ones show what batching changes.
+    whole_result=- trip_result=-
+    if [[ $polls == batched ]]; then
+      if within "$r" 1.15; then whole_result=met; else whole_result=MISSED; misses+=("ftdi erase+write+read: ${r}x"); fi
+      if within "$trips" 1.49999; then trip_result=met; else trip_result=MISSED; misses+=("ftdi round trips a page: $trips"); fi
+    fi
+    printf '%-9s %14.3f %12.3f %9.3f %7s  %-7s %15s %7s  %s\n' "$polls" "$write_s" "$read_s" "$whole_limit" \
+      "$r" "$whole_result" "$trips" "< 1.5" "$trip_result"
+  done
+  r=$(ratio "$read_s" "$(limit_of read)")
+  if within "$r" 1.05; then result=met; else result=MISSED; misses+=("ftdi read: ${r}x"); fi
+  printf 'read %s MiB: %.3f s against %.3f s on the bus: %s (target <= 1.05: %s)\n' "$((size >> 20))" "$read_s" \
+    "$(limit_of read)" "$r" "$result"
+  for polls in "${ftdi_polls[@]}"; do
+    printf 'program alone (-NE -w), %s polls: %.3f s against %.3f s, %s status reads\n' "$polls" \
+      "$(summary_field "${ftdi_program[$polls]}" modelled)" "$(limit_of program)" \
+      "$(summary_field "${ftdi_program[$polls]}" "read status")"
   done
 fi
 

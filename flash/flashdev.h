@@ -22,6 +22,20 @@ struct FLASHDEV {
   uint32_t sectorSize;
   uint32_t size;
   uint32_t readMax;
+  // Write protection, as the status register shows it.
+  uint8_t protectBits;   // block-protect bits (sector-erase parts); "sector protection enabled" (DataFlash)
+  uint8_t bottomBit;     // TB: set, the protected area starts at address 0; 0 where the part has none
+  uint8_t lockBit;       // SRWD: with W# held low the status register cannot be written; 0 where none
+  uint32_t protectUnit;  // bytes protected at block-protect value 1; each higher value doubles them
+  // Datasheet maxima in microseconds: each status wait is bounded by its own
+  // operation's. 0 where the command set has no such operation.
+  uint32_t programMaxUs;         // page program; DataFlash: buffer to page with built-in erase
+  uint32_t programNoEraseMaxUs;  // DataFlash: buffer to page without erase
+  uint32_t sectorEraseMaxUs;
+  uint32_t eraseAllMaxUs;     // bulk erase; DataFlash: chip erase
+  uint32_t writeStatusMaxUs;  // write status register
+  uint32_t transferMaxUs;     // DataFlash: main memory page to buffer
+  uint32_t eraseAllTypicalMs;  // shown beside the time a bulk or chip erase has run
 };
 
 /// Seven device rows, then a terminating row of zeros.

@@ -79,6 +79,31 @@ TEST(DeviceTable, SevenConsistentRowsThenAZeroRow) {
   EXPECT_EQ(std::memcmp(&end, &zero, sizeof zero), 0);
 }
 
+// Every wait needs its maximum, and the typical whole-chip erase lies below
+// its maximum; the highest block-protect value must cover the whole chip.
+TEST(DeviceTable, TimesAndProtectionOfEachRow) {
+  for (const FLASHDEV* row = flashDeviceTable; row->id[0] != 0; ++row) {
+    SCOPED_TRACE(row->name);
+    EXPECT_GT(row->programMaxUs, 0u);
+    EXPECT_GT(row->eraseAllMaxUs, 0u);
+    EXPECT_GT(row->eraseAllTypicalMs, 0u);
+    EXPECT_LT(uint64_t{row->eraseAllTypicalMs} * 1000, row->eraseAllMaxUs);
+    EXPECT_NE(row->protectBits, 0);
+    if (row->type == FLASHTYPE_SECTOR_ERASE) {
+      EXPECT_GT(row->sectorEraseMaxUs, 0u);
+      EXPECT_GT(row->writeStatusMaxUs, 0u);
+      EXPECT_EQ(row->lockBit, 0x80);
+      EXPECT_EQ(row->protectUnit % row->sectorSize, 0u);
+      const int values = 1 << __builtin_popcount(row->protectBits);
+      EXPECT_GE(uint64_t{row->protectUnit} << (values - 2), row->size);
+    } else {
+      EXPECT_GT(row->programNoEraseMaxUs, 0u);
+      EXPECT_GT(row->transferMaxUs, 0u);
+      EXPECT_EQ(row->lockBit, 0);
+    }
+  }
+}
+
 TEST(DeviceTable, SizesOfTheOddRows) {
   EXPECT_EQ(FindDeviceByName("M25P128")->sectorSize, 262144u);
   EXPECT_EQ(FindDeviceByName("N25Q128")->sectorSize, 65536u);

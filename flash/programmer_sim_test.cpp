@@ -87,11 +87,61 @@ INSTANTIATE_TEST_SUITE_P(Chips, OnSimulatedChip,
                                   "_" + std::to_string(info.index);
                          });
 
+// -u's rewrite of one erase unit, seen in the whole chip: first a change
+// that only clears bits (no erase), then one that needs the erase; the rest
+// of the chip stays as it was.
+TEST(RewriteOnSimulatedChip, ChangesTheUnitAndNothingElse) {
+  FakeClock clock;
+  for (const char* chip : {"M25P80", "M25P128", "AT45DB081"}) {
+    SCOPED_TRACE(chip);
+    const std::unique_ptr<SimInterface> sim = testsupport::MakeSim({.chip = chip});
+    ASSERT_TRUE(sim);
+    SimSpiCtl ctl(*sim, SPIKIND_RT2);
+    ASSERT_TRUE(ctl.BringUp());
+    const std::unique_ptr<SFPRG> programmer = ProgrammerFor(Row(chip));
+    const uint32_t unit = programmer->GetEraseUnit();
+    const uint32_t start = 3 * unit;
+    const std::vector<uint8_t> before = Pattern(programmer->GetSize(), 0x5A);
+    std::copy(before.begin(), before.end(), sim->Contents().begin());
+
+    std::vector<uint8_t> cleared(before.begin() + start, before.begin() + start + unit);
+    for (size_t i = 0; i < cleared.size(); i += 7) cleared[i] &= 0x81;
+    ASSERT_TRUE(programmer->RewriteUnit(&ctl, start, cleared.data(), before.data() + start, false));
+    std::vector<uint8_t> expected = before;
+    std::copy(cleared.begin(), cleared.end(), expected.begin() + start);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), sim->Contents().begin()));
+
+    const std::vector<uint8_t> fresh = Pattern(unit, 0x3C);
+    ASSERT_TRUE(programmer->RewriteUnit(&ctl, start, fresh.data(), cleared.data(), true));
+    std::copy(fresh.begin(), fresh.end(), expected.begin() + start);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), sim->Contents().begin()));
+  }
+}
+
+// A chip that holds every sector protected reads as protected whole.
+TEST(ProtectionOnSimulatedChip, EveryProtectedSectorReadsAsProtected) {
+  FakeClock clock;
+  for (const char* chip : {"M25P80", "N25Q128", "AT45DB081"}) {
+    SCOPED_TRACE(chip);
+    for (const bool protect : {false, true}) {
+      const std::unique_ptr<SimInterface> sim = testsupport::MakeSim({.chip = chip, .protect = protect});
+      ASSERT_TRUE(sim);
+      SimSpiCtl ctl(*sim, SPIKIND_RT1);
+      ASSERT_TRUE(ctl.BringUp());
+      const std::unique_ptr<SFPRG> programmer = ProgrammerFor(Row(chip));
+      WriteProtection protection;
+      ASSERT_TRUE(programmer->ReadProtection(&ctl, &protection));
+      using Areas = std::vector<WriteProtection::Area>;
+      const Areas expected = protect ? Areas{{0, programmer->GetSize()}} : Areas{};
+      EXPECT_EQ(protection.areas, expected);
+    }
+  }
+}
+
 // A chip that never finishes its first program: the write fails once the
-// page program limit has passed, instead of polling for ever.
+// page program bound has passed, instead of polling for ever.
 TEST(StuckSimulatedChip, FailsTheWrite) {
   FakeClock clock(0, 1);
-  const ScopedWaitLimits shortWaits({50, 50, 50, 50});
   for (const char* chip : {"M25P80", "AT45DB081"}) {
     SCOPED_TRACE(chip);
     const std::unique_ptr<SimInterface> sim = testsupport::MakeSim({.chip = chip, .stuck = true});
@@ -101,6 +151,7 @@ TEST(StuckSimulatedChip, FailsTheWrite) {
     const std::unique_ptr<SFPRG> programmer = ProgrammerFor(Row(chip));
     const std::vector<uint8_t> data = Pattern(264, 1);
     EXPECT_FALSE(programmer->Write(&ctl, 0, 264, data.data()));
+    EXPECT_EQ(programmer->LastWait().end, SFPRG::WaitEnd::kTimedOut);
   }
 }
 

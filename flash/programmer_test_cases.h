@@ -46,6 +46,23 @@ inline std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
 }
 
 inline const std::vector<uint8_t> kSource = Pattern(1024, 0x10);
+
+/// Contents for whole erase units, at these offsets (a unit is at most 256 KB):
+/// kErasedUnit (all FF), kUnitData (a pattern), kUnitDataOnePageChanged
+/// (the pattern with bits cleared at 264..511 only, which lies in the second
+/// page of both command sets).
+constexpr size_t kUnitSpan = 0x40000;
+constexpr size_t kErasedUnit = 0;
+constexpr size_t kUnitData = kUnitSpan;
+constexpr size_t kUnitDataOnePageChanged = 2 * kUnitSpan;
+inline const std::vector<uint8_t> kUnitBytes = [] {
+  std::vector<uint8_t> bytes(3 * kUnitSpan, 0xFF);
+  const std::vector<uint8_t> data = Pattern(kUnitSpan, 0x21);
+  std::copy(data.begin(), data.end(), bytes.begin() + kUnitData);
+  std::copy(data.begin(), data.end(), bytes.begin() + kUnitDataOnePageChanged);
+  for (size_t i = 264; i < 512; ++i) bytes[kUnitDataOnePageChanged + i] &= 0x0F;
+  return bytes;
+}();
 inline std::vector<uint8_t> readBack(65536);
 
 inline Operation WriteOf(uint32_t start, int32_t length) {
@@ -63,14 +80,15 @@ inline Operation EraseRangeOf(uint32_t start, int32_t length) {
 inline bool EraseAll(SFPRG& p, SPICTL* c) { return p.EraseAll(c); }
 inline bool WriteBrackets(SFPRG& p, SPICTL* c) { return p.BeginWrite(c) && p.EndWrite(c); }
 
-/// Replaces the status-poll limits of every programmer while it lives.
-class ScopedWaitLimits {
- public:
-  explicit ScopedWaitLimits(const SFPRG::WaitLimits& limits) { SFPRG::SetWaitLimits(limits); }
-  ~ScopedWaitLimits() { SFPRG::SetWaitLimits(SFPRG::kDefaultWaitLimits); }
-  ScopedWaitLimits(const ScopedWaitLimits&) = delete;
-  ScopedWaitLimits& operator=(const ScopedWaitLimits&) = delete;
-};
+/// Gives the unit at `start` the bytes of kUnitBytes from `contentsFrom`,
+/// over what it holds: those from `currentFrom`.
+inline Operation RewriteOf(uint32_t start, size_t contentsFrom, size_t currentFrom, bool erase) {
+  return [=](SFPRG& p, SPICTL* c) {
+    return p.RewriteUnit(c, start, kUnitBytes.data() + contentsFrom, kUnitBytes.data() + currentFrom, erase);
+  };
+}
+
+inline bool ClearProtection(SFPRG& p, SPICTL* c) { return p.ClearProtection(c); }
 
 /// A row of a command table: the operation on a device of the table, its
 /// result and the commands the chip receives; the controller fails the calls

@@ -22,6 +22,16 @@ class SFPA : public SFPRG {
   /// Programs the part of the range inside the device page by page; does not erase.
   bool Write(SPICTL* ctl, uint32_t start, int32_t length, const uint8_t* source) override;
   bool EndWrite(SPICTL* ctl) override;
+  /// The block-protect bits of the status register, read as the device row
+  /// gives them: one area at the top of the chip, or at its bottom with TB set.
+  bool ReadProtection(SPICTL* ctl, WriteProtection* protection) override;
+  /// Write enable, then the status register written with 00, then a wait.
+  bool ClearProtection(SPICTL* ctl) override;
+  /// The sector.
+  uint32_t GetEraseUnit() override;
+  /// Sector erase (with `erase`), then a page program for each page that changes.
+  bool RewriteUnit(SPICTL* ctl, uint32_t start, const uint8_t* contents, const uint8_t* current,
+                   bool erase) override;
 
  private:
   bool WriteEnable(SPICTL* ctl, bool oneCall);

@@ -103,6 +103,106 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"WriteBracketsSendNothing", "M25P80", WriteBrackets, true, {}}),
     CaseName);
 
+// Erase units for -u: the sector is erased only when asked, and only the
+// pages that change are programmed. Units of 64 KB at 0x10000.
+INSTANTIATE_TEST_SUITE_P(
+    RewriteUnit, SectorEraseCommands,
+    testing::Values(
+        Case{"ProgramsOnlyThePageThatChanges",
+             "M25P80",
+             RewriteOf(0x10000, kUnitDataOnePageChanged, kUnitData, false),
+             true,
+             {"06", "02 01 01 00 +256", "05 poll"}},
+        Case{"NothingWhenTheUnitHoldsItsContents", "M25P80", RewriteOf(0x10000, kUnitData, kUnitData, false), true,
+             {}},
+        Case{"ErasedPagesAreNotProgrammedAfterTheErase",
+             "M25P80",
+             RewriteOf(0x10000, kErasedUnit, kUnitData, true),
+             true,
+             {"06", "D8 01 00 00", "05 poll"}},
+        // Every page but the last is erased: one page program after the erase.
+        Case{"EraseThenTheOnePageThatIsNotErased",
+             "M25P80",
+             RewriteOf(0x10000, kUnitData - 0xFF00, kUnitData, true),
+             true,
+             {"06", "D8 01 00 00", "05 poll", "06", "02 01 FF 00 +256", "05 poll"}},
+        Case{"TheBigSectorOfTheM25P128",
+             "M25P128",
+             RewriteOf(0x40000, kErasedUnit, kUnitData, true),
+             true,
+             {"06", "D8 04 00 00", "05 poll"}},
+        Case{"AStartInsideAUnitIsRefused", "M25P80", RewriteOf(0x10100, kUnitData, kErasedUnit, true), false, {}},
+        Case{"AUnitPastTheEndIsRefused", "M25P80", RewriteOf(0x100000, kUnitData, kErasedUnit, true), false, {}},
+        Case{"AFailedEraseProgramsNothing",
+             "M25P80",
+             RewriteOf(0x10000, kUnitData - 0xFF00, kUnitData, true),
+             false,
+             {"06", "D8 01 00 00 !failed"},
+             {4}}),
+    CaseName);
+
+INSTANTIATE_TEST_SUITE_P(
+    Protection, SectorEraseCommands,
+    testing::Values(Case{"ClearWritesTheStatusRegisterWithZero", "N25Q128", ClearProtection, true,
+                         {"06", "01 00", "05 poll"}},
+                    Case{"ClearStopsAtAFailedWriteEnable", "M25P80", ClearProtection, false, {"06 !failed"}, {1}}),
+    CaseName);
+
+// The block-protect bits of each part, as its datasheet's table gives them.
+struct ProtectionCase {
+  const char* row;
+  uint8_t status;
+  std::vector<WriteProtection::Area> areas;
+  bool locked;
+};
+
+class BlockProtection : public testing::TestWithParam<ProtectionCase> {};
+
+TEST_P(BlockProtection, ProtectsTheAreaOfItsTable) {
+  const ProtectionCase& c = GetParam();
+  FakeClock clock;
+  RecordingSpiCtl ctl;
+  ctl.AnswerStatus(0x05, {c.status});
+  SFPA programmer;
+  programmer.SetDevice(Row(c.row));
+  WriteProtection protection;
+  ASSERT_TRUE(programmer.ReadProtection(&ctl, &protection));
+  EXPECT_EQ(ctl.Transactions(), Lines{"05 poll"});
+  EXPECT_EQ(protection.status, c.status);
+  EXPECT_EQ(protection.areas, c.areas);
+  EXPECT_EQ(protection.statusLocked, c.locked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Parts, BlockProtection,
+    testing::Values(
+        ProtectionCase{"M25P80", 0x00, {}, false},
+        ProtectionCase{"M25P80", 0x03, {}, false},  // busy and write-enabled: nothing protected
+        ProtectionCase{"M25P80", 0x04, {{0xF0000, 0x100000}}, false},  // BP 1: the upper sixteenth
+        ProtectionCase{"M25P80", 0x08, {{0xE0000, 0x100000}}, false},
+        ProtectionCase{"M25P80", 0x0C, {{0xC0000, 0x100000}}, false},
+        ProtectionCase{"M25P80", 0x10, {{0x80000, 0x100000}}, false},
+        ProtectionCase{"M25P80", 0x14, {{0, 0x100000}}, false},  // 5 to 7: all
+        ProtectionCase{"M25P80", 0x9C, {{0, 0x100000}}, true},
+        ProtectionCase{"M25P80", 0x80, {}, true},  // SRWD alone protects no data
+        ProtectionCase{"M25P80", 0x20, {}, false},  // no TB on the M25P parts
+        ProtectionCase{"M25P16", 0x04, {{0x1F0000, 0x200000}}, false},
+        ProtectionCase{"M25P16", 0x14, {{0x100000, 0x200000}}, false},
+        ProtectionCase{"M25P16", 0x18, {{0, 0x200000}}, false},
+        ProtectionCase{"M25P32", 0x04, {{0x3F0000, 0x400000}}, false},
+        ProtectionCase{"M25P32", 0x18, {{0x200000, 0x400000}}, false},
+        ProtectionCase{"M25P32", 0x1C, {{0, 0x400000}}, false},
+        ProtectionCase{"M25P64", 0x04, {{0x7E0000, 0x800000}}, false},  // two sectors
+        ProtectionCase{"M25P64", 0x1C, {{0, 0x800000}}, false},
+        ProtectionCase{"M25P128", 0x04, {{0xFC0000, 0x1000000}}, false},
+        ProtectionCase{"M25P128", 0x1C, {{0, 0x1000000}}, false},
+        ProtectionCase{"N25Q128", 0x04, {{0xFF0000, 0x1000000}}, false},
+        ProtectionCase{"N25Q128", 0x24, {{0, 0x10000}}, false},  // TB: from the bottom
+        ProtectionCase{"N25Q128", 0x40, {{0x800000, 0x1000000}}, false},  // BP3 alone: 8
+        ProtectionCase{"N25Q128", 0x60, {{0, 0x800000}}, false},
+        ProtectionCase{"N25Q128", 0x44, {{0, 0x1000000}}, false},  // 9 and up: all
+        ProtectionCase{"N25Q128", 0xFC, {{0, 0x1000000}}, true}));
+
 // Calls of the 600-byte write at 0x1F0 with the general form: each command
 // is select, transfers, release; the first page is calls 0-9, the second
 // page's write enable calls 10-12.

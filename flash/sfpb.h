@@ -24,6 +24,19 @@ class SFPB : public SFPRG {
   /// Programs the part of the range inside the device page by page.
   bool Write(SPICTL* ctl, uint32_t start, int32_t length, const uint8_t* source) override;
   bool EndWrite(SPICTL* ctl) override;
+  /// The status register, and with sector protection enabled (status bit 1)
+  /// the sector protection register: sector 0 in its two parts (its first
+  /// block, 0a, and the rest, 0b), then each sector.
+  bool ReadProtection(SPICTL* ctl, WriteProtection* protection) override;
+  /// The disable sector protection sequence, 3D 2A 7F 9A.
+  bool ClearProtection(SPICTL* ctl) override;
+  /// The page: the page program erases it first.
+  uint32_t GetEraseUnit() override;
+  /// The whole page into buffer 1, then the buffer programmed into the page
+  /// with the built-in erase (83), or without it (88) when `erase` is false
+  /// and the page changes at all.
+  bool RewriteUnit(SPICTL* ctl, uint32_t start, const uint8_t* contents, const uint8_t* current,
+                   bool erase) override;
 
   /// The chip's address of a linear byte address: the page number shifted
   /// left by pageShift, plus the byte-in-page offset.

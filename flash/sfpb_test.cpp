@@ -80,6 +80,85 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"WriteBracketsSendNothing", kDataFlash, WriteBrackets, true, {}}),
     CaseName);
 
+// Erase units for -u: a page, loaded whole into buffer 1 and programmed with
+// the built-in erase (83), or without it (88).
+INSTANTIATE_TEST_SUITE_P(
+    RewriteUnit, DataFlashCommands,
+    testing::Values(Case{"WithErase",
+                         kDataFlash,
+                         RewriteOf(264, kUnitData, kErasedUnit, true),
+                         true,
+                         {"84 00 00 00 +264", "83 00 02 00", "D7 poll"}},
+                    Case{"ErasedContentsStillNeedTheErase",
+                         kDataFlash,
+                         RewriteOf(264, kErasedUnit, kUnitData, true),
+                         true,
+                         {"84 00 00 00 +264", "83 00 02 00", "D7 poll"}},
+                    Case{"WithoutErase",
+                         kDataFlash,
+                         RewriteOf(264 * 4095, kUnitDataOnePageChanged + 264, kUnitData + 264, false),
+                         true,
+                         {"84 00 00 00 +264", "88 1F FE 00", "D7 poll"}},
+                    Case{"NothingWhenThePageHoldsItsContents", kDataFlash,
+                         RewriteOf(264, kUnitData, kUnitData, false), true, {}},
+                    Case{"AStartInsideAPageIsRefused", kDataFlash, RewriteOf(100, kUnitData, kErasedUnit, true),
+                         false, {}},
+                    Case{"APagePastTheEndIsRefused", kDataFlash,
+                         RewriteOf(kDeviceSize, kUnitData, kErasedUnit, true), false, {}},
+                    Case{"ClearProtection", kDataFlash, ClearProtection, true, {"3D 2A 7F 9A"}}),
+    CaseName);
+
+// Sector protection: status bit 1 says it is enabled, and only then is the
+// sector protection register read. Sector 0 is 0a (the first block, 2,112
+// bytes) and 0b (the rest of its 67,584 bytes).
+struct SectorProtectionCase {
+  const char* name;
+  uint8_t status;
+  std::vector<uint8_t> registerBytes;  // empty: the register is not read
+  std::vector<WriteProtection::Area> areas;
+};
+
+class SectorProtection : public testing::TestWithParam<SectorProtectionCase> {};
+
+std::vector<uint8_t> Register(std::initializer_list<std::pair<size_t, uint8_t>> bytes) {
+  std::vector<uint8_t> sectors(16, 0x00);
+  for (const auto& [sector, value] : bytes) sectors[sector] = value;
+  return sectors;
+}
+
+TEST_P(SectorProtection, FollowsTheRegister) {
+  const SectorProtectionCase& c = GetParam();
+  FakeClock clock;
+  RecordingSpiCtl ctl;
+  ctl.AnswerStatus(0xD7, {c.status});
+  ctl.Answer(0x32, c.registerBytes, 4);
+  SFPB programmer;
+  programmer.SetDevice(Row(kDataFlash));
+  WriteProtection protection;
+  ASSERT_TRUE(programmer.ReadProtection(&ctl, &protection));
+  EXPECT_EQ(ctl.Transactions(),
+            c.registerBytes.empty() ? Lines{"D7 poll"} : (Lines{"D7 poll", "32 00 00 00 +16 of 00"}));
+  EXPECT_EQ(protection.status, c.status);
+  EXPECT_EQ(protection.areas, c.areas);
+  EXPECT_FALSE(protection.statusLocked);
+}
+
+constexpr uint32_t kSector = 67584;
+
+INSTANTIATE_TEST_SUITE_P(
+    Registers, SectorProtection,
+    testing::Values(SectorProtectionCase{"Disabled", 0xA4, {}, {}},
+                    SectorProtectionCase{"EnabledButNoSector", 0xA6, Register({}), {}},
+                    SectorProtectionCase{"Sector0a", 0xA6, Register({{0, 0xC0}}), {{0, 2112}}},
+                    SectorProtectionCase{"Sector0b", 0xA6, Register({{0, 0x30}}), {{2112, kSector}}},
+                    SectorProtectionCase{"Sector0AndSector1", 0xA6, Register({{0, 0xF0}, {1, 0xFF}}),
+                                         {{0, 2 * kSector}}},
+                    SectorProtectionCase{"TwoApart", 0xA6, Register({{3, 0xFF}, {5, 0xFF}}),
+                                         {{3 * kSector, 4 * kSector}, {5 * kSector, 6 * kSector}}},
+                    SectorProtectionCase{"TheLastSector", 0xA6, Register({{15, 0xFF}}), {{15 * kSector, kDeviceSize}}},
+                    SectorProtectionCase{"Everything", 0xA6, std::vector<uint8_t>(16, 0xFF), {{0, kDeviceSize}}}),
+    [](const testing::TestParamInfo<SectorProtectionCase>& info) { return std::string(info.param.name); });
+
 // Calls of the 10-byte write at 1000: 53 is calls 0-2, its poll 3-5, the
 // buffer write 6-9 (select, header, data, release), 83 calls 10-12.
 INSTANTIATE_TEST_SUITE_P(
@@ -110,7 +189,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(DataFlash, ChipErasePollsUntilBit7IsSet) {
   ctl.AnswerStatus(0xD7, {0x00, 0x7F, 0x80});
   ASSERT_TRUE(programmer.EraseAll(&ctl));
-  EXPECT_EQ(ctl.Transactions(), (Lines{"C7 94 80 9A", "D7 poll x3"}));
+  // A chip erase runs for seconds: the bus idles between the polls.
+  EXPECT_EQ(ctl.Transactions(), (Lines{"C7 94 80 9A", "D7 poll", "idle 125", "D7 poll", "idle 125", "D7 poll"}));
 }
 
 struct RangeArgs {

@@ -14,19 +14,33 @@ namespace {
 constexpr uint8_t kReadIdentification = 0x9F;
 constexpr uint8_t kReadData = 0x03;
 
-SFPRG::WaitLimits waitLimits = SFPRG::kDefaultWaitLimits;
+// A wait may run twice its operation's datasheet maximum, and this much more,
+// before the chip counts as stuck: the maxima hold for the chip, not for the
+// interface device and the host in between.
+constexpr uint32_t kWaitMarginMs = 100;
+// An idle clocking between two status reads lasts about this long.
+constexpr uint32_t kIdleUs = 1000;
+// The clock assumed for a controller that does not say which it runs.
+constexpr uint32_t kFallbackHz = 1000000;
+// Clocked while idle; no chip is selected to see it.
+constexpr uint8_t kIdleFill = 0xFF;
+
+// Erases and the status register write take long enough, typically hundreds
+// of milliseconds or more, that back-to-back polling would only burn the CPU.
+bool IdlesWhileWaiting(FlashOp op) {
+  return op == FlashOp::kSectorErase || op == FlashOp::kBulkErase || op == FlashOp::kChipErase ||
+         op == FlashOp::kWriteStatus;
+}
 
 }  // namespace
-
-void SFPRG::SetWaitLimits(const WaitLimits& limits) { waitLimits = limits; }
-
-const SFPRG::WaitLimits& SFPRG::GetWaitLimits() { return waitLimits; }
 
 SFPRG::SFPRG() : device{} {}
 
 bool SFPRG::ProgramPage(SPICTL*, uint32_t, int32_t, const uint8_t*) { return false; }
 
-bool SFPRG::WaitReady(SPICTL* ctl) { return WaitReadyWithin(ctl, waitLimits.chipEraseMs); }
+bool SFPRG::WaitReady(SPICTL* ctl) {
+  return WaitFor(ctl, device.type == FLASHTYPE_DATAFLASH ? FlashOp::kChipErase : FlashOp::kBulkErase);
+}
 
 bool SFPRG::Init() { return true; }
 
@@ -60,6 +74,14 @@ bool SFPRG::EndWrite(SPICTL*) { return false; }
 
 uint32_t SFPRG::GetSize() { return device.size; }
 
+bool SFPRG::ReadProtection(SPICTL*, WriteProtection*) { return false; }
+
+bool SFPRG::ClearProtection(SPICTL*) { return false; }
+
+uint32_t SFPRG::GetEraseUnit() { return 0; }
+
+bool SFPRG::RewriteUnit(SPICTL*, uint32_t, const uint8_t*, const uint8_t*, bool) { return false; }
+
 std::array<uint8_t, 4> SFPRG::Header(uint8_t opcode, uint32_t address) {
   return {opcode, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
           static_cast<uint8_t>(address)};
@@ -85,17 +107,56 @@ bool SFPRG::Command(SPICTL* ctl, int32_t count, const uint8_t* tx, uint8_t* rx, 
   return Transaction(ctl, {Send(count, tx, rx)});
 }
 
-bool SFPRG::WaitReadyWithin(SPICTL* ctl, uint32_t limitMs) {
+uint32_t SFPRG::MaxUs(FlashOp op) const {
+  switch (op) {
+    case FlashOp::kPageProgram: return device.programMaxUs;
+    case FlashOp::kPageProgramNoErase: return device.programNoEraseMaxUs;
+    case FlashOp::kPageToBuffer: return device.transferMaxUs;
+    case FlashOp::kSectorErase: return device.sectorEraseMaxUs;
+    case FlashOp::kBulkErase:
+    case FlashOp::kChipErase: return device.eraseAllMaxUs;
+    case FlashOp::kWriteStatus: return device.writeStatusMaxUs;
+  }
+  return device.eraseAllMaxUs;
+}
+
+bool SFPRG::WaitFor(SPICTL* ctl, FlashOp op) {
+  const uint32_t boundMs = static_cast<uint32_t>(2 * uint64_t{MaxUs(op)} / 1000) + kWaitMarginMs;
+  const bool eraseAll = op == FlashOp::kBulkErase || op == FlashOp::kChipErase;
+  const uint32_t typicalMs = eraseAll ? device.eraseAllTypicalMs : 0;
+  lastWait = {op, boundMs, WaitEnd::kReady};
   const uint32_t start = platform::GetTickCount();
+  uint64_t idleUs = 0;
   for (;;) {
     // Taken before the read, so that the last read is one begun after the
     // deadline: a chip that got ready meanwhile still counts as ready.
-    const bool late = platform::GetTickCount() - start > limitMs;
+    const uint32_t elapsedMs =
+        std::max<uint32_t>(platform::GetTickCount() - start, static_cast<uint32_t>(idleUs / 1000));
     uint8_t status;
-    if (!ReadStatus(ctl, &status)) return false;
+    if (!ReadStatus(ctl, &status)) return EndWait(WaitEnd::kFailed);
     if ((status & device.busyMask) == device.readyValue) return true;
-    if (late) return false;
+    if (elapsedMs > boundMs) return EndWait(WaitEnd::kTimedOut);
+    if (observer && !observer->StillBusy(op, elapsedMs, typicalMs)) return EndWait(WaitEnd::kGivenUp);
+    if (IdlesWhileWaiting(op) && !IdleBus(ctl, &idleUs)) return EndWait(WaitEnd::kFailed);
   }
+}
+
+bool SFPRG::EndWait(WaitEnd end) {
+  lastWait.end = end;
+  return false;
+}
+
+bool SFPRG::IdleBus(SPICTL* ctl, uint64_t* idleUs) {
+  const uint32_t hz = ctl->GetSpeed() != 0 ? ctl->GetSpeed() : kFallbackHz;
+  const uint32_t count = std::max<uint32_t>(1, static_cast<uint32_t>(uint64_t{hz} * kIdleUs / 8000000));
+  if (idleBytes.size() < count) idleBytes.resize(count, kIdleFill);
+  *idleUs += uint64_t{count} * 8000000 / hz;
+  // Chip select stays released: a PutSelect that keeps the line high, or a
+  // Put outside any select period.
+  if (ctl->GetKind() == SPIKIND_RT2) {
+    return ctl->PutSelect(static_cast<int32_t>(count), 1, 1, idleBytes.data(), nullptr, &spiError);
+  }
+  return ctl->Put(static_cast<int32_t>(count), idleBytes.data(), nullptr, &spiError);
 }
 
 int32_t SFPRG::LengthInsideDevice(uint32_t start, int32_t length) const {

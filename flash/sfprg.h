@@ -7,8 +7,11 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <vector>
 
 #include "flash/flashdev.h"
+#include "flash/wait_observer.h"
+#include "flash/write_protection.h"
 
 class SPICTL;
 
@@ -17,30 +20,32 @@ class SPICTL;
 /// are true on success; the controller's code of the last call is in spiError.
 /// No address at or past the device size is ever sent to the chip: the chips
 /// ignore the address bits above their size, so it would land at the start.
+///
+/// Every status wait is bounded by twice its operation's datasheet maximum
+/// plus 100 ms. Waits that typically last long (erases, the status register
+/// write) clock the bus idle for about a millisecond after each busy status
+/// read, with chip select released, instead of polling back to back: on real
+/// hardware that is idle time, and against a simulated chip it is the time
+/// that lets the chip finish. The idle time counts towards the bound as well
+/// as the time that really passed.
 class SFPRG {
  public:
-  /// How long a status poll waits for the chip, per kind of operation, in
-  /// milliseconds. Each is well above the datasheet maximum of the slowest
-  /// chip in the table.
-  struct WaitLimits {
-    uint32_t pageProgramMs;   // 5 ms sector-erase parts, 40 ms DataFlash erase+program
-    uint32_t sectorEraseMs;   // 3 s
-    uint32_t chipEraseMs;     // up to 250 s for the 16 MB parts
-    uint32_t pageTransferMs;  // DataFlash page to buffer, well under 1 ms
+  /// How the last status wait ended.
+  enum class WaitEnd : uint8_t { kReady, kTimedOut, kGivenUp, kFailed };
+  struct WaitRecord {
+    FlashOp op = FlashOp::kPageProgram;
+    uint32_t boundMs = 0;
+    WaitEnd end = WaitEnd::kReady;
   };
-  static constexpr WaitLimits kDefaultWaitLimits = {500, 15000, 600000, 100};
-
-  /// Replaces the limits of every programmer (tests shorten them).
-  static void SetWaitLimits(const WaitLimits& limits);
-  static const WaitLimits& GetWaitLimits();
 
   SFPRG();
   virtual ~SFPRG() = default;
 
   virtual bool ProgramPage(SPICTL* ctl, uint32_t address, int32_t count, const uint8_t* source);
-  /// Polls the status back to back until the device reports ready, for at
-  /// most the whole-chip erase limit; false when a status read fails or the
-  /// device is still busy at the first read begun after the limit.
+  /// Polls the status until the device reports ready, bounded as the
+  /// longest operation of the device (its whole-chip erase) is; false when a
+  /// status read fails, the observer gives the wait up, or the device is
+  /// still busy at the first read begun after the bound.
   virtual bool WaitReady(SPICTL* ctl);
   virtual bool Init();
   virtual void Term();
@@ -56,6 +61,26 @@ class SFPRG {
   virtual bool Write(SPICTL* ctl, uint32_t start, int32_t length, const uint8_t* source);
   virtual bool EndWrite(SPICTL* ctl);
   virtual uint32_t GetSize();
+
+  /// Reads what the chip protects against program and erase.
+  [[nodiscard]] virtual bool ReadProtection(SPICTL* ctl, WriteProtection* protection);
+  /// Asks the chip to drop every protection; whether it did shows in the
+  /// next ReadProtection.
+  [[nodiscard]] virtual bool ClearProtection(SPICTL* ctl);
+  /// Bytes of the smallest piece the chip erases: a sector, or a DataFlash
+  /// page (its page program erases the page first). 0 for the generic programmer.
+  virtual uint32_t GetEraseUnit();
+  /// Gives the erase unit at `start` (a multiple of GetEraseUnit) the
+  /// `contents` of one unit. With `erase` the unit is erased first; without,
+  /// programming can only clear bits, and `current` (what the unit holds)
+  /// tells which pages need nothing. Pages that would program only the bytes
+  /// they already hold are skipped.
+  [[nodiscard]] virtual bool RewriteUnit(SPICTL* ctl, uint32_t start, const uint8_t* contents,
+                                         const uint8_t* current, bool erase);
+
+  /// Tells `observer` (or nobody, when null) about every wait from now on.
+  void SetObserver(WaitObserver* observer) { this->observer = observer; }
+  const WaitRecord& LastWait() const { return lastWait; }
 
   const FLASHDEV& GetDevice() const { return device; }
   int32_t GetSpiError() const { return spiError; }
@@ -85,8 +110,8 @@ class SFPRG {
   /// SPIKIND_RT2 a single PutSelect, otherwise the general form.
   bool Command(SPICTL* ctl, int32_t count, const uint8_t* tx, uint8_t* rx, bool oneCall);
 
-  /// WaitReady giving up after `limitMs` milliseconds.
-  bool WaitReadyWithin(SPICTL* ctl, uint32_t limitMs);
+  /// Waits for the chip to finish `op`, within the bound of its maximum.
+  bool WaitFor(SPICTL* ctl, FlashOp op);
 
   /// How much of [start, start + length) lies inside the device; 0 when
   /// nothing does.
@@ -107,4 +132,16 @@ class SFPRG {
 
   int32_t spiError = 0;
   FLASHDEV device;
+
+ private:
+  /// The datasheet maximum of `op` in microseconds.
+  uint32_t MaxUs(FlashOp op) const;
+  /// Clocks the bus for about a millisecond with chip select released and
+  /// adds the time it took at the current clock to `idleUs`.
+  bool IdleBus(SPICTL* ctl, uint64_t* idleUs);
+  bool EndWait(WaitEnd end);
+
+  WaitObserver* observer = nullptr;
+  WaitRecord lastWait;
+  std::vector<uint8_t> idleBytes;
 };

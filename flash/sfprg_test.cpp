@@ -42,6 +42,11 @@ TEST(GenericProgrammer, RefusesEverythingButReadIdWithoutTraffic) {
   EXPECT_FALSE(generic.BeginWrite(&ctl));
   EXPECT_FALSE(generic.Write(&ctl, 0, 16, data));
   EXPECT_FALSE(generic.EndWrite(&ctl));
+  WriteProtection protection;
+  EXPECT_FALSE(generic.ReadProtection(&ctl, &protection));
+  EXPECT_FALSE(generic.ClearProtection(&ctl));
+  EXPECT_FALSE(generic.RewriteUnit(&ctl, 0, data, data, true));
+  EXPECT_EQ(generic.GetEraseUnit(), 0u);
   EXPECT_TRUE(ctl.Calls().empty());
   EXPECT_TRUE(generic.Init());
 }
@@ -133,7 +138,8 @@ TEST_P(ReadyRule, TestsOnlyTheBusyBits) {
   ctl.AnswerStatus(StatusOpcode(row), {c.status, row.readyValue});
   ASSERT_TRUE(ProgrammerFor(row)->WaitReady(&ctl));
   const std::string poll = row.type == FLASHTYPE_DATAFLASH ? "D7 poll" : "05 poll";
-  EXPECT_EQ(ctl.Transactions(), Lines{c.ready ? poll : poll + " x2"});
+  // A wait of unknown length idles between polls, as a whole-chip erase does.
+  EXPECT_EQ(ctl.Transactions(), c.ready ? Lines{poll} : (Lines{poll, "idle 125", poll}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Statuses, ReadyRule,
@@ -147,12 +153,24 @@ INSTANTIATE_TEST_SUITE_P(Statuses, ReadyRule,
 
 // Time for the status polls: the fake clock moves only when the chip is
 // asked for its status, so the tests control exactly when a deadline passes.
-constexpr SFPRG::WaitLimits kShort = {10, 20, 30, 40};
+// The rows get short maxima, so that the bounds (twice the maximum plus
+// 100 ms) stay a few hundred polls long.
+FLASHDEV Quick(const char* name) {
+  FLASHDEV row = Row(name);
+  row.programMaxUs = 5000;         // bound 110 ms
+  row.programNoEraseMaxUs = 6000;  // 112 ms
+  row.transferMaxUs = 200;         // 100 ms
+  row.sectorEraseMaxUs = 10000;    // 120 ms
+  row.eraseAllMaxUs = 20000;       // 140 ms
+  row.writeStatusMaxUs = 15000;    // 130 ms
+  return row;
+}
 
 class StatusWait : public testing::Test {
  protected:
   /// A controller whose chip answers `statuses` and whose every status read
-  /// takes `msPerPoll`.
+  /// takes `msPerPoll`. With no clock set, an idle clocking is 125 bytes:
+  /// a millisecond at the 1 MHz assumed.
   void Chip(const FLASHDEV& row, std::vector<uint8_t> statuses, uint32_t msPerPoll) {
     const uint8_t opcode = StatusOpcode(row);
     ctl.AnswerStatus(opcode, std::move(statuses));
@@ -168,7 +186,15 @@ class StatusWait : public testing::Test {
     return n;
   }
 
-  const ScopedWaitLimits shortWaits{kShort};
+  size_t Idles() const {
+    size_t n = 0;
+    for (const std::string& line : ctl.Transactions()) {
+      if (line == "idle 125") ++n;
+      if (line.rfind("idle 125 x", 0) == 0) n += std::stoul(line.substr(10));
+    }
+    return n;
+  }
+
   FakeClock clock{1000};
   RecordingSpiCtl ctl;
 };
@@ -177,33 +203,46 @@ struct StuckCase {
   const char* what;
   const char* row;
   Operation operation;
-  uint32_t limitMs;
+  FlashOp op;
+  uint32_t boundMs;
+  bool idles;  // clocks the bus idle between polls
 };
 
 class StuckChip : public StatusWait, public testing::WithParamInterface<StuckCase> {};
 
-// One poll a millisecond: the poll begun once more than the limit has passed
-// is the last, so the count of polls shows which limit the operation used.
-TEST_P(StuckChip, FailsOnceItsOwnLimitHasPassed) {
+// One poll a millisecond: the poll begun once more than the bound has passed
+// is the last, so the count of polls shows which bound the operation used.
+TEST_P(StuckChip, FailsOnceItsOwnBoundHasPassed) {
   const StuckCase& c = GetParam();
-  const FLASHDEV& row = Row(c.row);
+  const FLASHDEV row = Quick(c.row);
   Chip(row, {static_cast<uint8_t>(row.readyValue ^ row.busyMask)}, 1);
-  EXPECT_FALSE(c.operation(*ProgrammerFor(row), &ctl));
-  EXPECT_EQ(Polls(), c.limitMs + 2);
-  EXPECT_EQ(FakeClock::Slept(), 0u);  // polled back to back
+  std::unique_ptr<SFPRG> programmer = ProgrammerFor(row);
+  EXPECT_FALSE(c.operation(*programmer, &ctl));
+  EXPECT_EQ(Polls(), c.boundMs + 2);
+  EXPECT_EQ(Idles(), c.idles ? c.boundMs + 1 : 0);
+  EXPECT_EQ(FakeClock::Slept(), 0u);
+  EXPECT_EQ(programmer->LastWait().op, c.op);
+  EXPECT_EQ(programmer->LastWait().boundMs, c.boundMs);
+  EXPECT_EQ(programmer->LastWait().end, SFPRG::WaitEnd::kTimedOut);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Operations, StuckChip,
-    testing::Values(StuckCase{"page program", "M25P80", WriteOf(0, 16), kShort.pageProgramMs},
-                    StuckCase{"sector erase", "M25P80", EraseRangeOf(0, 16), kShort.sectorEraseMs},
-                    StuckCase{"bulk erase", "M25P80", EraseAll, kShort.chipEraseMs},
+    testing::Values(StuckCase{"page program", "M25P80", WriteOf(0, 16), FlashOp::kPageProgram, 110, false},
+                    StuckCase{"sector erase", "M25P80", EraseRangeOf(0, 16), FlashOp::kSectorErase, 120, true},
+                    StuckCase{"bulk erase", "M25P80", EraseAll, FlashOp::kBulkErase, 140, true},
+                    StuckCase{"status register write", "N25Q128", ClearProtection, FlashOp::kWriteStatus, 130,
+                              true},
                     StuckCase{"a wait of unknown length", "M25P80",
-                              [](SFPRG& p, SPICTL* c) { return p.WaitReady(c); }, kShort.chipEraseMs},
-                    StuckCase{"DataFlash page program", "AT45DB081", WriteOf(264, 264), kShort.pageProgramMs},
-                    StuckCase{"DataFlash page to buffer", "AT45DB081", WriteOf(1000, 10),
-                              kShort.pageTransferMs},
-                    StuckCase{"DataFlash chip erase", "AT45DB081", EraseAll, kShort.chipEraseMs}),
+                              [](SFPRG& p, SPICTL* c) { return p.WaitReady(c); }, FlashOp::kBulkErase, 140, true},
+                    StuckCase{"DataFlash page program", "AT45DB081", WriteOf(264, 264), FlashOp::kPageProgram,
+                              110, false},
+                    StuckCase{"DataFlash page program without erase", "AT45DB081",
+                              RewriteOf(264, kUnitDataOnePageChanged + 264, kUnitData + 264, false),
+                              FlashOp::kPageProgramNoErase, 112, false},
+                    StuckCase{"DataFlash page to buffer", "AT45DB081", WriteOf(1000, 10), FlashOp::kPageToBuffer,
+                              100, false},
+                    StuckCase{"DataFlash chip erase", "AT45DB081", EraseAll, FlashOp::kChipErase, 140, true}),
     [](const testing::TestParamInfo<StuckCase>& info) {
       std::string name = info.param.what;
       for (char& ch : name) {
@@ -211,6 +250,18 @@ INSTANTIATE_TEST_SUITE_P(
       }
       return name;
     });
+
+// The bounds of the real rows: twice the datasheet maximum plus 100 ms.
+TEST_F(StatusWait, BoundsComeFromTheDeviceRow) {
+  SFPA programmer;
+  programmer.SetDevice(Row("M25P128"));
+  Chip(programmer.GetDevice(), {0x01}, 1000);
+  EXPECT_FALSE(programmer.EraseSector(&ctl, 0));
+  EXPECT_EQ(programmer.LastWait().boundMs, 12100u);  // 6 s at most
+  ctl.ClearLog();
+  EXPECT_FALSE(programmer.EraseAll(&ctl));
+  EXPECT_EQ(programmer.LastWait().boundMs, 500100u);  // 250 s
+}
 
 struct LateCase {
   std::vector<uint8_t> statuses;
@@ -220,14 +271,14 @@ struct LateCase {
 
 class LateReady : public StatusWait, public testing::WithParamInterface<LateCase> {};
 
-// Every poll takes longer than the whole limit: the first starts in time,
+// Every poll takes longer than the whole bound: the first starts in time,
 // the second starts after the deadline and is the last chance.
 TEST_P(LateReady, ReadsOnceMoreAfterTheDeadline) {
   const LateCase& c = GetParam();
   SFPA programmer;
-  programmer.SetDevice(Row("M25P80"));
+  programmer.SetDevice(Quick("M25P80"));
   Chip(programmer.GetDevice(), c.statuses, 1000);
-  EXPECT_EQ(programmer.WaitReady(&ctl), c.ready);
+  EXPECT_EQ(programmer.ProgramPage(&ctl, 0, 1, kSource.data()), c.ready);
   EXPECT_EQ(Polls(), c.polls);
 }
 
@@ -238,11 +289,11 @@ INSTANTIATE_TEST_SUITE_P(Polls, LateReady,
 TEST_F(StatusWait, MeasuresTimeAcrossTheTickCountWrapping) {
   FakeClock::Advance(0xFFFFFFF0u - FakeClock::Now());
   SFPA programmer;
-  programmer.SetDevice(Row("M25P80"));
-  std::vector<uint8_t> statuses(25, 0x01);  // busy across the wrap, within the limit
+  programmer.SetDevice(Quick("M25P80"));
+  std::vector<uint8_t> statuses(25, 0x01);  // busy across the wrap, within the bound
   statuses.push_back(0x00);
   Chip(programmer.GetDevice(), statuses, 1);
-  EXPECT_TRUE(programmer.WaitReady(&ctl));
+  EXPECT_TRUE(programmer.ProgramPage(&ctl, 0, 1, kSource.data()));
   EXPECT_EQ(Polls(), 26u);
 }
 
@@ -250,9 +301,96 @@ TEST_F(StatusWait, AFailedStatusReadEndsTheWait) {
   SFPA programmer;
   programmer.SetDevice(Row("M25P80"));
   Chip(programmer.GetDevice(), {0x01}, 0);
-  ctl.FailCall(4);  // the second poll's transfer
-  EXPECT_FALSE(programmer.WaitReady(&ctl));
-  EXPECT_EQ(ctl.Transactions(), (Lines{"05 poll", "05 poll !failed"}));
+  ctl.FailCall(11);  // the second poll's transfer
+  EXPECT_FALSE(programmer.ProgramPage(&ctl, 0, 1, kSource.data()));
+  EXPECT_EQ(ctl.Transactions(), (Lines{"06", "02 00 00 00 +1", "05 poll", "05 poll !failed"}));
+  EXPECT_EQ(programmer.LastWait().end, SFPRG::WaitEnd::kFailed);
+}
+
+// Against a simulated chip, whose time moves only with the bus traffic, the
+// idle clockings are what lets an erase finish; the wait counts their time
+// even though no real time passes.
+TEST_F(StatusWait, IdleTimeCountsTowardsTheBound) {
+  FLASHDEV row = Quick("M25P80");
+  SFPA programmer;
+  programmer.SetDevice(row);
+  Chip(row, {0x01}, 0);
+  EXPECT_FALSE(programmer.EraseSector(&ctl, 0));
+  EXPECT_EQ(Polls(), 122u);
+  EXPECT_EQ(Idles(), 121u);
+}
+
+// Idle clockings keep chip select released: a PutSelect that leaves the line
+// high with a second-generation controller, a Put outside any select period
+// with any other. At 30 MHz a millisecond is 3,750 bytes.
+TEST(IdleClocking, KeepsChipSelectReleasedAtTheCurrentClock) {
+  for (uint32_t kind : {SPIKIND_RT1, SPIKIND_RT2}) {
+    SCOPED_TRACE(kind);
+    FakeClock clock;
+    RecordingSpiCtl ctl(kind);
+    int32_t error = 0;
+    ASSERT_TRUE(ctl.SetSpeed(30000000, &error));
+    ctl.ClearLog();
+    ctl.AnswerStatus(0x05, {0x03, 0x03, 0x00});
+    SFPA programmer;
+    programmer.SetDevice(Row("M25P80"));
+    ASSERT_TRUE(programmer.EraseSector(&ctl, 0x10000));
+    EXPECT_EQ(ctl.Transactions(),
+              (Lines{"06", "D8 01 00 00", "05 poll", "idle 3750", "05 poll", "idle 3750", "05 poll"}));
+    const std::string idle = kind == SPIKIND_RT2 ? "putselect 3750 high" : "put 3750";
+    EXPECT_EQ(ctl.CallShapes().at(kind == SPIKIND_RT2 ? 3 : 9), idle);
+  }
+}
+
+// The observer hears of every busy status read; it sees the typical time of
+// a whole-chip erase, and can give the wait up.
+class Watcher : public WaitObserver {
+ public:
+  explicit Watcher(size_t giveUpAfter) : giveUpAfter_(giveUpAfter) {}
+  bool StillBusy(FlashOp op, uint32_t elapsedMs, uint32_t typicalMs) override {
+    calls.push_back({op, elapsedMs, typicalMs});
+    return calls.size() < giveUpAfter_;
+  }
+  struct Call {
+    FlashOp op;
+    uint32_t elapsedMs;
+    uint32_t typicalMs;
+    bool operator==(const Call&) const = default;
+  };
+  std::vector<Call> calls;
+
+ private:
+  size_t giveUpAfter_;
+};
+
+TEST_F(StatusWait, TheObserverSeesEachBusyReadAndMayGiveUp) {
+  SFPA programmer;
+  programmer.SetDevice(Row("M25P80"));
+  Chip(programmer.GetDevice(), {0x01}, 5);
+  Watcher watcher(3);
+  programmer.SetObserver(&watcher);
+  EXPECT_FALSE(programmer.EraseAll(&ctl));
+  EXPECT_EQ(programmer.LastWait().end, SFPRG::WaitEnd::kGivenUp);
+  // 5 ms a poll and 1 ms an idle: the real time runs ahead.
+  EXPECT_EQ(watcher.calls, (std::vector<Watcher::Call>{{FlashOp::kBulkErase, 0, 8000},
+                                                       {FlashOp::kBulkErase, 5, 8000},
+                                                       {FlashOp::kBulkErase, 10, 8000}}));
+  EXPECT_EQ(Polls(), 3u);  // nothing more after the observer gave up
+  EXPECT_EQ(Idles(), 2u);
+
+  Watcher pages(100);
+  programmer.SetObserver(&pages);
+  ctl.ClearLog();
+  ctl.AnswerStatus(0x05, {0x01, 0x00});
+  EXPECT_TRUE(programmer.ProgramPage(&ctl, 0, 16, kSource.data()));
+  EXPECT_EQ(pages.calls, (std::vector<Watcher::Call>{{FlashOp::kPageProgram, 0, 0}}));
+}
+
+TEST(FlashOpNames, SayWhatTimedOut) {
+  EXPECT_STREQ(FlashOpName(FlashOp::kSectorErase), "sector erase");
+  EXPECT_STREQ(FlashOpName(FlashOp::kBulkErase), "bulk erase");
+  EXPECT_STREQ(FlashOpName(FlashOp::kChipErase), "chip erase");
+  EXPECT_STREQ(FlashOpName(FlashOp::kWriteStatus), "status register write");
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ TEST_F(FileSideRun, BinaryImageOfExactlyTheBufferSizeIsWrittenWithoutAWarning) {
   const std::string input = Input(data);
   const auto run = testsupport::RunRomwick({"-d", Device("N25Q128"), "-w", input});
   EXPECT_EQ(run.output, "Doing partial erase of flash memory device\nWriting file: " + input +
-                            " to flash memory device\nBytes written to flash: 16777216\n");
+                            " to flash memory device\nBytes written to flash: 16777216\nBytes verified: 16777216\n");
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Chip() == data);
 }
@@ -155,7 +155,8 @@ TEST_P(WrittenFile, LandsOnTheChipAsItReads) {
   }
   const auto run = testsupport::RunRomwick({"-d", Device("M25P80"), "-w", input, w.format, "-a", "0x1000"});
   EXPECT_EQ(run.output, "Doing partial erase of flash memory device\nWriting file: " + input +
-                            " to flash memory device\nBytes written to flash: " + std::to_string(total) + "\n");
+                            " to flash memory device\nBytes written to flash: " + std::to_string(total) +
+                            "\nBytes verified: " + std::to_string(total) + "\n");
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Chip() == expected);
 }

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "app/flashapp.h"
 #include "app/options.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -227,7 +229,12 @@ bool FLASHAPP::OpenImageFile() {
   CloseImageFile();
   const bool fileIsWritten = options.GetReadFlash();
   const char* name = options.GetFileName();
-  if (name) imageFile = std::fopen(name, ImageFileMode(fileIsWritten, options.GetFileFormat()));
+  const char* mode = ImageFileMode(fileIsWritten, options.GetFileFormat());
+  if (name) {
+    // A file read from the chip replaces the old one only once it is whole.
+    imageFile = fileIsWritten ? platform::OpenReplacement(name, mode, &imageTemporary, &imageTarget)
+                              : std::fopen(name, mode);
+  }
   if (imageFile) return true;
   std::printf(kOpenFailed, name ? name : "");
   options.SetResultCode(fileIsWritten ? RC_OUTPUT_FILE : RC_INPUT_FILE);
@@ -236,11 +243,21 @@ bool FLASHAPP::OpenImageFile() {
 
 bool FLASHAPP::LoadImage() { return Transfer(*this, &FormatTransfers::load); }
 
-bool FLASHAPP::SaveImage() { return Transfer(*this, &FormatTransfers::save); }
+bool FLASHAPP::SaveImage() {
+  imageComplete = Transfer(*this, &FormatTransfers::save);
+  return imageComplete;
+}
 
-void FLASHAPP::CloseImageFile() {
-  if (imageFile) {
-    std::fclose(imageFile);
-    imageFile = nullptr;
+bool FLASHAPP::CloseImageFile() {
+  const bool closed = !imageFile || std::fclose(imageFile) == 0;
+  imageFile = nullptr;
+  const bool saved = std::exchange(imageComplete, false);
+  const std::string temporary = std::exchange(imageTemporary, {});
+  if (!saved) {
+    platform::DiscardReplacement(temporary);
+    return true;
   }
+  if (closed && (temporary.empty() || platform::PutReplacementInPlace(temporary, imageTarget))) return true;
+  platform::DiscardReplacement(temporary);
+  return Fail(kWriteFailed, RC_OUTPUT_FILE);
 }

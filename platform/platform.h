@@ -1,10 +1,12 @@
 // The operating-system layer: run-time library loading, the millisecond tick
-// and sleep, a memory hint. Nothing else in romwick includes an
+// and sleep, a memory hint, the terminal, interruptions and output files that
+// replace their name only once complete. Nothing else in romwick includes an
 // operating-system header.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace platform {
@@ -55,5 +57,34 @@ using TickSource = uint32_t (*)();
 using Sleeper = void (*)(uint32_t ms);
 void SetTickSource(TickSource source);
 void SetSleeper(Sleeper sleeper);
+
+/// True when standard error is a terminal, where someone watches the run.
+bool StandardErrorIsTerminal();
+
+/// From now on the interrupting signals (SIGINT, SIGTERM, SIGHUP; Ctrl-C and
+/// Ctrl-Break on the other system) only record that they came, so that the
+/// run can end cleanly: the first one is kept, later ones change nothing. A
+/// signal the process was started with ignored stays ignored.
+void CatchInterruptions();
+/// The number of the first interrupting signal caught; 0 when none was.
+int PendingInterruption();
+/// Forgets a caught signal (tests).
+void ForgetInterruption();
+
+/// Opens `path` for writing with fopen's `mode`, so that a file already
+/// under that name stays whole until the new one is complete: where `path`
+/// names a regular file or nothing, the stream writes a temporary file beside
+/// it (`*temporary` names it, `*target` the file it is to replace, a link
+/// followed); where it names anything else (a device, a pipe), or no
+/// temporary file can be made there, the stream writes `path` itself and
+/// `*temporary` is empty. Null when the file cannot be written at all, an
+/// existing file that may not be written included. The new file gets the
+/// mode a plain fopen would give it; one that replaces a file keeps its mode.
+FILE* OpenReplacement(const char* path, const char* mode, std::string* temporary, std::string* target);
+/// Puts the completed, closed temporary file in place of `target`; false,
+/// with the temporary removed, when it cannot.
+bool PutReplacementInPlace(const std::string& temporary, const std::string& target);
+/// Removes a temporary file that will not be completed.
+void DiscardReplacement(const std::string& temporary);
 
 }  // namespace platform

@@ -1,10 +1,14 @@
 // POSIX implementation of the platform layer: dlopen, the monotonic clock,
-// nanosleep, madvise.
+// nanosleep, madvise, isatty, sigaction, and files put in place by rename.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -79,6 +83,98 @@ void SystemSleep(uint32_t ms) {
   timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   while (nanosleep(&ts, &ts) != 0) {
   }
+}
+
+
+bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+namespace {
+
+volatile std::sig_atomic_t caughtSignal = 0;
+
+void RecordSignal(int signal) {
+  if (caughtSignal == 0) caughtSignal = signal;
+}
+
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
+
+}  // namespace
+
+void CatchInterruptions() {
+  struct sigaction action {};
+  action.sa_handler = RecordSignal;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : kInterruptions) sigaddset(&action.sa_mask, signal);
+  // Calls under way go on: the run looks at the record between its steps.
+  action.sa_flags = SA_RESTART;
+  for (const int signal : kInterruptions) {
+    struct sigaction before {};
+    // A shell starts background jobs with SIGINT ignored, nohup SIGHUP: so it stays.
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+int PendingInterruption() { return caughtSignal; }
+
+void ForgetInterruption() { caughtSignal = 0; }
+
+namespace {
+
+mode_t CurrentUmask() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
+}  // namespace
+
+FILE* OpenReplacement(const char* path, const char* mode, std::string* temporary, std::string* target) {
+  temporary->clear();
+  *target = path;
+  struct stat file {};
+  const bool exists = stat(path, &file) == 0;
+  struct stat link {};
+  const bool dangling = !exists && lstat(path, &link) == 0;
+  // Devices, pipes and links to nowhere are written where they are, as
+  // nothing else can stand in for them.
+  if ((exists && !S_ISREG(file.st_mode)) || dangling) return std::fopen(path, mode);
+  if (exists) {
+    if (access(path, W_OK) != 0) return nullptr;
+    if (char* real = realpath(path, nullptr)) {
+      *target = real;
+      std::free(real);
+    }
+  }
+  std::string name = *target + ".partial-XXXXXX";
+  const int fd = mkstemp(name.data());
+  // No second name can be made beside it (a folder that may not be written
+  // in, say): the file is written in place, as it always could be.
+  if (fd < 0) return std::fopen(path, mode);
+  fchmod(fd, exists ? file.st_mode & 07777 : 0666 & ~CurrentUmask());
+  FILE* stream = fdopen(fd, mode);
+  if (!stream) {
+    close(fd);
+    unlink(name.c_str());
+    return nullptr;
+  }
+  *temporary = name;
+  return stream;
+}
+
+bool PutReplacementInPlace(const std::string& temporary, const std::string& target) {
+  // On the disk before it takes the name, so that a power cut cannot leave
+  // an empty file where the old one was.
+  const int fd = open(temporary.c_str(), O_RDONLY);
+  const bool synced = fd >= 0 && fsync(fd) == 0;
+  if (fd >= 0) close(fd);
+  if (synced && rename(temporary.c_str(), target.c_str()) == 0) return true;
+  unlink(temporary.c_str());
+  return false;
+}
+
+void DiscardReplacement(const std::string& temporary) {
+  if (!temporary.empty()) unlink(temporary.c_str());
 }
 
 }  // namespace platform

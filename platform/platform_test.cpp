@@ -1,7 +1,15 @@
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -81,6 +89,153 @@ TEST(Memory, LargePageAdviceKeepsTheContents) {
   EXPECT_EQ(block, before);
   block[4 << 20] = 0x5A;  // still ordinary memory
   EXPECT_EQ(block[4 << 20], 0x5A);
+}
+
+// Only the first signal counts: a second one during the clean-up it started
+// changes nothing.
+TEST(Interruptions, TheFirstSignalIsKept) {
+  platform::CatchInterruptions();
+  EXPECT_EQ(platform::PendingInterruption(), 0);
+  std::raise(SIGTERM);
+  EXPECT_EQ(platform::PendingInterruption(), SIGTERM);
+  std::raise(SIGINT);
+  std::raise(SIGHUP);
+  EXPECT_EQ(platform::PendingInterruption(), SIGTERM);
+  platform::ForgetInterruption();
+  std::raise(SIGHUP);
+  EXPECT_EQ(platform::PendingInterruption(), SIGHUP);
+  platform::ForgetInterruption();
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, SIG_DFL);
+}
+
+class Replacement : public testing::Test {
+ protected:
+  Replacement() {
+    std::string folder = (std::filesystem::temp_directory_path() / "romwick-platform-XXXXXX").string();
+    dir = mkdtemp(folder.data());
+  }
+  ~Replacement() override {
+    std::error_code ec;
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all, ec);
+    std::filesystem::remove_all(dir, ec);
+  }
+
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  static void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+  static unsigned Mode(const std::string& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st.st_mode & 0777;
+  }
+  /// Opens `path` for writing as the program opens a file it reads the chip into.
+  FILE* Open(const std::string& path) {
+    return platform::OpenReplacement(path.c_str(), "wb", &temporary, &target);
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string dir;
+  std::string temporary;
+  std::string target;
+};
+
+TEST_F(Replacement, TheOldFileStaysWholeUntilTheNewOneIsInPlace) {
+  const std::string path = dir + "/out.bin";
+  Write(path, "old contents");
+  chmod(path.c_str(), 0604);
+  FILE* stream = Open(path);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(target, path);
+  EXPECT_EQ(temporary.rfind(path + ".partial-", 0), 0u) << temporary;
+  std::fputs("new", stream);
+  std::fclose(stream);
+  EXPECT_EQ(Read(path), "old contents");
+  ASSERT_TRUE(platform::PutReplacementInPlace(temporary, target));
+  EXPECT_EQ(Read(path), "new");
+  EXPECT_EQ(Mode(path), 0604u);  // a replaced file keeps its mode
+  EXPECT_EQ(Names(), std::vector<std::string>{"out.bin"});
+}
+
+TEST_F(Replacement, ADiscardedFileLeavesNothingBehind) {
+  const std::string path = dir + "/out.bin";
+  FILE* stream = Open(path);
+  ASSERT_NE(stream, nullptr);
+  std::fputs("partial", stream);
+  std::fclose(stream);
+  platform::DiscardReplacement(temporary);
+  EXPECT_TRUE(Names().empty());
+}
+
+TEST_F(Replacement, ANewFileGetsTheModeOfAPlainOpen) {
+  const mode_t before = umask(027);
+  const std::string path = dir + "/new.bin";
+  FILE* stream = Open(path);
+  umask(before);
+  ASSERT_NE(stream, nullptr);
+  std::fclose(stream);
+  ASSERT_TRUE(platform::PutReplacementInPlace(temporary, target));
+  EXPECT_EQ(Mode(path), 0640u);
+}
+
+TEST_F(Replacement, ALinkKeepsPointingAtTheReplacedFile) {
+  const std::string real = dir + "/real.bin";
+  const std::string link = dir + "/link.bin";
+  Write(real, "old");
+  std::filesystem::create_symlink(real, link);
+  FILE* stream = Open(link);
+  ASSERT_NE(stream, nullptr);
+  std::fputs("new", stream);
+  std::fclose(stream);
+  ASSERT_TRUE(platform::PutReplacementInPlace(temporary, target));
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(Read(real), "new");
+}
+
+TEST_F(Replacement, WhatIsNotARegularFileIsWrittenDirectly) {
+  FILE* stream = Open("/dev/null");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_TRUE(temporary.empty());
+  std::fclose(stream);
+  const std::string fifo = dir + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // O_RDWR keeps the open of the writing end from waiting for a reader.
+  FILE* reader = std::fopen(fifo.c_str(), "r+");
+  ASSERT_NE(reader, nullptr);
+  stream = Open(fifo);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_TRUE(temporary.empty());
+  std::fclose(stream);
+  std::fclose(reader);
+  EXPECT_EQ(Names(), std::vector<std::string>{"fifo"});
+}
+
+TEST_F(Replacement, FilesThatMayNotBeWritten) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may write anything";
+  EXPECT_EQ(Open("/nonexistent/out.bin"), nullptr);
+  const std::string locked = dir + "/locked.bin";
+  Write(locked, "keep");
+  chmod(locked.c_str(), 0444);
+  EXPECT_EQ(Open(locked), nullptr);
+  EXPECT_EQ(Read(locked), "keep");
+  // A writable file in a folder that may not be written in: written in place.
+  const std::string open = dir + "/open.bin";
+  Write(open, "old");
+  chmod(dir.c_str(), 0555);
+  FILE* stream = Open(open);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_TRUE(temporary.empty());
+  std::fputs("new", stream);
+  std::fclose(stream);
+  EXPECT_EQ(Read(open), "new");
 }
 
 }  // namespace

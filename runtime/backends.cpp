@@ -1,10 +1,13 @@
-// The backends by scheme.
+// The backends by scheme, each one's opener beside its lister.
 #include "runtime/backends.h"
 
+#include <algorithm>
+
+#include "runtime/ftdi_backend.h"
 #include "runtime/sim_backend.h"
+#include "runtime/system_seams.h"
 #ifdef ROMWICK_HAVE_SPIDEV
 #include "runtime/spidev_backend.h"
-#include "runtime/system_seams.h"
 #endif
 
 namespace {
@@ -24,9 +27,51 @@ std::unique_ptr<Backend> OpenSpidev(const SpidevDeviceRequest& request, TraceWri
 #endif
 }
 
+bool ListSpidevDevices(std::vector<std::string>* names, std::string* error) {
+#ifdef ROMWICK_HAVE_SPIDEV
+  std::unique_ptr<SpidevSystem> system = MakeSpidevSystem(error);
+  if (!system) return false;
+  for (const std::string& node : system->Nodes()) names->push_back("spidev:" + node);
+#else
+  (void)names;
+  (void)error;
+#endif
+  return true;
+}
+
+std::unique_ptr<Backend> OpenFtdi(const FtdiDeviceRequest& request, TraceWriter& trace, std::string* error) {
+  std::unique_ptr<FtdiUsb> usb = MakeFtdiUsb(error);
+  if (!usb) return nullptr;
+  return FtdiBackend::Open(request, std::move(usb), trace, error);
+}
+
+bool ListFtdiDevices(std::vector<std::string>* names, std::string* error) {
+  std::unique_ptr<FtdiUsb> usb = MakeFtdiUsb(error);
+  // A runtime built without libftdi has no FTDI devices to find.
+  if (!usb) return true;
+  if (FtdiBackend::List(*usb, names, error)) return true;
+  *error = "ftdi: cannot list USB devices: " + *error;
+  return false;
+}
+
+using Lister = bool (*)(std::vector<std::string>* names, std::string* error);
+constexpr Lister kListers[] = {ListSpidevDevices, ListFtdiDevices};
+
 }  // namespace
 
 std::unique_ptr<Backend> OpenBackend(const DeviceRequest& request, TraceWriter& trace, std::string* error) {
   if (const auto* sim = std::get_if<SimDeviceRequest>(&request.backend)) return SimBackend::Open(*sim, error);
+  if (const auto* ftdi = std::get_if<FtdiDeviceRequest>(&request.backend)) return OpenFtdi(*ftdi, trace, error);
   return OpenSpidev(std::get<SpidevDeviceRequest>(request.backend), trace, error);
+}
+
+bool ListDevices(std::vector<std::string>* names, std::string* error) {
+  bool all = true;
+  for (Lister list : kListers) {
+    std::string reason;
+    if (list(names, &reason)) continue;
+    *error += (all ? "" : "; ") + reason;
+    all = false;
+  }
+  return all;
 }

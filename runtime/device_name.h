@@ -25,6 +25,7 @@ struct SimDeviceRequest {
   bool noChip = false;
   bool stuck = false;
   uint32_t failCall = 0;  // 0: no call fails
+  uint32_t holdCall = 0;  // 0: no call waits for a signal
   bool protect = false;  // every sector protected
   std::optional<uint32_t> protectBits;  // protect=<bits>; the later protect key wins
   bool writeProtectPin = false;         // wp: W# held low
@@ -54,10 +55,40 @@ struct SpidevDeviceRequest {
   bool operator==(const SpidevDeviceRequest&) const = default;
 };
 
+/// A pin of an FTDI chip's MPSSE channel: ADBUS<n>, the low byte, whose
+/// pins 0 to 2 are the clock and the two data lines, or ACBUS<n>, the high
+/// byte (on a second channel they are BDBUS and BCBUS; the names stay).
+struct FtdiPin {
+  bool highByte = false;
+  uint8_t bit = 3;
+
+  bool operator==(const FtdiPin&) const = default;
+};
+
+/// The most status reads one USB round trip carries: their replies must fit
+/// the smallest device buffer (1 KiB on the FT232H) with room to spare.
+constexpr uint32_t kMaxFtdiPollBatch = 256;
+
+/// What `ftdi:[<key>[=<value>]][,...]` asks for.
+struct FtdiDeviceRequest {
+  std::optional<uint16_t> vid;  // nothing: 0x0403
+  std::optional<uint16_t> pid;  // nothing: the first FT232H, FT2232H or FT4232H
+  std::string serial;           // empty: any
+  uint32_t index = 0;           // of the devices that match
+  char channel = 'A';           // A to D
+  FtdiPin cs;                   // ADBUS3
+  std::optional<FtdiPin> reset;
+  bool resetActiveHigh = false;
+  uint32_t speedCap = 0;     // Hz; 0: the clock the program asks for
+  uint32_t pollBatch = 32;   // status reads one USB round trip may carry
+
+  bool operator==(const FtdiDeviceRequest&) const = default;
+};
+
 /// A parsed device name: the scheme before the first colon picks the backend.
 struct DeviceRequest {
   CommonKeys common;
-  std::variant<SimDeviceRequest, SpidevDeviceRequest> backend;
+  std::variant<SimDeviceRequest, SpidevDeviceRequest, FtdiDeviceRequest> backend;
 
   bool operator==(const DeviceRequest&) const = default;
 };
@@ -86,6 +117,9 @@ struct KeyItem {
 /// A number below 2^32: decimal, or hexadecimal after 0x or 0X, as the
 /// program's own numbers.
 bool ParseUnsigned(const std::string& text, uint32_t* value);
+
+/// `ADBUS<n>` or `ACBUS<n>`, n from 0 to 7, letter case ignored.
+bool ParseFtdiPin(const std::string& text, FtdiPin* pin);
 
 /// `text` cut at every `sep`.
 std::vector<std::string> SplitAt(const std::string& text, char sep);

@@ -28,6 +28,7 @@ TEST_P(DeviceNames, ParseToTheirRequestOrRefuse) {
 
 SimDeviceRequest& Sim(DeviceRequest& r) { return r.backend.emplace<SimDeviceRequest>(); }
 SpidevDeviceRequest& Spidev(DeviceRequest& r) { return r.backend.emplace<SpidevDeviceRequest>(); }
+FtdiDeviceRequest& Ftdi(DeviceRequest& r) { return r.backend.emplace<FtdiDeviceRequest>(); }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, DeviceNames,
@@ -87,6 +88,13 @@ INSTANTIATE_TEST_SUITE_P(
                    s.chip = "AT45DB081";
                    s.protectBits = 0;
                  }},
+        NameCase{"sim:M25P80,hold=300", true,
+                 [](DeviceRequest& r) {
+                   SimDeviceRequest& s = Sim(r);
+                   s.chip = "M25P80";
+                   s.holdCall = 300;
+                 }},
+        NameCase{"sim:M25P80,hold=0", false, nullptr}, NameCase{"sim:M25P80,hold", false, nullptr},
         NameCase{"M25P80", false, nullptr}, NameCase{"sim:", false, nullptr},
         NameCase{"usb:0", false, nullptr}, NameCase{"sim:M25P80,bogus", false, nullptr},
         NameCase{"sim:M25P80,image", false, nullptr}, NameCase{"sim:M25P80,image=", false, nullptr},
@@ -115,6 +123,40 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"spidev:/dev/spidev0.0,reset=gpiochip0", false, nullptr},
         NameCase{"spidev:/dev/spidev0.0,reset=gpiochip0:x", false, nullptr},
         NameCase{"spidev:/dev/spidev0.0,reset=gpiochip0:3:active-low", false, nullptr},
-        NameCase{"spidev:/dev/spidev0.0,reset=:3", false, nullptr}));
+        NameCase{"spidev:/dev/spidev0.0,reset=:3", false, nullptr},
+        NameCase{"ftdi:", true, [](DeviceRequest& r) { Ftdi(r); }},
+        NameCase{"ftdi:vid=0x0403,pid=0x6010,serial=FT4XYZ,index=1,iface=b,cs=ACBUS0,reset=ADBUS4:active-high,"
+                 "speed=10000000,polls=1,trace=/tmp/t.txt",
+                 true,
+                 [](DeviceRequest& r) {
+                   FtdiDeviceRequest& f = Ftdi(r);
+                   f.vid = 0x0403;
+                   f.pid = 0x6010;
+                   f.serial = "FT4XYZ";
+                   f.index = 1;
+                   f.channel = 'B';
+                   f.cs = FtdiPin{.highByte = true, .bit = 0};
+                   f.reset = FtdiPin{.highByte = false, .bit = 4};
+                   f.resetActiveHigh = true;
+                   f.speedCap = 10000000;
+                   f.pollBatch = 1;
+                   r.common.tracePath = "/tmp/t.txt";
+                 }},
+        NameCase{"ftdi:cs=adbus7,reset=ACBUS7", true,
+                 [](DeviceRequest& r) {
+                   FtdiDeviceRequest& f = Ftdi(r);
+                   f.cs = FtdiPin{.highByte = false, .bit = 7};
+                   f.reset = FtdiPin{.highByte = true, .bit = 7};
+                 }},
+        // ADBUS0 to ADBUS2 carry the clock and data.
+        NameCase{"ftdi:cs=ADBUS2", false, nullptr}, NameCase{"ftdi:reset=ADBUS0", false, nullptr},
+        NameCase{"ftdi:cs=ADBUS8", false, nullptr}, NameCase{"ftdi:cs=BDBUS3", false, nullptr},
+        NameCase{"ftdi:reset=ADBUS3", false, nullptr}, NameCase{"ftdi:cs=ADBUS5,reset=ADBUS5", false, nullptr},
+        NameCase{"ftdi:reset=ADBUS4:active-low", false, nullptr},
+        NameCase{"ftdi:vid=0x10000", false, nullptr}, NameCase{"ftdi:pid=", false, nullptr},
+        NameCase{"ftdi:iface=E", false, nullptr}, NameCase{"ftdi:iface=AB", false, nullptr},
+        NameCase{"ftdi:serial=", false, nullptr}, NameCase{"ftdi:speed=0", false, nullptr},
+        NameCase{"ftdi:polls=0", false, nullptr}, NameCase{"ftdi:polls=257", false, nullptr},
+        NameCase{"ftdi:image=x.bin", false, nullptr}, NameCase{"ftdi:,", false, nullptr}));
 
 }  // namespace

@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -54,3 +56,14 @@ std::string LinuxSpidevSystem::GroupOf(const std::string& path) {
 }
 
 void LinuxSpidevSystem::Idle(uint64_t ns) { std::this_thread::sleep_for(std::chrono::nanoseconds(ns)); }
+
+std::vector<std::string> LinuxSpidevSystem::Nodes() {
+  std::vector<std::string> nodes;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("spidev", 0) == 0) nodes.push_back(entry.path().string());
+  }
+  std::sort(nodes.begin(), nodes.end());
+  return nodes;
+}

@@ -11,4 +11,5 @@ class LinuxSpidevSystem : public SpidevSystem {
   std::optional<uint32_t> BufferSize() override;
   std::string GroupOf(const std::string& path) override;
   void Idle(uint64_t ns) override;
+  std::vector<std::string> Nodes() override;
 };

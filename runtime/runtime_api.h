@@ -47,6 +47,15 @@ using SerXferFn = int32_t(RT_CALL*)(uint32_t hif, int32_t levelStart, int32_t le
 using SerReadFn = int32_t(RT_CALL*)(uint32_t hif, int32_t levelStart, int32_t levelEnd, uint8_t fill,
                                     uint8_t* rx, int32_t count, int32_t zero);
 
+// The device manager's listing, an entry point the adapters do not need to
+// open a device: the interface devices the runtime can see, each name in the
+// form HubOpen takes and ending in a newline, the whole ending in a NUL.
+// `*length` gets the bytes the whole takes. Zero when `size` is smaller than
+// that (nothing is written), or when a backend could not look for its
+// devices (its reason on standard error; the others' devices are listed).
+#define RT2_LIST_ENTRY "HubListDevices"
+using HubListDevicesFn = int32_t(RT_CALL*)(char* names, uint32_t size, uint32_t* length);
+
 // First generation. Every call takes the address of a status word of the
 // caller's (the runtime's own error code) and, but PlClose, a final 0.
 using PlOpenFn = int32_t(RT_CALL*)(uint32_t* hif, const char* deviceName, int32_t* status, int32_t zero);

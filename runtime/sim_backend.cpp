@@ -13,6 +13,7 @@ SimConfig ToConfig(const SimDeviceRequest& request) {
   config.noChip = request.noChip;
   config.stuck = request.stuck;
   config.failCall = request.failCall;
+  config.holdCall = request.holdCall;
   config.protect = request.protect;
   config.protectBits = request.protectBits;
   config.writeProtectPin = request.writeProtectPin;

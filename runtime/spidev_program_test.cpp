@@ -79,7 +79,7 @@ TEST(SpidevProgram, WritesAndReadsEveryChipThroughTheFakeKernel) {
         expected.replace(address, length, data);
         EXPECT_EQ(write.output, std::string(dataflash ? "" : "Doing partial erase of flash memory device\n") +
                                     "Writing file: " + input + " to flash memory device\n" +
-                                    "Bytes written to flash: 70000\n");
+                                    "Bytes written to flash: 70000\nBytes verified: 70000\n");
         EXPECT_EQ(write.exitCode, 0);
         EXPECT_EQ(write.errors, "");
         EXPECT_TRUE(ReadFile(image) == expected);
@@ -165,8 +165,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "romwick runtime: cannot open 'spidev:<dir>/plain': <dir>/plain is not a spidev device "
                     "(SPI_IOC_RD_MODE: Inappropriate ioctl for device)\n"},
         FailureCase{"UnknownScheme", nullptr, "usb:0", {"-id"}, kConnect, 4,
-                    "romwick runtime: cannot open 'usb:0': no backend for 'usb:0' (try sim:<chip> or "
-                    "spidev:/dev/spidev<bus>.<chip select>)\n"},
+                    "romwick runtime: cannot open 'usb:0': no backend for 'usb:0' (try sim:<chip>, "
+                    "spidev:/dev/spidev<bus>.<chip select> or ftdi:)\n"},
         FailureCase{"PermissionDenied", "deny=spi", kNode, {"-id"}, kConnect, 4,
                     "romwick runtime: cannot open 'spidev:/dev/spidev0.0': permission denied on /dev/spidev0.0: it "
                     "belongs to group 'spi'; add your user to that group (usermod -aG spi <user>) and log in "

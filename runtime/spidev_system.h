@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 /// Abstract so that tests can put a fake kernel in its place; the real one is
 /// LinuxSpidevSystem. Failures give the errno value in `err`.
@@ -23,4 +24,6 @@ class SpidevSystem {
   virtual std::string GroupOf(const std::string& path) = 0;
   /// Lets `ns` nanoseconds pass with the bus idle.
   virtual void Idle(uint64_t ns) = 0;
+  /// The spidev nodes there are, sorted.
+  virtual std::vector<std::string> Nodes() = 0;
 };

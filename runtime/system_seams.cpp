@@ -1,20 +1,29 @@
-// The kernel interfaces of the real backends, all of them Linux's. In the
-// test build of the runtime (ROMWICK_TEST_HOOKS), ROMWICK_TEST_FAKE_SPIDEV
-// puts the fake spidev kernel and a fake GPIO line in their place, so that
-// the built program can be run against them.
+// The kernel and USB interfaces of the real backends. In the test build of
+// the runtime (ROMWICK_TEST_HOOKS), ROMWICK_TEST_FAKE_SPIDEV puts the fake
+// spidev kernel and a fake GPIO line in their place, and ROMWICK_TEST_FTDI
+// the MPSSE emulator, so that the built program can be run against them.
 #include "runtime/system_seams.h"
+
+#ifdef ROMWICK_TEST_HOOKS
+#include <cstdlib>
+
+#include "testsupport/mpsse_emulator.h"
+#ifdef ROMWICK_HAVE_SPIDEV
+#include "testsupport/fake_gpio_line.h"
+#include "testsupport/fake_spidev_kernel.h"
+#endif
+#endif
+#ifdef ROMWICK_HAVE_LIBFTDI
+#include "runtime/libftdi_usb.h"
+#endif
 
 #ifdef ROMWICK_HAVE_SPIDEV
 #include "runtime/linux_spidev_system.h"
 #ifdef ROMWICK_HAVE_LIBGPIOD
 #include "runtime/libgpiod_line.h"
 #endif
+
 #ifdef ROMWICK_TEST_HOOKS
-#include <cstdlib>
-
-#include "testsupport/fake_gpio_line.h"
-#include "testsupport/fake_spidev_kernel.h"
-
 namespace {
 const char* FakeKernel() { return std::getenv("ROMWICK_TEST_FAKE_SPIDEV"); }
 }  // namespace
@@ -41,3 +50,18 @@ std::unique_ptr<GpioLine> MakeGpioLine(std::string* error) {
 #endif
 }
 #endif
+
+std::unique_ptr<FtdiUsb> MakeFtdiUsb(std::string* error) {
+#ifdef ROMWICK_TEST_HOOKS
+  if (const char* emulator = std::getenv("ROMWICK_TEST_FTDI")) {
+    return testsupport::MpsseEmulator::FromDescription(emulator, error);
+  }
+#endif
+#ifdef ROMWICK_HAVE_LIBFTDI
+  (void)error;
+  return std::make_unique<LibftdiUsb>();
+#else
+  *error = "ftdi: needs libftdi1, and this runtime was built without it";
+  return nullptr;
+#endif
+}

@@ -1,11 +1,13 @@
-// Where the real backends get the kernel interfaces they reach their devices
-// through (Linux only): the one place a test build of the runtime may put
-// fakes instead.
+// Where the real backends get the kernel and USB interfaces they reach their
+// devices through: the one place a test build of the runtime may put fakes
+// and emulators instead.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "runtime/ftdi_usb.h"
+#ifdef ROMWICK_HAVE_SPIDEV
 #include "runtime/gpio_line.h"
 #include "runtime/spidev_system.h"
 
@@ -16,3 +18,8 @@ std::unique_ptr<SpidevSystem> MakeSpidevSystem(std::string* error);
 /// A GPIO line of the kernel's character device; null, with the reason in
 /// `error`, in a runtime built without libgpiod.
 std::unique_ptr<GpioLine> MakeGpioLine(std::string* error);
+#endif
+
+/// libftdi1's calls; null, with the reason in `error`, in a runtime built
+/// without it.
+std::unique_ptr<FtdiUsb> MakeFtdiUsb(std::string* error);

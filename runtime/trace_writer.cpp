@@ -16,32 +16,63 @@ void TraceWriter::Detail(const std::string& line) {
 
 void TraceWriter::Record(const std::string& call) {
   if (!file_) return;
-  ++calls_;
-  if (pendingCount_ > 0 && call == pending_ && details_ == pendingDetails_) {
-    ++pendingCount_;
-    details_.clear();
+  Feed(++calls_, Entry{call, std::move(details_)});
+  details_.clear();
+}
+
+void TraceWriter::Feed(uint64_t number, Entry entry) {
+  if (seen_ > 0 && entry == cycle_[seen_ % cycle_.size()]) {
+    ++seen_;
     return;
   }
-  Flush();
-  pending_ = call;
-  pendingDetails_.swap(details_);
-  details_.clear();
-  pendingFirst_ = calls_;
-  pendingCount_ = 1;
+  // A second call, different from the first, may start two taking turns.
+  if (seen_ == 1) {
+    cycle_.push_back(std::move(entry));
+    seen_ = 2;
+    return;
+  }
+  if (seen_ > 0) {
+    // The run ends here; what its end leaves over may pair with this call.
+    Flush();
+    return Feed(number, std::move(entry));
+  }
+  cycle_ = {std::move(entry)};
+  first_ = number;
+  seen_ = 1;
 }
 
 void TraceWriter::Flush() {
-  if (pendingCount_ == 0) return;
-  std::fprintf(file_, "%llu %s", static_cast<unsigned long long>(pendingFirst_), pending_.c_str());
-  if (pendingCount_ > 1) std::fprintf(file_, " [x%llu]", static_cast<unsigned long long>(pendingCount_));
-  std::fputc('\n', file_);
-  for (const std::string& line : pendingDetails_) std::fprintf(file_, "    %s\n", line.c_str());
-  pendingCount_ = 0;
+  if (seen_ == 0) return;
+  const std::vector<Entry> cycle = std::move(cycle_);
+  const uint64_t first = first_, seen = seen_;
+  cycle_.clear();
+  seen_ = 0;
+  if (cycle.size() == 1) {
+    Write(first, cycle[0], seen > 1 ? " [x" + std::to_string(seen) + "]" : "");
+    return;
+  }
+  const uint64_t turns = seen / 2;
+  if (turns == 1) {
+    // Two different calls, once each: the first stands alone, and what
+    // follows it may fold with what comes next.
+    Write(first, cycle[0], "");
+    for (uint64_t i = 1; i < seen; ++i) Feed(first + i, cycle[i % 2]);
+    return;
+  }
+  Write(first, cycle[0], " [x" + std::to_string(turns) + ", taking turns with the next line]");
+  Write(first + 1, cycle[1], " [x" + std::to_string(turns) + "]");
+  if (seen % 2) Feed(first + seen - 1, cycle[0]);
+}
+
+void TraceWriter::Write(uint64_t number, const Entry& entry, const std::string& folded) {
+  std::fprintf(file_, "%llu %s%s\n", static_cast<unsigned long long>(number), entry.call.c_str(), folded.c_str());
+  for (const std::string& line : entry.details) std::fprintf(file_, "    %s\n", line.c_str());
 }
 
 void TraceWriter::Close(const std::string& summary) {
   if (!file_) return;
-  Flush();
+  // A flush may leave the end of a pair behind to start a run of its own.
+  while (seen_ > 0) Flush();
   if (!summary.empty()) std::fprintf(file_, "%s\n", summary.c_str());
   std::fclose(file_);
   file_ = nullptr;

@@ -1,6 +1,7 @@
 // TraceWriter: one readable line per runtime call of an interface, appended
 // to a file, with what the call did underneath (a backend's system calls)
-// indented below it, and runs of identical calls (status polls) folded into one.
+// indented below it, and runs of identical calls (status polls), or of two
+// calls taking turns (polls with idle gaps between them), folded.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +25,8 @@ class TraceWriter {
   void Detail(const std::string& line);
 
   /// Records one call, already rendered, with the details added since the
-  /// last call; consecutive calls identical in both fold.
+  /// last call. Consecutive calls identical in both fold into one line, and
+  /// two calls that alternate fold into a pair of lines.
   void Record(const std::string& call);
 
   /// Writes what is pending and the closing summary line, and closes the file.
@@ -34,13 +36,26 @@ class TraceWriter {
   static std::string Bytes(const uint8_t* data, size_t count, size_t limit = 32);
 
  private:
+  struct Entry {
+    std::string call;
+    std::vector<std::string> details;
+    bool operator==(const Entry&) const = default;
+  };
+
+  /// Adds call `number` to the run being folded, writing the run out when
+  /// the call does not continue it.
+  void Feed(uint64_t number, Entry entry);
+  /// Writes the run's whole repetitions; what is left of a repetition is fed
+  /// again, so that it may start a run of its own.
   void Flush();
+  void Write(uint64_t number, const Entry& entry, const std::string& folded);
 
   FILE* file_ = nullptr;
   uint64_t calls_ = 0;
-  std::string pending_;
-  std::vector<std::string> pendingDetails_;
   std::vector<std::string> details_;  // of the call being made
-  uint64_t pendingFirst_ = 0;
-  uint64_t pendingCount_ = 0;
+  // The run: calls first_ to first_ + seen_ - 1, call first_ + i being
+  // cycle_[i % cycle_.size()]; one call repeated, or two taking turns.
+  std::vector<Entry> cycle_;
+  uint64_t first_ = 0;
+  uint64_t seen_ = 0;
 };

@@ -28,6 +28,33 @@ TEST(TraceWriter, FoldsRunsOfIdenticalCallsAndAppendsTheSummary) {
             "summary: calls=5\n");
 }
 
+// Status polls with idle gaps between them (an erase) take turns.
+TEST(TraceWriter, FoldsTwoCallsTakingTurns) {
+  testsupport::ScratchDir dir;
+  const std::string path = dir.File("trace.txt");
+  {
+    TraceWriter trace;
+    ASSERT_TRUE(trace.Open(path));
+    for (const char* call : {"open", "select", "poll busy", "idle", "poll busy", "idle", "poll busy", "idle",
+                             "poll busy", "poll ready", "A", "B", "A", "C", "C"}) {
+      trace.Record(call);
+    }
+    trace.Close("summary");
+  }
+  EXPECT_EQ(testsupport::ReadFile(path),
+            "1 open\n"
+            "2 select\n"
+            "3 poll busy [x3, taking turns with the next line]\n"
+            "4 idle [x3]\n"
+            "9 poll busy\n"
+            "10 poll ready\n"
+            "11 A\n"
+            "12 B\n"
+            "13 A\n"
+            "14 C [x2]\n"
+            "summary\n");
+}
+
 TEST(TraceWriter, RendersLongDataShortened) {
   uint8_t data[40];
   for (int i = 0; i < 40; ++i) data[i] = static_cast<uint8_t>(i);

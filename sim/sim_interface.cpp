@@ -2,6 +2,10 @@
 // clock and the chip's image file.
 #include "sim/sim_interface.h"
 
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -39,6 +43,25 @@ std::unique_ptr<ChipModel> MakeChip(const SimChipFacts& facts, const VirtualCloc
 }
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+void HoldUntilSignal(uint64_t call) {
+#ifndef _WIN32
+  // Blocked before the line goes out, so that a signal sent on reading it
+  // waits for sigsuspend instead of slipping in before it.
+  sigset_t interrupting, before;
+  sigemptyset(&interrupting);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupting, signal);
+  sigprocmask(SIG_BLOCK, &interrupting, &before);
+  std::fprintf(stderr, "romwick runtime: holding call %llu until a signal\n", static_cast<unsigned long long>(call));
+  std::fflush(stderr);
+  sigset_t waiting = before;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigdelset(&waiting, signal);
+  sigsuspend(&waiting);
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+#else
+  (void)call;
+#endif
+}
 
 std::string Hex(uint32_t value) {
   char text[16];
@@ -162,6 +185,7 @@ std::unique_ptr<SimInterface> SimInterface::Create(const SimConfig& config, std:
 
 bool SimInterface::BeginCall() {
   ++calls_;
+  if (calls_ == config_.holdCall) HoldUntilSignal(calls_);
   clock_.Advance(uint64_t{config_.latencyUs} * 1000);
   return calls_ != config_.failCall;
 }

@@ -23,6 +23,7 @@ struct SimConfig {
   bool noChip = false;     // nothing on the bus: every byte clocked out reads FF
   bool stuck = false;      // busy for ever after the first program or erase
   uint32_t failCall = 0;   // the runtime call (1-based) that fails; 0 none
+  uint32_t holdCall = 0;   // the runtime call (1-based) that first waits for a signal; 0 none
   bool protect = false;    // every sector protected; wins over protectBits
   // The protection the chip starts with: a sector-erase chip's status
   // register bits SRWD, BP3 (N25Q), TB (N25Q), BP2..BP0 as they read (0x9C
@@ -49,7 +50,9 @@ class SimInterface {
 
   /// Every runtime call starts here: it is counted and its latency charged.
   /// False for the call that the configuration makes fail; the caller then
-  /// reports failure and touches nothing.
+  /// reports failure and touches nothing. The call the configuration holds
+  /// says so on standard error and waits until the process receives a signal
+  /// (its handler has run), then goes on: a test's moment to interrupt a run.
   bool BeginCall();
   /// Drives chip select: `high` false selects the chip.
   void SetSelectLine(bool high);

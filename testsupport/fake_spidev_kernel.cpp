@@ -58,6 +58,7 @@ class Forwarder : public SpidevSystem {
   std::optional<uint32_t> BufferSize() override { return target_.BufferSize(); }
   std::string GroupOf(const std::string& path) override { return target_.GroupOf(path); }
   void Idle(uint64_t ns) override { target_.Idle(ns); }
+  std::vector<std::string> Nodes() override { return target_.Nodes(); }
 
  private:
   SpidevSystem& target_;
@@ -95,6 +96,10 @@ bool ApplyKey(const KeyItem& item, FakeSpidevConfig* config) {
     return true;
   }
   if (item.key == "notspidev") return item.Flag(&config->notSpidev);
+  if (item.key == "nonode" && item.Flag(&flag)) {
+    config->node.clear();
+    return true;
+  }
   return false;
 }
 
@@ -127,7 +132,7 @@ FakeSpidevKernel::~FakeSpidevKernel() = default;
 std::unique_ptr<SpidevSystem> FakeSpidevKernel::Seam() { return std::make_unique<Forwarder>(*this); }
 
 int FakeSpidevKernel::Open(const std::string& path, int* err) {
-  *err = path != config_.node ? ENOENT : config_.openError;
+  *err = config_.node.empty() || path != config_.node ? ENOENT : config_.openError;
   if (*err != 0) return -1;
   open_ = true;
   return kFd;
@@ -139,6 +144,11 @@ void FakeSpidevKernel::Close(int fd) {
   std::string error;
   if (!sim_->Save(&error)) std::fprintf(stderr, "fake spidev kernel: %s\n", error.c_str());
   WriteReport();
+}
+
+std::vector<std::string> FakeSpidevKernel::Nodes() {
+  if (config_.node.empty()) return {};
+  return {config_.node};
 }
 
 std::string FakeSpidevKernel::GroupOf(const std::string& path) { return path == config_.node ? config_.group : ""; }

@@ -19,7 +19,7 @@ namespace testsupport {
 
 struct FakeSpidevConfig {
   SimConfig sim;  // the chip; its latency: the modelled time of one ioctl
-  std::string node = "/dev/spidev0.0";        // the only node that exists
+  std::string node = "/dev/spidev0.0";        // the only node that exists; empty: none does
   std::optional<uint32_t> bufferSize = 4096;  // nothing: the parameter cannot be read
   uint32_t alignment = 128;                   // the kernel's smallest allocation alignment
   int openError = 0;                          // errno the node's open fails with
@@ -49,8 +49,8 @@ class FakeSpidevKernel : public SpidevSystem {
   static std::unique_ptr<FakeSpidevKernel> Create(const FakeSpidevConfig& config, std::string* error);
   /// The same, keeping no log, from a description such as
   /// "chip=N25Q128,image=chip.bin,bufsiz=65536", the form ROMWICK_TEST_FAKE_SPIDEV takes. Keys:
-  /// chip, image, latency (µs per ioctl), node, bufsiz, nobufsiz, align, deny=<group> (open fails
-  /// with EACCES), notspidev, fail=<n>:<errno>, report.
+  /// chip, image, latency (µs per ioctl), node, nonode, bufsiz, nobufsiz, align, deny=<group> (open
+  /// fails with EACCES), notspidev, fail=<n>:<errno>, report.
   static std::unique_ptr<FakeSpidevKernel> FromDescription(const std::string& text, std::string* error);
   ~FakeSpidevKernel() override;
 
@@ -64,6 +64,7 @@ class FakeSpidevKernel : public SpidevSystem {
   std::string GroupOf(const std::string& path) override;
   /// The chip's time passes; nothing is clocked.
   void Idle(uint64_t ns) override;
+  std::vector<std::string> Nodes() override;
 
   /// Each message the driver took, a transfer a word: "tx4", "rx4096",
   /// "txrx2", "0" (no buffer), "+cs" for cs_change, "*N" for N alike.

@@ -80,6 +80,17 @@ class PeriodText {
   bool failed_ = false;
 };
 
+// Bytes clocked with nobody selected, as a controller waiting for a chip clocks them.
+bool IsIdle(const SpiCall& c) {
+  return !c.sent.empty() && std::all_of(c.sent.begin(), c.sent.end(), [](uint8_t b) { return b == 0xFF; });
+}
+
+std::string IdleLine(const SpiCall& c) {
+  return "idle " + std::to_string(c.sent.size()) + (c.failed ? " !failed" : "");
+}
+
+constexpr uint32_t kSelectKeptHigh = 3;  // PutSelect levels 1 at the start and 1 at the end
+
 std::vector<std::string> CollapseRuns(const std::vector<std::string>& lines) {
   std::vector<std::string> out;
   for (size_t i = 0; i < lines.size();) {
@@ -226,7 +237,7 @@ bool RecordingSpiCtl::PutByte(uint8_t tx, uint8_t* rx, int32_t* out) {
 
 bool RecordingSpiCtl::PutSelect(int32_t count, uint8_t levelStart, uint8_t levelEnd, const uint8_t* tx,
                                 uint8_t* rx, int32_t* out) {
-  SpiCall call{SpiCall::Op::PutSelect, 0, 0, {tx, tx + count}};
+  SpiCall call{SpiCall::Op::PutSelect, levelStart + 2u * levelEnd, 0, {tx, tx + count}};
   if (!CheckReady()) return Refuse(std::move(call));
   if (levelStart == 0) StartPeriod();
   const bool ok = Exchange(std::move(call), rx, out);
@@ -262,6 +273,8 @@ std::vector<std::string> RecordingSpiCtl::Transactions() const {
       } else {
         lines.push_back(c.failed ? "release !failed" : "release");
       }
+    } else if (c.op == SpiCall::Op::PutSelect && c.arg == kSelectKeptHigh && !open) {
+      lines.push_back(IdleLine(c));
     } else if (c.op == SpiCall::Op::PutSelect) {
       finish(" !no release");
       PeriodText one(statusSequences_);
@@ -270,6 +283,8 @@ std::vector<std::string> RecordingSpiCtl::Transactions() const {
     } else if (IsTransfer(c.op)) {
       if (open) {
         open->Add(c);
+      } else if (c.op == SpiCall::Op::Put && IsIdle(c)) {
+        lines.push_back(IdleLine(c));
       } else {
         PeriodText stray(statusSequences_);
         stray.Add(c);
@@ -301,7 +316,8 @@ std::vector<std::string> RecordingSpiCtl::CallShapes() const {
         s = "get " + std::to_string(c.sent.size()) + " fill " + Hex(static_cast<uint8_t>(c.arg));
         break;
       case SpiCall::Op::PutSelect:
-        s = "putselect " + std::to_string(c.sent.size()) + (c.receiving ? " rx" : "");
+        s = "putselect " + std::to_string(c.sent.size()) + (c.receiving ? " rx" : "") +
+            (c.arg == kSelectKeptHigh ? " high" : "");
         break;
       default:
         s = SettingLine(c);

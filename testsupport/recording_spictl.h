@@ -31,7 +31,8 @@ struct SpiCall {
   };
   Op op;
   /// SetSelect: 1 select, 0 release; EnableSpi: 1/0; SetPort: the port;
-  /// SetSpiMode: the mode; SetSpeed: the clock in Hz; Get: the fill byte.
+  /// SetSpiMode: the mode; SetSpeed: the clock in Hz; Get: the fill byte;
+  /// PutSelect: the select level at the start plus twice the one at the end.
   uint32_t arg = 0;
   uint32_t lsbFirst = 0;               // SetSpiMode
   std::vector<uint8_t> sent = {};      // bytes clocked out
@@ -68,11 +69,14 @@ class RecordingSpiCtl : public SPICTL {
   /// "03 01 23 45 +65536 of 55". Status reads read "05 poll"; a run of equal
   /// lines reads "<line> xN". " !failed" marks a period with a failed call,
   /// " !no release" one that was never released, "(empty)" one without a
-  /// transfer, "unselected " a transfer outside any. Other calls read
+  /// transfer, "unselected " a transfer outside any, except that FF bytes
+  /// clocked with chip select released (a Put outside any period, or a
+  /// PutSelect that keeps the line high) read "idle N". Other calls read
   /// "open", "close", "enable 1", "port 0", "mode 0 lsb 0", "speed 50000000".
   std::vector<std::string> Transactions() const;
   /// The calls one by one: "select", "release", "put 4", "put 2 rx",
-  /// "get 10 fill 55", "putselect 260"; other calls as in Transactions().
+  /// "get 10 fill 55", "putselect 260", "putselect 3750 high" (select kept
+  /// released); other calls as in Transactions().
   std::vector<std::string> CallShapes() const;
   /// The bytes sent in each select period (or PutSelect), in order.
   std::vector<std::vector<uint8_t>> SentPerTransaction() const;

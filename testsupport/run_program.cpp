@@ -23,63 +23,130 @@ namespace testsupport {
 std::string BuildDir() { return ROMWICK_BUILD_DIR; }
 std::string SourceDir() { return ROMWICK_SOURCE_DIR; }
 
-ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::vector<std::string>& env, const std::string& workingDir) {
-  int out[2], err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
+namespace {
+
+/// The argument and environment arrays execve takes, over `strings`.
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
+RunningProgram::RunningProgram(const std::string& program, const std::vector<std::string>& args,
+                               ErrorStream errors, const std::vector<std::string>& env,
+                               const std::string& workingDir) {
+  int out[2];
+  if (pipe(out) != 0) throw std::runtime_error("pipe");
+  int err[2] = {-1, -1};
+  std::string terminal;
+  if (errors == ErrorStream::kTerminal) {
+    err[0] = posix_openpt(O_RDWR | O_NOCTTY);
+    if (err[0] < 0 || grantpt(err[0]) != 0 || unlockpt(err[0]) != 0) throw std::runtime_error("pseudo-terminal");
+    terminal = ptsname(err[0]);
+  } else if (pipe(err) != 0) {
+    throw std::runtime_error("pipe");
+  }
+  std::vector<std::string> argStore{program};
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char*> argv = Pointers(argStore);
   std::vector<std::string> envStore;
   for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
   envStore.insert(envStore.end(), env.begin(), env.end());
+  std::vector<char*> envp = Pointers(envStore);
 
-  const pid_t pid = fork();
-  if (pid == 0) {
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork");
+  if (pid_ == 0) {
     dup2(out[1], 1);
-    dup2(err[1], 2);
-    for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
+    const int errorFd = terminal.empty() ? err[1] : open(terminal.c_str(), O_RDWR | O_NOCTTY);
+    dup2(errorFd, 2);
     const int devNull = open("/dev/null", O_RDONLY);
     dup2(devNull, 0);
+    for (int fd : {out[0], out[1], err[0], err[1], errorFd, devNull}) {
+      if (fd > 2) close(fd);
+    }
     if (!workingDir.empty() && chdir(workingDir.c_str()) != 0) _exit(126);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const std::string& e : envStore) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(out[1]);
-  close(err[1]);
-  ProgramResult result;
-  // Both pipes are drained together, so that neither fills up and stops the program.
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.output, &result.errors};
+  if (err[1] >= 0) close(err[1]);
+  out_ = out[0];
+  err_ = err[0];
+}
+
+RunningProgram::~RunningProgram() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  for (int fd : {out_, err_}) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+bool RunningProgram::Pump(int timeoutMs) {
+  if (out_ < 0 && err_ < 0) return false;
+  // Both streams are drained together, so that neither fills up and stops the program.
+  pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+  int ready;
+  while ((ready = poll(fds, 2, timeoutMs)) < 0) {
+    if (errno != EINTR) throw std::runtime_error("poll");
+  }
+  if (ready == 0) return false;
+  std::string* sinks[2] = {&result_.output, &result_.errors};
+  int* streams[2] = {&out_, &err_};
   char buf[65536];
-  for (int live = 2; live > 0;) {
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      throw std::runtime_error("poll");
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-        continue;
-      }
-      close(fds[i].fd);
-      fds[i].fd = -1;
-      --live;
+  for (int i = 0; i < 2; ++i) {
+    if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+    const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+    if (n > 0) {
+      sinks[i]->append(buf, static_cast<size_t>(n));
+    } else {
+      // The end of the stream; a pseudo-terminal reports it as an error once
+      // the program has closed its side.
+      close(*streams[i]);
+      *streams[i] = -1;
     }
   }
+  return true;
+}
+
+bool RunningProgram::WaitForError(const std::string& text) {
+  constexpr int kPatienceMs = 60000;
+  while (result_.errors.find(text) == std::string::npos) {
+    if (!Pump(kPatienceMs)) return false;
+  }
+  return true;
+}
+
+void RunningProgram::Signal(int signal) { kill(pid_, signal); }
+
+ProgramResult RunningProgram::Finish() {
+  while (Pump(-1)) {
+  }
   int status = 0;
-  waitpid(pid, &status, 0);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return result;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+  result_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result_;
+}
+
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::vector<std::string>& env, const std::string& workingDir) {
+  return RunningProgram(program, args, RunningProgram::ErrorStream::kPipe, env, workingDir).Finish();
 }
 
 ProgramResult RunRomwick(const std::vector<std::string>& args) {
   return RunProgram(BuildDir() + "/romwick", args);
+}
+
+std::unique_ptr<RunningProgram> StartRomwick(const std::vector<std::string>& args,
+                                             RunningProgram::ErrorStream errors) {
+  return std::make_unique<RunningProgram>(BuildDir() + "/romwick", args, errors);
 }
 
 std::optional<int> RunWithFileSizeLimit(uint64_t limit, bool killAtLimit, const std::function<int()>& body) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +30,45 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 
 /// Runs build/romwick with `args`.
 ProgramResult RunRomwick(const std::vector<std::string>& args);
+
+/// A program started in the background, its standard input closed, its
+/// standard output on a pipe and its standard error on a pipe or on a
+/// pseudo-terminal (for output that only appears where someone watches),
+/// environment inherited plus `env`, in `workingDir` (the test's own when
+/// empty). Killed and waited for if it still runs when the object goes.
+class RunningProgram {
+ public:
+  enum class ErrorStream { kPipe, kTerminal };
+
+  RunningProgram(const std::string& program, const std::vector<std::string>& args,
+                 ErrorStream errors = ErrorStream::kPipe, const std::vector<std::string>& env = {},
+                 const std::string& workingDir = "");
+  ~RunningProgram();
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+
+  /// Reads the program's output until `text` has appeared on its standard
+  /// error; false when the program closed it first, or after a minute.
+  bool WaitForError(const std::string& text);
+  void Signal(int signal);
+  /// Reads everything up to the end and waits for the program to exit.
+  ProgramResult Finish();
+
+ private:
+  /// Takes in what is ready on either stream, waiting at most `timeoutMs`
+  /// (-1: as long as it takes); false when neither stream has anything more
+  /// to give, or nothing came in time.
+  bool Pump(int timeoutMs);
+
+  int pid_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+  ProgramResult result_;
+};
+
+/// Runs build/romwick with `args` in the background (RunningProgram).
+std::unique_ptr<RunningProgram> StartRomwick(const std::vector<std::string>& args,
+                                             RunningProgram::ErrorStream errors = RunningProgram::ErrorStream::kPipe);
 
 /// Runs `body` in a child process (a copy of this one) whose writes may not
 /// take a file past `limit` bytes: a write that would fails, or with

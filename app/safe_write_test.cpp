@@ -1,0 +1,490 @@
+// The safe-write behaviours through the built program against the simulated
+// chips: verify, write protection, -u, bounded waits, interruption, the
+// progress line, and files read from the chip. Each judged by what the
+// program prints, its exit code, the chip's whole image and the trace.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app/run_fixture.h"
+#include "testsupport/run_program.h"
+
+namespace {
+
+using namespace runtest;
+
+/// The operations of a trace's summary line ("read id=1, read status=1, read=1").
+std::string Ops(const std::string& trace) {
+  const size_t from = trace.find(" ops: ");
+  const size_t to = trace.find(" cs=", from);
+  return from == std::string::npos || to == std::string::npos ? "?" : trace.substr(from + 6, to - from - 6);
+}
+
+/// True when no command that changes the chip (nor the write enable before
+/// one) went out in the trace.
+bool NothingErasedOrProgrammed(const std::string& trace) {
+  return !std::regex_search(trace, std::regex(" tx (06|02|D8|C7|01|84|83|88|81|50)( |$)"));
+}
+
+class SafeWrite : public Run {
+ protected:
+  std::string Erased(const Chip& chip) {
+    const std::string contents(chip.size, '\xFF');
+    WriteFile(image, contents);
+    return contents;
+  }
+  std::string Trace() const { return ReadFile(trace); }
+
+  const std::string trace = dir.File("trace.txt");
+};
+
+// ---- Verify ----
+
+TEST_F(SafeWrite, VerifyReadsBackOnlyWhatWasWrittenAndNoVerifyReadsNothing) {
+  const std::string input = File("in.bin", Pattern(5000, 3));
+  Seed(M25P80);
+  const auto verified = Romwick({"-d", Dev(M25P80, ",trace=" + trace), "-w", input, "-a", "0x1000"});
+  EXPECT_EQ(verified.exitCode, 0);
+  EXPECT_NE(verified.output.find("Bytes written to flash: 5000\nBytes verified: 5000\n"), std::string::npos);
+  EXPECT_NE(Trace().find("03 00 10 00"), std::string::npos) << Trace();
+  EXPECT_NE(Ops(Trace()).find(" read=1"), std::string::npos) << Ops(Trace());
+
+  std::remove(trace.c_str());
+  Seed(M25P80);
+  const auto unverified = Romwick({"-d", Dev(M25P80, ",trace=" + trace), "-w", input, "-a", "0x1000", "-NV"});
+  EXPECT_EQ(unverified.exitCode, 0);
+  EXPECT_EQ(unverified.output, "Doing partial erase of flash memory device\nWriting file: " + input +
+                                   " to flash memory device\nBytes written to flash: 5000\n");
+  EXPECT_EQ(Ops(Trace()).find("read="), std::string::npos) << Ops(Trace());
+}
+
+// Without an erase, programming only clears bits: over old contents the chip
+// ends up holding old AND new, and the verify sees every byte that differs.
+TEST_F(SafeWrite, VerifyReportsTheFirstDifferenceAndCountsThemAll) {
+  const std::string data = Pattern(5000, 3);
+  const std::string input = File("in.bin", data);
+  std::string expected = Seed(M25P80);
+  const uint32_t at = 0x1000;
+  int differing = 0;
+  size_t first = std::string::npos;
+  for (size_t i = 0; i < data.size(); ++i) {
+    const char holds = static_cast<char>(expected[at + i] & data[i]);
+    if (holds != data[i] && differing++ == 0) first = i;
+    expected[at + i] = holds;
+  }
+  ASSERT_GT(differing, 0);
+  const auto run = Romwick({"-d", Dev(M25P80), "-w", input, "-a", "0x1000", "-NE"});
+  char line[160];
+  std::snprintf(line, sizeof line,
+                "Verify failed at address 0x%06X: flash holds 0x%02X, file holds 0x%02X (%d bytes differ)\n",
+                static_cast<unsigned>(at + first), static_cast<uint8_t>(expected[at + first]),
+                static_cast<uint8_t>(data[first]), differing);
+  EXPECT_EQ(run.output, "Writing file: " + input + " to flash memory device\nBytes written to flash: 5000\n" + line);
+  EXPECT_EQ(run.exitCode, 13);
+  EXPECT_TRUE(Contents() == expected);
+}
+
+TEST_F(SafeWrite, VerifyCatchesABitTheChipDropped) {
+  const std::string input = File("in.bin", std::string(4096, '\xFF') + Pattern(4096, 5));
+  Seed(M25P80);
+  const auto run = Romwick({"-d", Dev(M25P80, ",flip=0x11234"), "-w", input, "-a", "0x10000"});
+  EXPECT_TRUE(std::regex_search(
+      run.output, std::regex("Verify failed at address 0x011234: flash holds 0x[0-9A-F]{2}, file holds 0x[0-9A-F]{2} "
+                             "\\(1 bytes differ\\)\n$")))
+      << run.output;
+  EXPECT_EQ(run.exitCode, 13);
+}
+
+// ---- Write protection ----
+
+struct RefusalCase {
+  const char* name;
+  const Chip& chip;
+  std::vector<std::string> args;  // "IN" stands for the input file
+  const char* status;
+};
+
+class ProtectedChip : public SafeWrite, public testing::WithParamInterface<RefusalCase> {};
+
+// Refused before anything is touched: the chip's image is as it was, and no
+// erase or program command reached it.
+TEST_P(ProtectedChip, IsRefusedBeforeAnythingIsTouched) {
+  const RefusalCase& c = GetParam();
+  const std::string before = Seed(c.chip);
+  const std::string input = File("in.bin", Pattern(600, 4));
+  std::vector<std::string> args{"-d", Dev(c.chip, ",protect,trace=" + trace)};
+  for (const std::string& a : c.args) args.push_back(a == "IN" ? input : a);
+  const auto run = Romwick(args);
+  EXPECT_EQ(run.output, std::string("Flash memory device is write protected (status ") + c.status +
+                            "); -unprotect clears its protection\n");
+  EXPECT_EQ(run.exitCode, 14);
+  EXPECT_TRUE(Contents() == before);
+  EXPECT_TRUE(NothingErasedOrProgrammed(Trace())) << Trace();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, ProtectedChip,
+    testing::Values(RefusalCase{"Write", M25P80, {"-w", "IN"}, "0x1C"},
+                    RefusalCase{"WriteWithoutErase", M25P80, {"-w", "IN", "-NE"}, "0x1C"},
+                    RefusalCase{"WriteAfterBulkErase", M25P80, {"-w", "IN", "-E"}, "0x1C"},
+                    RefusalCase{"Update", M25P80, {"-w", "IN", "-u"}, "0x1C"},
+                    RefusalCase{"BulkErase", M25P80, {"-E"}, "0x1C"},
+                    RefusalCase{"RangeErase", M25P80, {"-l", "4096", "-a", "0x80000"}, "0x1C"},
+                    RefusalCase{"N25Q128", kChips[5], {"-w", "IN", "-a", "0x10000"}, "0x5C"},
+                    RefusalCase{"DataFlashWrite", AT45DB081, {"-w", "IN", "-NE"}, "0xA6"},
+                    RefusalCase{"DataFlashChipErase", AT45DB081, {"-E"}, "0xA6"}),
+    [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+// A run that neither erases nor programs does not even ask the chip.
+TEST_F(SafeWrite, ReadsAndIdentificationDoNotLookAtTheProtection) {
+  const std::string contents = Seed(M25P80);
+  const std::string output = dir.File("out.bin");
+  const auto read = Romwick({"-d", Dev(M25P80, ",protect,trace=" + trace), "-r", output, "-l", "4096"});
+  EXPECT_EQ(read.exitCode, 0) << read.output;
+  EXPECT_TRUE(ReadFile(output) == contents.substr(0, 4096));
+  EXPECT_EQ(Ops(Trace()), "read id=1, read=1");
+  const auto id = Romwick({"-d", Dev(M25P80, ",protect"), "-id"});
+  EXPECT_EQ(id.output, "  Device ID: 20 20 14\n");
+}
+
+// A DataFlash whose WP pin is held low keeps its sector protection whatever
+// it is sent: -unprotect then stops the run.
+TEST_F(SafeWrite, UnprotectThatTheChipDoesNotTakeStopsTheRun) {
+  const std::string before = Seed(AT45DB081);
+  const std::string input = File("in.bin", Pattern(600, 4));
+  const auto run = Romwick({"-d", Dev(AT45DB081, ",protect,wp,trace=" + trace), "-w", input, "-NE", "-unprotect"});
+  EXPECT_EQ(run.output, "Flash memory device is still write protected (status 0xA6): it ignored -unprotect\n");
+  EXPECT_EQ(run.exitCode, 14);
+  EXPECT_TRUE(Contents() == before);
+  EXPECT_NE(Trace().find("tx 3D 2A 7F 9A"), std::string::npos);
+}
+
+TEST_F(SafeWrite, UnprotectClearsTheProtectionThenWritesAndVerifies) {
+  std::string expected = Seed(M25P80);
+  const std::string data = Pattern(600, 4);
+  const std::string input = File("in.bin", data);
+  const auto run = Romwick({"-d", Dev(M25P80, ",protect"), "-w", input, "-unprotect"});
+  EXPECT_EQ(run.output, "Doing partial erase of flash memory device\nWriting file: " + input +
+                            " to flash memory device\nBytes written to flash: 600\nBytes verified: 600\n");
+  EXPECT_EQ(run.exitCode, 0);
+  EraseCovering(expected, M25P80, 0, 600);
+  expected.replace(0, 600, data);
+  EXPECT_TRUE(Contents() == expected);
+  // Alone, -unprotect clears the protection and the run goes on as it would.
+  const auto alone = Romwick({"-d", Dev(M25P80, ",protect,trace=" + trace), "-unprotect", "-NE"});
+  EXPECT_EQ(alone.output, "");
+  EXPECT_EQ(alone.exitCode, 0);
+  EXPECT_NE(Trace().find("tx 01 00"), std::string::npos) << Trace();
+}
+
+TEST_F(SafeWrite, StatusRegisterLockedBySrwdWithWpLowIsRefusedWithItsReason) {
+  const std::string before = Seed(M25P80);
+  const std::string input = File("in.bin", Pattern(600, 4));
+  const auto run = Romwick({"-d", Dev(M25P80, ",protect=0x9C,wp"), "-w", input, "-unprotect"});
+  // 0x9E: the write enable before the refused write set WEL.
+  EXPECT_EQ(run.output,
+            "Flash memory device is still write protected (status 0x9E): "
+            "SRWD locks its status register while W# is held low\n");
+  EXPECT_EQ(run.exitCode, 14);
+  EXPECT_TRUE(Contents() == before);
+}
+
+TEST_F(SafeWrite, OnlyWhatTheRunTouchesMustBeUnprotected) {
+  // BP = 1 on the M25P80: its upper sixteenth, the last sector.
+  const std::string input = File("in.bin", Pattern(600, 4));
+  Seed(M25P80);
+  const auto below = Romwick({"-d", Dev(M25P80, ",protect=0x04"), "-w", input, "-a", "0xE0000"});
+  EXPECT_EQ(below.exitCode, 0) << below.output;
+  const std::string before = Seed(M25P80);
+  const auto inside = Romwick({"-d", Dev(M25P80, ",protect=0x04"), "-w", input, "-a", "0xF0000"});
+  EXPECT_EQ(inside.output,
+            "Flash memory device is write protected (status 0x04); -unprotect clears its protection\n");
+  EXPECT_EQ(inside.exitCode, 14);
+  EXPECT_TRUE(Contents() == before);
+}
+
+// ---- -u ----
+
+struct UpdateCase {
+  const char* name;
+  const Chip& chip;
+  /// The chip before, from a pattern seeded with 7 (or all erased).
+  bool erasedBefore;
+  /// The image, given the chip's contents before; written at `address`.
+  std::string (*image)(const std::string& before);
+  uint32_t address;
+  std::vector<std::string> options;
+  int unchanged, erased, programmedOnly;
+  int bytesWritten;
+  bool eraseCommands, programCommands;
+};
+
+class Update : public SafeWrite, public testing::WithParamInterface<UpdateCase> {};
+
+// The chip ends holding the image and, everywhere else, what it held: -u
+// loses nothing, not even in the erase units it rewrites.
+TEST_P(Update, RewritesOnlyWhatDiffersAndLosesNothing) {
+  const UpdateCase& c = GetParam();
+  const std::string before = c.erasedBefore ? Erased(c.chip) : Seed(c.chip);
+  const std::string data = c.image(before);
+  const std::string input = File("in.bin", data);
+  std::vector<std::string> args{"-d", Dev(c.chip, ",trace=" + trace), "-w", input, "-u", "-a",
+                                std::to_string(c.address)};
+  args.insert(args.end(), c.options.begin(), c.options.end());
+  const auto run = Romwick(args);
+  const bool bulk = std::find(c.options.begin(), c.options.end(), "-E") != c.options.end();
+  EXPECT_EQ(run.output, std::string(bulk ? "Doing bulk erase of entire flash memory device\n" : "") + "Writing file: " +
+                            input + " to flash memory device\nErase units unchanged: " + std::to_string(c.unchanged) +
+                            ", erased: " + std::to_string(c.erased) +
+                            ", programmed without erase: " + std::to_string(c.programmedOnly) +
+                            "\nBytes written to flash: " + std::to_string(c.bytesWritten) +
+                            "\nBytes verified: " + std::to_string(data.size()) + "\n");
+  EXPECT_EQ(run.exitCode, 0);
+  std::string expected = bulk ? std::string(c.chip.size, '\xFF') : before;
+  expected.replace(c.address, data.size(), data);
+  EXPECT_TRUE(Contents() == expected);
+  const std::string ops = Ops(Trace());
+  EXPECT_EQ(ops.find("sector erase") != std::string::npos || ops.find("buffer to page=") != std::string::npos,
+            c.eraseCommands)
+      << ops;
+  EXPECT_EQ(ops.find("page program") != std::string::npos ||
+                ops.find("buffer to page without erase") != std::string::npos,
+            c.programCommands)
+      << ops;
+}
+
+std::string SameAsTheChip(const std::string& before) { return before.substr(0x20000, 5000); }
+
+// Sectors 1 and 2 as they are, except for one byte of sector 2 that sets bits.
+std::string OneByteOfSector2SetsBits(const std::string& before) {
+  std::string image = before.substr(0x10000, 0x20000);
+  image[0x15000] = static_cast<char>(~image[0x15000]);
+  return image;
+}
+
+std::string BitsCleared(const std::string& before) {
+  std::string image = before.substr(0x30000, 1000);
+  for (char& c : image) c = static_cast<char>(c & 0xF0);
+  return image;
+}
+
+// A page of data, an erased page, a page of data: the erased page is not programmed.
+std::string ErasedPageBetween(const std::string&) { return Pattern(256, 1) + std::string(256, '\xFF') + Pattern(256, 2); }
+
+std::string Fresh512(const std::string&) { return Pattern(512, 9); }
+
+std::string Fresh1000(const std::string&) { return Pattern(1000, 9); }
+
+std::string DataFlashBitsCleared(const std::string& before) {
+  std::string image = before.substr(264, 264);
+  for (char& c : image) c = static_cast<char>(c & 0x0F);
+  return image;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Update,
+    testing::Values(
+        UpdateCase{"IdenticalImage", M25P80, false, SameAsTheChip, 0x20000, {}, 1, 0, 0, 0, false, false},
+        UpdateCase{"OneChangedSector", M25P80, false, OneByteOfSector2SetsBits, 0x10000, {}, 1, 1, 0, 0x10000, true,
+                   true},
+        UpdateCase{"BitsOnlyCleared", M25P80, false, BitsCleared, 0x30000, {}, 0, 0, 1, 1000, false, true},
+        UpdateCase{"ErasedPagesAreSkipped", M25P80, true, ErasedPageBetween, 0x40000, {}, 0, 0, 1, 768, false, true},
+        UpdateCase{"AcrossASectorBoundary", M25P80, false, Fresh512, 0xFF00, {}, 0, 2, 0, 512, true, true},
+        UpdateCase{"WithNoEraseAsked", M25P80, false, Fresh512, 0xFF00, {"-NE"}, 0, 2, 0, 512, true, true},
+        UpdateCase{"AfterABulkErase", M25P80, false, Fresh512, 0xFF00, {"-E"}, 0, 0, 2, 512, false, true},
+        UpdateCase{"BigSectorsOfTheM25P128", kChips[4], false, Fresh512, 0x3FF00, {}, 0, 2, 0, 512, true, true},
+        UpdateCase{"DataFlashPages", AT45DB081, false, Fresh1000, 1000, {}, 0, 5, 0, 1000, true, false},
+        UpdateCase{"DataFlashBitsCleared", AT45DB081, false, DataFlashBitsCleared, 264, {}, 0, 0, 1, 264, false, true},
+        UpdateCase{"DataFlashIdentical", AT45DB081, false, SameAsTheChip, 0x20000, {}, 20, 0, 0, 0, false, false}),
+    [](const testing::TestParamInfo<UpdateCase>& info) { return std::string(info.param.name); });
+
+// Records in one sector make one unit; the sector between the records'
+// sectors is not read.
+TEST_F(SafeWrite, UpdateTakesAUnitOnceForAllItsRecords) {
+  std::string expected = Seed(M25P80);
+  const std::string a = Pattern(16, 21), b = Pattern(16, 22), c = Pattern(40, 23);
+  const std::string hex = HexRecord(0, 0x10, a) + HexRecord(0, 0x40, b) +
+                          HexRecord(4, 0, std::string("\x00\x02", 2)) + HexRecord(0, 0, c) + ":00000001FF\n";
+  const auto run = Romwick({"-d", Dev(M25P80, ",trace=" + trace), "-w", File("in.hex", hex), "-fi", "-u"});
+  EXPECT_NE(run.output.find("Erase units unchanged: 0, erased: 2, programmed without erase: 0\n"
+                            "Bytes written to flash: 72\nBytes verified: 72\n"),
+            std::string::npos)
+      << run.output;
+  expected.replace(0x10, 16, a);
+  expected.replace(0x40, 16, b);
+  expected.replace(0x20000, 40, c);
+  EXPECT_TRUE(Contents() == expected);
+  EXPECT_EQ(Trace().find("03 01 00 00"), std::string::npos);  // sector 1 lies between
+}
+
+// ---- Bounded waits ----
+
+TEST_F(SafeWrite, AStuckEraseSaysWhichOperationTimedOut) {
+  const std::string input = File("in.bin", Pattern(600, 4));
+  Seed(M25P80);
+  const auto sector = Romwick({"-d", Dev(M25P80, ",stuck"), "-w", input});
+  EXPECT_EQ(sector.output,
+            "Doing partial erase of flash memory device\nError writing to SPI device\n"
+            "The flash memory device did not finish its sector erase within 6.1 s\n");
+  EXPECT_EQ(sector.exitCode, 4);
+  Seed(AT45DB081);
+  const auto chip = Romwick({"-d", Dev(AT45DB081, ",stuck"), "-E"});
+  EXPECT_EQ(chip.output,
+            "Doing bulk erase of entire flash memory device\nError writing to SPI device\n"
+            "The flash memory device did not finish its chip erase within 44.1 s\n");
+  EXPECT_EQ(chip.exitCode, 4);
+}
+
+// ---- Interruption ----
+
+struct SignalCase {
+  std::vector<int> signals;  // sent one after the other
+  int exitCode;
+};
+
+class Interrupted : public SafeWrite, public testing::WithParamInterface<SignalCase> {
+ protected:
+  /// Runs romwick with `args`, sends the signals once its `hold`-th bus call
+  /// waits, and returns how it ended.
+  testsupport::ProgramResult RunAndInterrupt(const std::vector<std::string>& args) {
+    auto program = testsupport::StartRomwick(args);
+    EXPECT_TRUE(program->WaitForError("romwick runtime: holding call"));
+    for (int signal : GetParam().signals) program->Signal(signal);
+    return program->Finish();
+  }
+};
+
+// The page programs before the signal are in the chip's image, saved as the
+// interface closed; the command in flight went out whole; chip select and
+// the configuration reset were released.
+TEST_P(Interrupted, WriteEndsCleanly) {
+  Erased(M25P80);
+  const std::string data = Pattern(0x10000, 6);
+  const std::string input = File("in.bin", data);
+  const auto run =
+      RunAndInterrupt({"-d", Dev(M25P80, ",hold=200,trace=" + trace), "-2", "-cr", "-w", input, "-NE"});
+  EXPECT_EQ(run.output, "Writing file: " + input + " to flash memory device\nInterrupted\n");
+  EXPECT_EQ(run.exitCode, GetParam().exitCode);
+  const std::string log = Trace();
+  EXPECT_NE(log.find(" cs=high config-reset=released"), std::string::npos) << log.substr(log.rfind("summary"));
+  const std::string after = Contents();
+  size_t pages = 0;
+  while (pages < 256 && after.compare(pages * 256, 256, data, pages * 256, 256) == 0) ++pages;
+  EXPECT_GT(pages, 0u);
+  EXPECT_LT(pages, 256u);
+  EXPECT_EQ(after.find_first_not_of('\xFF', pages * 256), std::string::npos) << "programmed past page " << pages;
+}
+
+// A bulk erase's wait gives up; the chip finishes the erase by itself.
+TEST_P(Interrupted, BulkEraseStopsWaiting) {
+  Seed(M25P80);
+  const auto run = RunAndInterrupt({"-d", Dev(M25P80, ",hold=50"), "-E"});
+  EXPECT_EQ(run.output, "Doing bulk erase of entire flash memory device\nInterrupted\n");
+  EXPECT_EQ(run.exitCode, GetParam().exitCode);
+  EXPECT_TRUE(Contents() == std::string(M25P80.size, '\xFF'));
+}
+
+// An interrupted read leaves the file that was there, and nothing else.
+TEST_P(Interrupted, ReadLeavesTheOldFile) {
+  Seed(M25P80);
+  const std::string output = File("out.bin", "the old file");
+  const auto run = RunAndInterrupt({"-d", Dev(M25P80, ",hold=20"), "-r", output});
+  EXPECT_EQ(run.output, "Reading flash memory and writing to file: " + output + "\nInterrupted\n");
+  EXPECT_EQ(run.exitCode, GetParam().exitCode);
+  EXPECT_EQ(ReadFile(output), "the old file");
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"chip.bin", "out.bin"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, Interrupted,
+                         testing::Values(SignalCase{{SIGINT}, 130}, SignalCase{{SIGTERM}, 143},
+                                         SignalCase{{SIGHUP}, 129},
+                                         // A second signal during the clean-up changes nothing.
+                                         SignalCase{{SIGINT, SIGTERM}, 130}),
+                         [](const testing::TestParamInfo<SignalCase>& info) {
+                           return "Signal" + std::to_string(info.param.signals[0]) + "_x" +
+                                  std::to_string(info.param.signals.size());
+                         });
+
+// ---- Progress ----
+
+// On a terminal, each long step draws its line and clears it at its end;
+// standard output reads as it does without one.
+TEST_F(SafeWrite, ProgressShowsOnATerminalAndIsClearedAfterEachStep) {
+  const std::string input = File("in.bin", Pattern(0x30000, 2));
+  Seed(M25P80);
+  const auto quiet = testsupport::StartRomwick({"-d", Dev(M25P80), "-w", input})->Finish();
+  EXPECT_EQ(quiet.errors, "");
+  Seed(M25P80);
+  const auto shown =
+      testsupport::StartRomwick({"-d", Dev(M25P80), "-w", input}, testsupport::RunningProgram::ErrorStream::kTerminal)
+          ->Finish();
+  EXPECT_EQ(shown.exitCode, 0);
+  EXPECT_EQ(shown.output, quiet.output);
+  for (const char* step : {"\rErasing ", "\rWriting ", "\rVerifying "}) {
+    EXPECT_NE(shown.errors.find(step), std::string::npos) << step << " in " << shown.errors;
+  }
+  EXPECT_TRUE(std::regex_search(shown.errors, std::regex("\\rWriting +[0-9]+%  [0-9]+ of 196608 bytes")))
+      << shown.errors;
+  // Every line drawn is cleared: the text ends in spaces between two returns.
+  ASSERT_GE(shown.errors.size(), 2u);
+  EXPECT_EQ(shown.errors.back(), '\r');
+  const size_t lastDrawn = shown.errors.rfind('\r', shown.errors.size() - 2);
+  EXPECT_EQ(shown.errors.find_first_not_of(' ', lastDrawn + 1), shown.errors.size() - 1) << shown.errors;
+}
+
+TEST_F(SafeWrite, ABulkEraseShowsItsTimeAgainstTheTypicalOne) {
+  Seed(M25P80);
+  const auto run =
+      testsupport::StartRomwick({"-d", Dev(M25P80), "-E"}, testsupport::RunningProgram::ErrorStream::kTerminal)
+          ->Finish();
+  EXPECT_EQ(run.output, "Doing bulk erase of entire flash memory device\n");
+  EXPECT_TRUE(std::regex_search(run.errors, std::regex("\\rErasing  [0-9]+ s, typically 8 s"))) << run.errors;
+}
+
+// ---- Files read from the chip ----
+
+TEST_F(SafeWrite, AFailedReadLeavesTheOldFile) {
+  Seed(M25P80);
+  const std::string output = File("out.bin", "the old file");
+  // The identification takes three bus calls, the first read command the next three.
+  const auto run = Romwick({"-d", Dev(M25P80, ",fail=5"), "-r", output, "-l", "4096"});
+  EXPECT_EQ(run.output, "Reading flash memory and writing to file: " + output + "\nError reading from flash memory\n");
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_EQ(ReadFile(output), "the old file");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+TEST_F(SafeWrite, AFileReadFromTheChipHasTheModeOfAPlainFileOrKeepsItsOwn) {
+  const std::string contents = Seed(M25P80);
+  const std::string fresh = dir.File("fresh.bin");
+  const auto created = testsupport::RunProgram(
+      "/bin/sh", {"-c", "umask 027 && exec \"$0\" -d \"$1\" -r \"$2\" -l 64", testsupport::BuildDir() + "/romwick",
+                  Dev(M25P80), fresh});
+  EXPECT_EQ(created.exitCode, 0) << created.output;
+  struct stat st {};
+  ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+  const std::string kept = File("kept.bin", "old");
+  chmod(kept.c_str(), 0604);
+  EXPECT_EQ(Romwick({"-d", Dev(M25P80), "-r", kept, "-l", "64"}).exitCode, 0);
+  ASSERT_EQ(stat(kept.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0604u);
+  EXPECT_TRUE(ReadFile(kept) == contents.substr(0, 64));
+
+  // What is not a regular file is written as it is.
+  const auto toNull = Romwick({"-d", Dev(M25P80), "-r", "/dev/null", "-l", "64"});
+  EXPECT_EQ(toNull.output, "Reading flash memory and writing to file: /dev/null\nBytes written to file: 64\n");
+  EXPECT_EQ(toNull.exitCode, 0);
+}
+
+}  // namespace

@@ -1,0 +1,572 @@
+// An FTDI MPSSE channel as a backend.
+#include "runtime/ftdi_backend.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr uint16_t kFtdiVid = 0x0403;
+
+// The chips with an MPSSE engine that the backend looks for: their channels,
+// how many of them have the engine, whether those have a high byte (ACBUS)
+// of pins, and the size of a channel's buffer towards the host.
+struct ChipKind {
+  uint16_t pid;
+  const char* name;
+  int mpsseChannels;
+  bool highByte;
+  size_t buffer;
+};
+constexpr ChipKind kKinds[] = {
+    {0x6014, "FT232H", 1, true, 1024},
+    {0x6010, "FT2232H", 2, true, 4096},
+    {0x6011, "FT4232H", 2, false, 2048},
+};
+// What another product id is taken for: the smallest buffer of the three.
+constexpr ChipKind kUnknownKind = {0, "FTDI chip", 4, true, 1024};
+
+const ChipKind& KindOf(uint16_t vid, uint16_t pid) {
+  for (const ChipKind& kind : kKinds) {
+    if (vid == kFtdiVid && pid == kind.pid) return kind;
+  }
+  return kUnknownKind;
+}
+
+// Pins of the low byte that the engine gives the clock and data.
+constexpr uint8_t kClockPin = 0x01;
+constexpr uint8_t kDataOutPin = 0x02;
+
+// Commands of the engine (the shifting ones are MpsseCommands').
+constexpr uint8_t kDivideBy5Off = 0x8A;  // the 60 MHz base clock
+constexpr uint8_t kAdaptiveOff = 0x97;
+constexpr uint8_t kThreePhaseOff = 0x8D;
+constexpr uint8_t kLoopbackOff = 0x85;
+constexpr uint8_t kSendImmediate = 0x87;
+// An opcode the engine does not know: it answers FA and the opcode, which
+// closes every reply.
+constexpr uint8_t kMarker = 0xAB;
+constexpr uint8_t kBadCommand = 0xFA;
+
+constexpr uint8_t kBitModeReset = 0x00;
+constexpr uint8_t kBitModeMpsse = 0x02;
+// The chip sends what it holds after this many ms without a send-immediate;
+// also how often an empty read comes back.
+constexpr uint8_t kLatencyTimerMs = 1;
+
+// SK = 60 MHz / ((1 + divisor) * 2).
+constexpr uint32_t kHalfBaseHz = 30'000'000;
+constexpr uint32_t kMaxDivisor = 0xFFFF;
+// Until the program sets one.
+constexpr uint32_t kStartHz = 1'000'000;
+
+// A reply may come this long after the bus work of its write is done.
+constexpr uint64_t kReplyTimeoutUs = 1'000'000;
+// A queue of writes without a reply goes out at this size.
+constexpr size_t kQueueLimit = 65536;
+
+// The status register reads the backend may batch (class comment).
+constexpr uint8_t kReadStatus = 0x05;
+constexpr uint8_t kDataFlashReadStatus = 0xD7;
+// One USB round trip of a high-speed chip, what a batch should outlast.
+constexpr uint64_t kRoundTripNs = 125'000;
+// A learned wait is covered from 7/8 of it to 1/64 past it: every sample
+// after the one that finds the chip ready is time lost, so the batch ends
+// soon after the moment it is expected, and a chip a little faster than last
+// time is still caught early.
+constexpr uint64_t kEarlyParts = 8;
+constexpr uint64_t kLateParts = 64;
+
+const char* ChannelName(char channel) {
+  static const char* const names[] = {"A", "B", "C", "D"};
+  return names[channel - 'A'];
+}
+
+std::string Hex4(uint16_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04x", value);
+  return text;
+}
+
+std::string UsbId(uint16_t vid, uint16_t pid) { return Hex4(vid) + ":" + Hex4(pid); }
+
+std::string PinName(const FtdiPin& pin) {
+  return std::string(pin.highByte ? "ACBUS" : "ADBUS") + static_cast<char>('0' + pin.bit);
+}
+
+void SetBit(uint8_t& byte, uint8_t bit, bool on) {
+  byte = static_cast<uint8_t>(on ? byte | (1u << bit) : byte & ~(1u << bit));
+}
+
+}  // namespace
+
+std::unique_ptr<FtdiBackend> FtdiBackend::Open(const FtdiDeviceRequest& request, std::unique_ptr<FtdiUsb> usb,
+                                               TraceWriter& trace, std::string* error) {
+  std::unique_ptr<FtdiBackend> backend(new FtdiBackend(request, std::move(usb), trace));
+  if (!backend->OpenChannel(error) || !backend->SetUpEngine(error)) return nullptr;
+  return backend;
+}
+
+FtdiBackend::FtdiBackend(const FtdiDeviceRequest& request, std::unique_ptr<FtdiUsb> usb, TraceWriter& trace)
+    : request_(request), usb_(std::move(usb)), trace_(trace) {}
+
+FtdiBackend::~FtdiBackend() {
+  if (open_) Close();
+}
+
+bool FtdiBackend::List(FtdiUsb& usb, std::vector<std::string>* names, std::string* error) {
+  size_t index = 0;
+  for (const ChipKind& kind : kKinds) {
+    std::vector<FtdiUsbDevice> found;
+    if (!usb.Find(kFtdiVid, kind.pid, &found, error)) return false;
+    for (const FtdiUsbDevice& device : found) {
+      // A serial number that would not parse as a key's value names nothing.
+      const bool plain = !device.serial.empty() && device.serial.find_first_of(",=") == std::string::npos;
+      names->push_back(plain ? "ftdi:serial=" + device.serial : "ftdi:index=" + std::to_string(index));
+      ++index;
+    }
+  }
+  return true;
+}
+
+bool FtdiBackend::OpenChannel(std::string* error) {
+  const uint16_t vid = request_.vid.value_or(kFtdiVid);
+  std::vector<FtdiUsbDevice> found;
+  std::string looked;
+  for (const ChipKind& kind : kKinds) {
+    const uint16_t pid = request_.pid.value_or(kind.pid);
+    if (!usb_->Find(vid, pid, &found, error)) {
+      *error = "cannot list USB devices: " + *error;
+      return false;
+    }
+    looked += (looked.empty() ? "" : ", ") + UsbId(vid, pid);
+    if (request_.pid) break;
+  }
+  if (found.empty()) {
+    *error = request_.pid ? "no USB device " + looked + " found"
+                          : "no FT232H, FT2232H or FT4232H found on the USB (looked for " + looked + ")";
+    return false;
+  }
+  if (!request_.serial.empty()) {
+    std::string serials;
+    std::erase_if(found, [&](const FtdiUsbDevice& d) {
+      if (!d.serial.empty()) serials += (serials.empty() ? "'" : ", '") + d.serial + "'";
+      return d.serial != request_.serial;
+    });
+    if (found.empty()) {
+      *error = "no FTDI device with serial number '" + request_.serial + "' (" +
+               (serials.empty() ? std::string("no serial number could be read") : "there are " + serials) + ")";
+      return false;
+    }
+  }
+  if (request_.index >= found.size()) {
+    *error = "index=" + std::to_string(request_.index) + ", but only " + std::to_string(found.size()) +
+             (found.size() == 1 ? " device matches" : " devices match") + " (the first is index=0)";
+    return false;
+  }
+  device_ = found[request_.index];
+  const ChipKind& kind = KindOf(device_.vid, device_.pid);
+  replyBuffer_ = kind.buffer;
+  name_ = std::string(kind.name) + " " + UsbId(device_.vid, device_.pid) + " (bus " + std::to_string(device_.bus) +
+          ", address " + std::to_string(device_.address) + ")";
+  const int channel = request_.channel - 'A' + 1;
+  if (channel > kind.mpsseChannels) {
+    *error = name_ + ": channel " + ChannelName(request_.channel) +
+             (kind.mpsseChannels == 1 ? " does not exist or has no MPSSE engine (only A has one)"
+                                      : " has no MPSSE engine (only A and B have one)");
+    return false;
+  }
+  usesHighByte_ = request_.cs.highByte || (request_.reset && request_.reset->highByte);
+  if (usesHighByte_ && !kind.highByte) {
+    *error = name_ + ": the " + kind.name + " has no ACBUS pins";
+    return false;
+  }
+  FtdiOpenFailure failure = FtdiOpenFailure::kOther;
+  std::string reason;
+  if (!usb_->Open(device_.bus, device_.address, channel, &failure, &reason)) {
+    const std::string usb = "USB device " + UsbId(device_.vid, device_.pid) + " (bus " +
+                            std::to_string(device_.bus) + ", address " + std::to_string(device_.address) + ")";
+    if (failure == FtdiOpenFailure::kPermission) {
+      *error = "permission denied on " + usb +
+               ": install 60-romwick.rules into /etc/udev/rules.d (see the README, Real hardware) and plug the "
+               "device in again";
+    } else if (failure == FtdiOpenFailure::kBusy) {
+      *error = usb + " channel " + ChannelName(request_.channel) + " is held by another program (" + reason + ")";
+    } else {
+      *error = "cannot open " + usb + ": " + reason;
+    }
+    return false;
+  }
+  open_ = true;
+  return true;
+}
+
+bool FtdiBackend::SetUpEngine(std::string* error) {
+  std::string reason;
+  if (!usb_->SetBitMode(0, kBitModeReset, &reason) || !usb_->Purge(&reason) ||
+      !usb_->SetLatencyTimer(kLatencyTimerMs, &reason) || !usb_->SetBitMode(0, kBitModeMpsse, &reason)) {
+    *error = name_ + ": " + reason;
+    return false;
+  }
+  for (uint8_t opcode : {kDivideBy5Off, kAdaptiveOff, kThreePhaseOff, kLoopbackOff}) queue_.Plain(opcode);
+  uint32_t granted = 0;
+  SetClock(kStartHz, &granted);
+  // The clock idles low (mode 0) and chip select high; the reset line starts
+  // inactive. Every other pin stays an input.
+  lowOutputs_ = kClockPin | kDataOutPin;
+  for (const std::optional<FtdiPin>& pin : {std::optional<FtdiPin>(request_.cs), request_.reset}) {
+    if (!pin) continue;
+    SetBit(pin->highByte ? highOutputs_ : lowOutputs_, pin->bit, true);
+  }
+  SetBit(request_.cs.highByte ? high_ : low_, request_.cs.bit, true);
+  if (request_.reset) SetBit(request_.reset->highByte ? high_ : low_, request_.reset->bit, !request_.resetActiveHigh);
+  queue_.SetPins(false, low_, lowOutputs_);
+  if (usesHighByte_) queue_.SetPins(true, high_, highOutputs_);
+  sentLow_ = low_, sentLowOutputs_ = lowOutputs_, sentHigh_ = high_, sentHighOutputs_ = highOutputs_;
+  // The engine's answer to the marker shows it runs and is in step.
+  if (!Exchange()) {
+    *error = TakeReason();
+    return false;
+  }
+  if (trace_.IsOpen()) {
+    trace_.Detail("opened " + name_ + (device_.serial.empty() ? "" : " serial " + device_.serial) + ", channel " +
+                  ChannelName(request_.channel) + ", cs=" + PinName(request_.cs) +
+                  (request_.reset ? ", reset=" + PinName(*request_.reset) : "") + ", buffer " +
+                  std::to_string(replyBuffer_));
+  }
+  return true;
+}
+
+bool FtdiBackend::EnablePort(int32_t port) {
+  if (port == 0) return true;
+  return Fail(name_ + ": a device name drives one channel, it has no port " + std::to_string(port) +
+              " (choose the channel with iface=)");
+}
+
+bool FtdiBackend::DisablePort() {
+  EndPollRun();
+  SetSelectLine(false);
+  return Send();
+}
+
+bool FtdiBackend::SetMode(uint32_t mode, bool lsbFirst) {
+  if ((mode != 0 && mode != 3) || lsbFirst) {
+    return Fail(name_ + ": SPI mode " + std::to_string(mode) + (lsbFirst ? " least significant bit first" : "") +
+                " asked for; flash chips take modes 0 and 3, most significant bit first");
+  }
+  // Both modes shift out on the falling edge and in on the rising one; mode
+  // 3 idles the clock high.
+  clockIdleHigh_ = mode == 3;
+  SetBit(low_, 0, clockIdleHigh_);
+  DrivePins();
+  return true;
+}
+
+bool FtdiBackend::SetClock(uint32_t hz, uint32_t* granted) {
+  // No clock asked for (the first generation sets its mode with the clock
+  // it holds, 0 before the first one): the channel keeps its own.
+  if (hz == 0) {
+    *granted = clockHz_;
+    return true;
+  }
+  EndPollRun();
+  const uint32_t asked = request_.speedCap ? std::min(hz, request_.speedCap) : hz;
+  // The fastest clock not above the one asked for.
+  const uint32_t divisor = std::min((kHalfBaseHz + asked - 1) / asked - 1, kMaxDivisor);
+  const uint32_t newHz = kHalfBaseHz / (divisor + 1);
+  if (newHz != clockHz_) queue_.SetDivisor(static_cast<uint16_t>(divisor));
+  clockHz_ = newHz;
+  *granted = clockHz_;
+  return true;
+}
+
+void FtdiBackend::DrivePins() {
+  if (low_ != sentLow_ || lowOutputs_ != sentLowOutputs_) queue_.SetPins(false, low_, lowOutputs_);
+  if (usesHighByte_ && (high_ != sentHigh_ || highOutputs_ != sentHighOutputs_)) {
+    queue_.SetPins(true, high_, highOutputs_);
+  }
+  sentLow_ = low_, sentLowOutputs_ = lowOutputs_, sentHigh_ = high_, sentHighOutputs_ = highOutputs_;
+}
+
+void FtdiBackend::SetSelectLine(bool selected) {
+  SetBit(request_.cs.highByte ? high_ : low_, request_.cs.bit, !selected);
+  DrivePins();
+  selected_ = selected;
+}
+
+bool FtdiBackend::Select(bool asserted) {
+  EndPollRun();
+  if (asserted && !selected_) {
+    windowStart_ = queue_.Bytes().size();
+    windowStarting_ = true;
+    ++windows_;
+  }
+  if (asserted != selected_) SetSelectLine(asserted);
+  return true;
+}
+
+bool FtdiBackend::QueueShift(const BusTransfer& t) {
+  for (size_t done = 0; done < t.count;) {
+    const size_t piece = std::min(t.count - done, MpsseCommands::kMaxShift);
+    // Reply bytes beyond the chip's buffer only in a write's last command
+    // that has any (class comment).
+    if (t.rx && queue_.ReplyBytes() > 0 && queue_.ReplyBytes() + piece > replyBuffer_ && !Exchange()) return false;
+    if (!t.tx && t.rx) {
+      queue_.ShiftIn(piece);
+    } else {
+      queue_.Shift(t.tx ? t.tx + done : nullptr, t.fill, piece, t.rx != nullptr);
+    }
+    if (t.rx) replies_.push_back({t.rx + done, piece});
+    done += piece;
+    if (!t.rx && queue_.Bytes().size() >= kQueueLimit && !Send()) return false;
+  }
+  return true;
+}
+
+void FtdiBackend::QueueIdle(uint64_t bytes) {
+  while (bytes > 0) {
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(bytes, MpsseCommands::kMaxShift));
+    queue_.IdleClocks(piece);
+    bytes -= piece;
+  }
+}
+
+bool FtdiBackend::Transfer(const BusTransfer& t) {
+  if (IsStatusPoll(t)) return Poll(t);
+  if (run_.active && !t.selectedDuring && !t.rx) return IdleBetweenPolls(t.count);
+  EndPollRun();
+  if (!t.selectedDuring) {
+    // An idle gap the program asks for: clock cycles with chip select high.
+    if (selected_) SetSelectLine(false);
+    if (t.rx) {
+      if (!QueueShift(t)) return false;
+    } else {
+      QueueIdle(t.count);
+    }
+  } else {
+    if (!selected_) Select(true);
+    if (windowStarting_ && t.count > 0) {
+      windowKey_ = t.tx ? t.tx[0] : t.fill;
+      windowStarting_ = false;
+    }
+    if (!QueueShift(t)) return false;
+    if (!t.selectedAfter) SetSelectLine(false);
+  }
+  return t.rx ? Exchange() : true;
+}
+
+bool FtdiBackend::ConfigReset(bool asserted) {
+  EndPollRun();
+  SetBit(request_.reset->highByte ? high_ : low_, request_.reset->bit, asserted == request_.resetActiveHigh);
+  DrivePins();
+  if (trace_.IsOpen()) trace_.Detail(PinName(*request_.reset) + (asserted ? " active" : " inactive"));
+  // At once: the program pauses after asserting it, and a pause before the
+  // line moves would be no pause.
+  return Send();
+}
+
+bool FtdiBackend::Send() {
+  if (!replies_.empty()) return Exchange();
+  if (queue_.Empty()) return true;
+  std::string error;
+  const std::vector<uint8_t>& out = queue_.Bytes();
+  TraceWrite(out);
+  ++writes_;
+  bytes_ += queue_.BusBytes();
+  const bool written = usb_->Write(out.data(), out.size(), &error);
+  queue_.Clear();
+  windowStart_ = 0;
+  return written || UsbFailed("write: " + error);
+}
+
+void FtdiBackend::TraceWrite(const std::vector<uint8_t>& out) {
+  if (trace_.IsOpen()) {
+    trace_.Detail("USB write " + std::to_string(out.size()) + ": " + TraceWriter::Bytes(out.data(), out.size(), 16));
+  }
+}
+
+bool FtdiBackend::Exchange() {
+  queue_.Plain(kMarker);
+  queue_.Plain(kSendImmediate);
+  const size_t want = queue_.ReplyBytes() + 2;
+  const uint64_t busBytes = queue_.BusBytes();
+  const std::vector<uint8_t>& out = queue_.Bytes();
+  TraceWrite(out);
+  std::string error;
+  ++writes_;
+  ++roundTrips_;
+  bytes_ += busBytes;
+  const bool written = usb_->Write(out.data(), out.size(), &error);
+  queue_.Clear();
+  windowStart_ = 0;
+  std::vector<Reply> replies;
+  replies.swap(replies_);
+  if (!written) return UsbFailed("write: " + error);
+  std::vector<uint8_t> in(want);
+  if (!ReadReply(in, busBytes)) return false;
+  if (in[want - 2] != kBadCommand || in[want - 1] != kMarker) {
+    std::string unused;
+    usb_->Purge(&unused);
+    return Fail(name_ + ": malformed reply: " + std::to_string(want) + " bytes should end in FA AB, they end in " +
+                TraceWriter::Bytes(in.data() + want - 2, 2));
+  }
+  size_t at = 0;
+  batch_.clear();
+  for (const Reply& reply : replies) {
+    if (reply.rx) {
+      std::memcpy(reply.rx, in.data() + at, reply.count);
+    } else {
+      batch_.insert(batch_.end(), in.begin() + static_cast<ptrdiff_t>(at),
+                    in.begin() + static_cast<ptrdiff_t>(at + reply.count));
+    }
+    at += reply.count;
+  }
+  return true;
+}
+
+bool FtdiBackend::ReadReply(std::vector<uint8_t>& in, uint64_t busBytes) {
+  const uint64_t busUs = busBytes * 8 * 1'000'000 / std::max<uint32_t>(clockHz_, 1);
+  const uint64_t waitUs = kReplyTimeoutUs + 2 * busUs;
+  const uint64_t deadline = usb_->NowUs() + waitUs;
+  size_t got = 0;
+  while (got < in.size()) {
+    std::string error;
+    const int n = usb_->Read(in.data() + got, in.size() - got, &error);
+    ++reads_;
+    if (n < 0) return UsbFailed("read: " + error);
+    got += static_cast<size_t>(n);
+    if (n == 0 && got < in.size() && usb_->NowUs() > deadline) {
+      std::string unused;
+      usb_->Purge(&unused);
+      return Fail(name_ + ": short read: " + std::to_string(got) + " of " + std::to_string(in.size()) +
+                  " reply bytes came, then nothing for " + std::to_string(waitUs / 1000) + " ms");
+    }
+  }
+  if (trace_.IsOpen()) trace_.Detail("USB read " + std::to_string(got) + ": " + TraceWriter::Bytes(in.data(), got, 16));
+  return true;
+}
+
+bool FtdiBackend::UsbFailed(const std::string& what) {
+  std::vector<FtdiUsbDevice> found;
+  std::string error;
+  const bool listed = usb_->Find(device_.vid, device_.pid, &found, &error);
+  const bool present = std::any_of(found.begin(), found.end(), [&](const FtdiUsbDevice& d) {
+    return d.bus == device_.bus && d.address == device_.address;
+  });
+  if (listed && !present) return Fail(name_ + " is gone from the USB (unplugged?): " + what);
+  return Fail(name_ + ": USB " + what);
+}
+
+bool FtdiBackend::IsStatusPoll(const BusTransfer& t) const {
+  return request_.pollBatch > 1 && t.selectedDuring && !t.selectedAfter && !selected_ && t.tx && t.rx &&
+         t.count == 2 && (t.tx[0] == kReadStatus || t.tx[0] == kDataFlashReadStatus);
+}
+
+uint64_t FtdiBackend::BytesToNs(uint64_t bytes) const { return bytes * 8'000'000'000ull / clockHz_; }
+
+uint64_t FtdiBackend::NsToBytes(uint64_t ns) const { return ns * clockHz_ / 8'000'000'000ull; }
+
+void FtdiBackend::PlanBatch(uint64_t* leadNs, uint64_t* gapNs) const {
+  const uint64_t samples = request_.pollBatch;
+  const uint64_t minGapNs = BytesToNs(1);
+  if (run_.firstBatch) {
+    const auto learned = learnedWaitNs_.find(run_.key);
+    if (learned != learnedWaitNs_.end() && learned->second > 0) {
+      const uint64_t wait = learned->second;
+      *leadNs = wait - wait / kEarlyParts;
+      *gapNs = std::max((wait / kEarlyParts + wait / kLateParts) / samples, minGapNs);
+      return;
+    }
+  }
+  // Spans that grow as the square root of the time waited: few round trips
+  // for a long wait, and little time past its end.
+  const double grown = std::sqrt(static_cast<double>(kRoundTripNs) * static_cast<double>(run_.elapsedNs));
+  const uint64_t maxSpanNs = samples * BytesToNs(MpsseCommands::kMaxShift);
+  const uint64_t spanNs = std::min(std::max(kRoundTripNs, static_cast<uint64_t>(grown)), maxSpanNs);
+  *gapNs = std::max(spanNs / samples, minGapNs);
+  *leadNs = run_.firstBatch ? 0 : *gapNs;
+  if (run_.notBeforeNs > run_.elapsedNs) *leadNs = std::max(*leadNs, run_.notBeforeNs - run_.elapsedNs);
+}
+
+bool FtdiBackend::Poll(const BusTransfer& t) {
+  ++polls_;
+  if (!samples_.empty() && std::memcmp(t.tx, sampleTx_, 2) == 0) {
+    std::memcpy(t.rx, samples_.front().status, 2);
+    run_.answeredNs = samples_.front().atNs;
+    samples_.pop_front();
+    ++pollsFromBatches_;
+    return true;
+  }
+  if (run_.active && std::memcmp(t.tx, sampleTx_, 2) != 0) EndPollRun();
+  // Times count from the first batch's write, on the seam's clock: the
+  // round trips between batches pass too.
+  const uint64_t nowNs = usb_->NowUs() * 1000;
+  if (!run_.active) run_ = PollRun{.active = true, .key = windowKey_, .startNs = nowNs};
+  run_.elapsedNs = nowNs - run_.startNs;
+  std::memcpy(sampleTx_, t.tx, 2);
+  uint64_t leadNs = 0, gapNs = 0;
+  PlanBatch(&leadNs, &gapNs);
+  std::vector<uint64_t> at;
+  uint64_t now = run_.elapsedNs;
+  for (uint32_t i = 0; i < request_.pollBatch; ++i) {
+    const uint64_t idle = NsToBytes(i == 0 ? leadNs : gapNs);
+    QueueIdle(idle);
+    now += BytesToNs(idle);
+    at.push_back(now);
+    SetSelectLine(true);
+    queue_.Shift(t.tx, 0, 2, true);
+    replies_.push_back({nullptr, 2});
+    SetSelectLine(false);
+    now += BytesToNs(2);
+  }
+  windows_ += request_.pollBatch;
+  run_.firstBatch = false;
+  if (!Exchange()) return false;
+  for (size_t i = 0; i < at.size(); ++i) samples_.push_back({{batch_[2 * i], batch_[2 * i + 1]}, at[i]});
+  return Poll(t);
+}
+
+bool FtdiBackend::IdleBetweenPolls(size_t bytes) {
+  // The next poll's answer must be a sample taken at least this long after
+  // the last one: the program counts the idle time as time waited.
+  run_.notBeforeNs = run_.answeredNs + BytesToNs(bytes);
+  while (!samples_.empty() && samples_.front().atNs < run_.notBeforeNs) samples_.pop_front();
+  return true;
+}
+
+void FtdiBackend::EndPollRun() {
+  if (run_.active) learnedWaitNs_[run_.key] = run_.answeredNs;
+
+  run_ = PollRun{};
+  samples_.clear();
+}
+
+bool FtdiBackend::Close() {
+  if (!open_) return true;
+  EndPollRun();
+  // A window that was never released is dropped: its command is incomplete.
+  if (selected_) queue_.Truncate(windowStart_);
+  // Chip select rises as an output, then every pin becomes an input again.
+  SetBit(request_.cs.highByte ? high_ : low_, request_.cs.bit, true);
+  queue_.SetPins(false, low_, lowOutputs_);
+  if (usesHighByte_) queue_.SetPins(true, high_, highOutputs_);
+  queue_.SetPins(false, 0, 0);
+  if (usesHighByte_) queue_.SetPins(true, 0, 0);
+  selected_ = false;
+  replies_.clear();
+  bool ok = Send();
+  std::string error;
+  if (!usb_->SetBitMode(0, kBitModeReset, &error) && ok) ok = UsbFailed("leaving MPSSE mode: " + error);
+  usb_->Close();
+  open_ = false;
+  return ok;
+}
+
+std::string FtdiBackend::Summary() const {
+  auto n = [](uint64_t v) { return std::to_string(v); };
+  return "usb-round-trips=" + n(roundTrips_) + " usb-writes=" + n(writes_) + " usb-reads=" + n(reads_) +
+         " bytes=" + n(bytes_) + " selects=" + n(windows_) + " status-polls=" + n(polls_) +
+         " answered-from-batches=" + n(pollsFromBatches_);
+}
