@@ -215,15 +215,27 @@ expect() {
   fi
 }
 
+# expect_quiet WHAT FILE: the program and the runtime wrote nothing to
+# standard error (FILE) in a run that succeeded.
+expect_quiet() {
+  if [[ -s $2 ]]; then
+    say "FAIL $1: $(head -n 1 "$2") ($2)"
+    failures=$((failures + 1))
+  else
+    say "ok   $1"
+  fi
+}
+
 # check PHASE CHIP FILE...: a phase's results on both backends: the chip
-# (the simulator's image, the flash image file), the transcript and each
-# read-back FILE.
+# (the simulator's image, the flash image file), the transcript, standard
+# error and each read-back FILE.
 check() {
   local phase=$1 want_chip=$2 backend file
   shift 2
   local out=$work/$phase/out
   for backend in sim spidev; do
     expect "$phase: $backend: transcript" "$out/$backend/transcript.txt" "$here/expected/$phase.txt"
+    expect_quiet "$phase: $backend: standard error" "$out/$backend/stderr.txt"
     for file in "$@"; do
       expect "$phase: $backend: read-back $file" "$out/$backend/$file" "$work/expected/$file"
     done
