@@ -2,11 +2,14 @@
 # chip; `make test` builds and runs every test; `make fuzz` runs each image
 # reader's fuzz target for FUZZ_SECONDS; `make bench` compares a Release build
 # with the tools users pick instead (bench/README.md), `make bench-quick` does
-# it on 1 MiB inputs.
+# it on 1 MiB inputs. `make e2e` runs the program, cross-compiled for armhf,
+# against a flash model behind a real Linux spidev driver in QEMU
+# (e2e/README.md).
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 BENCH_BUILD ?= build-bench
+E2E_BUILD  ?= build-e2e
 FUZZ_OUT   ?= fuzz-out
 FUZZ_SECONDS ?= 60
 # Longer than a reader's piece of a line (2,047 characters), so that the
@@ -14,7 +17,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_MAX_LEN ?= 10000
 GENERATOR  ?= Ninja
 
-.PHONY: all build test demo asan fuzz bench bench-quick install clean
+.PHONY: all build test demo asan fuzz bench bench-quick e2e install clean
 
 all: build
 
@@ -51,5 +54,11 @@ bench:
 bench-quick:
 	bench/run.sh --quick --build $(BENCH_BUILD)
 
+# The host program only writes the reference text files, so only it is built.
+e2e:
+	cmake -S . -B $(BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) --target romwick
+	e2e/run.sh --build $(E2E_BUILD) --host-build $(BUILD)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(E2E_BUILD)
