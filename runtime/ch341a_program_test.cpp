@@ -27,7 +27,6 @@ ProgramResult RunOnEmulator(const std::string& emulator, const std::vector<std::
                                   "ROMWICK_TEST_FTDI=chip=M25P80,devices=0"});
 }
 
-
 // Write (erasing the sectors it covers on the sector-erase parts), read
 // back, range erase and bulk erase on every chip, both generations: the
 // whole chip holds what it must and nothing else changed, the file holds
