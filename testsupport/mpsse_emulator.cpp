@@ -319,23 +319,27 @@ void MpsseEmulator::Run() {
 
 void MpsseEmulator::Execute(const uint8_t* command) {
   const uint8_t op = command[0];
-  const size_t length = (static_cast<size_t>(command[1]) | static_cast<size_t>(command[2]) << 8) + 1;
+  // Only the commands of three bytes or more carry a length; a one-byte
+  // command may be the last byte of the buffer.
+  const auto length = [command] {
+    return (static_cast<size_t>(command[1]) | static_cast<size_t>(command[2]) << 8) + 1;
+  };
   switch (op) {
     case kBytesOut:
-      Shift(command + 3, length, false);
+      Shift(command + 3, length(), false);
       return;
     case kBytesOutIn:
-      Shift(command + 3, length, true);
+      Shift(command + 3, length(), true);
       return;
     case kBytesIn:
-      Shift(nullptr, length, true);
+      Shift(nullptr, length(), true);
       return;
     case kSetLow:
     case kSetHigh:
       SetPins(op == kSetHigh, command[1], command[2]);
       return;
     case kDivisor:
-      divisor_ = static_cast<uint32_t>(length - 1);
+      divisor_ = static_cast<uint32_t>(length() - 1);
       ApplyClock();
       return;
     case kDivideBy5Off:
@@ -364,7 +368,7 @@ void MpsseEmulator::Execute(const uint8_t* command) {
     case kIdleBytes: {
       // The clock runs; a selected chip would take the data line's level as data.
       const uint8_t level = dataOutLevel_ ? 0xFF : 0x00;
-      sim_->TransferFill(level, nullptr, length);
+      sim_->TransferFill(level, nullptr, length());
       return;
     }
     default:
