@@ -2,11 +2,13 @@
 # chip; `make test` builds and runs every test; `make fuzz` runs each image
 # reader's fuzz target for FUZZ_SECONDS; `make bench` compares a Release build
 # with the tools users pick instead (bench/README.md), `make bench-quick` does
-# it on 1 MiB inputs.
+# it on 1 MiB inputs. `make install` installs the build; `make package` builds
+# the Debian package in a build of its own whose prefix is /usr.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 BENCH_BUILD ?= build-bench
+PACKAGE_BUILD ?= build-package
 FUZZ_OUT   ?= fuzz-out
 FUZZ_SECONDS ?= 60
 # Longer than a reader's piece of a line (2,047 characters), so that the
@@ -14,7 +16,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_MAX_LEN ?= 10000
 GENERATOR  ?= Ninja
 
-.PHONY: all build test demo asan fuzz bench bench-quick install clean
+.PHONY: all build test demo install asan fuzz bench bench-quick package clean
 
 all: build
 
@@ -27,6 +29,10 @@ test: build
 
 demo: build
 	./examples/demo.sh $(BUILD)
+
+# Under the prefix the build was configured with (/usr/local unless told).
+install: build
+	cmake --install $(BUILD)
 
 asan:
 	cmake -S . -B $(ASAN_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DROMWICK_SANITIZE=ON
@@ -51,5 +57,14 @@ bench:
 bench-quick:
 	bench/run.sh --quick --build $(BENCH_BUILD)
 
+# The runtime folder compiled into the program is the one the package
+# installs, under /usr; the tests are not part of it. PACKAGE_MAINTAINER="Name
+# <address>" names the package's maintainer.
+package:
+	cmake -S . -B $(PACKAGE_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_INSTALL_PREFIX=/usr -DROMWICK_TESTS=OFF \
+	  $(if $(PACKAGE_MAINTAINER),"-DROMWICK_PACKAGE_MAINTAINER=$(PACKAGE_MAINTAINER)")
+	cmake --build $(PACKAGE_BUILD) --target package
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(PACKAGE_BUILD)
