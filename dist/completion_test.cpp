@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "dist/man_page_tags.h"
+#include "dist/doc_sources.h"
 #include "flash/flashdev.h"
 #include "runtime/device_name.h"
 #include "sim/sim_chip_facts.h"
@@ -111,11 +111,8 @@ const Words kSchemes = {"sim:", "spidev:", "ftdi:", "ch341a:"};
 // The options the usage text lists, and those that work unlisted but -v,
 // which does nothing.
 Words AllOptions() {
-  std::istringstream lines(testsupport::ReadFile(testsupport::SourceDir() + "/app/testdata/usage.txt"));
-  Words options = {"-cr", "-1", "-2", "-ver", "-?"};
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("  -", 0) == 0) options.push_back(line.substr(2, line.find_first_of(" \t", 2) - 2));
-  }
+  Words options = UsageOptions();
+  options.insert(options.end(), {"-cr", "-1", "-2", "-ver", "-?"});
   return Sorted(options);
 }
 

@@ -1,5 +1,5 @@
-// Reading the manual page's source for tests.
-#include "dist/man_page_tags.h"
+// Reading the manual page's source and the usage text for tests.
+#include "dist/doc_sources.h"
 
 #include <regex>
 #include <sstream>
@@ -88,4 +88,13 @@ std::vector<std::string> TagNames(const std::string& tag) {
     names.push_back(equals < blank ? part.substr(0, equals + 1) : part.substr(0, blank));
   }
   return names;
+}
+
+std::vector<std::string> UsageOptions() {
+  std::istringstream lines(testsupport::ReadFile(testsupport::SourceDir() + "/app/testdata/usage.txt"));
+  std::vector<std::string> options;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("  -", 0) == 0) options.push_back(line.substr(2, line.find_first_of(" \t", 2) - 2));
+  }
+  return options;
 }

@@ -1,5 +1,6 @@
-// Reading the manual page's source for tests: what each list of its sections
-// names (options, exit codes, keys of a device name).
+// Reading what the documentation is checked against, for tests: the lists
+// of the manual page's sections (options, exit codes, keys of a device name)
+// and the options of the usage text.
 #pragma once
 
 #include <string>
@@ -18,3 +19,6 @@ std::vector<std::string> TagNames(const std::string& tag);
 
 /// The built manual page (roff source, folders filled in).
 std::string ManPageSource();
+
+/// The options the usage text lists, each as its line starts ("-d", "-id").
+std::vector<std::string> UsageOptions();
