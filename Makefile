@@ -58,11 +58,15 @@ bench-quick:
 	bench/run.sh --quick --build $(BENCH_BUILD)
 
 # The runtime folder compiled into the program is the one the package
-# installs, under /usr; the tests are not part of it. PACKAGE_MAINTAINER="Name
-# <address>" names the package's maintainer.
+# installs, under /usr; the tests are not part of it. It is built with the
+# flags Debian builds its own packages with, hardening included.
+# PACKAGE_MAINTAINER="Name <address>" names the package's maintainer.
+BUILDFLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
 package:
 	cmake -S . -B $(PACKAGE_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_INSTALL_PREFIX=/usr -DROMWICK_TESTS=OFF \
+	  -DCMAKE_CXX_FLAGS="$$($(BUILDFLAGS) CPPFLAGS) $$($(BUILDFLAGS) CXXFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$($(BUILDFLAGS) LDFLAGS)" -DCMAKE_SHARED_LINKER_FLAGS="$$($(BUILDFLAGS) LDFLAGS)" \
 	  $(if $(PACKAGE_MAINTAINER),"-DROMWICK_PACKAGE_MAINTAINER=$(PACKAGE_MAINTAINER)")
 	cmake --build $(PACKAGE_BUILD) --target package
 
