@@ -2,12 +2,15 @@
 # chip; `make test` builds and runs every test; `make fuzz` runs each image
 # reader's fuzz target for FUZZ_SECONDS; `make bench` compares a Release build
 # with the tools users pick instead (bench/README.md), `make bench-quick` does
-# it on 1 MiB inputs. `make install` installs the build; `make package` builds
+# it on 1 MiB inputs. `make e2e` runs the program, cross-compiled for armhf,
+# against a flash model behind a real Linux spidev driver in QEMU
+# (e2e/README.md). `make install` installs the build; `make package` builds
 # the Debian package in a build of its own whose prefix is /usr.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 BENCH_BUILD ?= build-bench
+E2E_BUILD  ?= build-e2e
 PACKAGE_BUILD ?= build-package
 FUZZ_OUT   ?= fuzz-out
 FUZZ_SECONDS ?= 60
@@ -16,7 +19,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_MAX_LEN ?= 10000
 GENERATOR  ?= Ninja
 
-.PHONY: all build test demo install asan fuzz bench bench-quick package clean
+.PHONY: all build test demo install asan fuzz bench bench-quick e2e package clean
 
 all: build
 
@@ -57,6 +60,12 @@ bench:
 bench-quick:
 	bench/run.sh --quick --build $(BENCH_BUILD)
 
+# The host program only writes the reference text files, so only it is built.
+e2e:
+	cmake -S . -B $(BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) --target romwick
+	e2e/run.sh --build $(E2E_BUILD) --host-build $(BUILD)
+
 # The runtime folder compiled into the program is the one the package
 # installs, under /usr; the tests are not part of it. It is built with the
 # flags Debian builds its own packages with, hardening included.
@@ -71,4 +80,4 @@ package:
 	cmake --build $(PACKAGE_BUILD) --target package
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(PACKAGE_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(E2E_BUILD) $(PACKAGE_BUILD)

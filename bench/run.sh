@@ -48,6 +48,8 @@ requested_hz=50000000  # romwick's clock when "-s" is not given
 
 say() { printf 'bench: %s\n' "$*" >&2; }
 die() { say "$*"; exit 1; }
+# The CH341A emulator's runs and report.
+. bench/ch341a.sh
 
 # --- Tools ------------------------------------------------------------------
 
@@ -310,6 +312,8 @@ if ((spidev)); then
     spidev_program[$bufsiz]=$(spidev_run chip_erased 0 "$bufsiz" -NE -w random.bin -NV)
     same chip.bin random.bin "spidev write at bufsiz $bufsiz"
   done
+  # The same test build carries the CH341A emulator.
+  ch341a_measure
 fi
 
 # --- FTDI MPSSE through its emulator ---------------------------------------
@@ -491,6 +495,8 @@ if ((spidev)); then
       "$(summary_field "${ftdi_program[$polls]}" "read status")"
   done
 fi
+
+if ((spidev)); then ch341a_report; fi
 
 if ((micro)); then
   echo

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "runtime/ch341a_backend.h"
 #include "runtime/ftdi_backend.h"
 #include "runtime/sim_backend.h"
 #include "runtime/system_seams.h"
@@ -54,14 +55,44 @@ bool ListFtdiDevices(std::vector<std::string>* names, std::string* error) {
   return false;
 }
 
+std::unique_ptr<Backend> OpenCh341a(const Ch341aDeviceRequest& request, TraceWriter& trace, std::string* error) {
+  std::unique_ptr<UsbLibrary> usb = MakeUsbLibrary(error);
+  if (!usb) return nullptr;
+  return Ch341aBackend::Open(request, std::move(usb), trace, error);
+}
+
+bool ListCh341aDevices(std::vector<std::string>* names, std::string* error) {
+  std::unique_ptr<UsbLibrary> usb = MakeUsbLibrary(error);
+  if (!usb) {
+#ifdef ROMWICK_HAVE_LIBUSB
+    *error = "ch341a: " + *error;
+    return false;
+#else
+    // A runtime built without libusb has no CH341A to find.
+    error->clear();
+    return true;
+#endif
+  }
+  std::vector<UsbDevicePlace> found;
+  if (const int result = usb->Find(ch341a::kVendor, ch341a::kProduct, &found); result != 0) {
+    *error = "ch341a: cannot list USB devices: " + usb->ErrorName(result);
+    return false;
+  }
+  for (size_t i = 0; i < found.size(); ++i) names->push_back("ch341a:index=" + std::to_string(i));
+  return true;
+}
+
 using Lister = bool (*)(std::vector<std::string>* names, std::string* error);
-constexpr Lister kListers[] = {ListSpidevDevices, ListFtdiDevices};
+constexpr Lister kListers[] = {ListSpidevDevices, ListFtdiDevices, ListCh341aDevices};
 
 }  // namespace
 
 std::unique_ptr<Backend> OpenBackend(const DeviceRequest& request, TraceWriter& trace, std::string* error) {
   if (const auto* sim = std::get_if<SimDeviceRequest>(&request.backend)) return SimBackend::Open(*sim, error);
   if (const auto* ftdi = std::get_if<FtdiDeviceRequest>(&request.backend)) return OpenFtdi(*ftdi, trace, error);
+  if (const auto* ch341a = std::get_if<Ch341aDeviceRequest>(&request.backend)) {
+    return OpenCh341a(*ch341a, trace, error);
+  }
   return OpenSpidev(std::get<SpidevDeviceRequest>(request.backend), trace, error);
 }
 

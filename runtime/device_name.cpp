@@ -139,6 +139,17 @@ bool ApplyFtdiKey(const KeyItem& item, FtdiDeviceRequest* request, bool* ok) {
   return true;
 }
 
+bool ApplyCh341aKey(const KeyItem& item, Ch341aDeviceRequest* request, bool* ok) {
+  if (item.key == "index") {
+    *ok = item.Unsigned(&request->index);
+  } else if (item.key == "nobatch") {
+    *ok = item.Flag(&request->noBatch);
+  } else {
+    return false;
+  }
+  return true;
+}
+
 // The items after the first are keys: the backend's own, or common ones.
 template <typename Request, typename ApplyKey>
 bool ApplyKeys(const std::vector<std::string>& items, CommonKeys* common, Request* request, ApplyKey applyKey,
@@ -191,12 +202,22 @@ bool ParseFtdi(const std::vector<std::string>& items, DeviceRequest* request, st
   return true;
 }
 
+// Every item is a key, and the first may be empty: `ch341a:` alone, or
+// `ch341a:,trace=t.txt`, takes the first device found.
+bool ParseCh341a(const std::vector<std::string>& items, DeviceRequest* request, std::string* error) {
+  Ch341aDeviceRequest& ch341a = request->backend.emplace<Ch341aDeviceRequest>();
+  std::vector<std::string> keys = items;
+  if (!keys[0].empty()) keys.insert(keys.begin(), "");
+  return ApplyKeys(keys, &request->common, &ch341a, ApplyCh341aKey, error);
+}
+
 struct Scheme {
   const char* name;
   bool (*parse)(const std::vector<std::string>& items, DeviceRequest* request, std::string* error);
 };
 
-constexpr Scheme kSchemes[] = {{"sim", ParseSim}, {"spidev", ParseSpidev}, {"ftdi", ParseFtdi}};
+constexpr Scheme kSchemes[] = {
+    {"sim", ParseSim}, {"spidev", ParseSpidev}, {"ftdi", ParseFtdi}, {"ch341a", ParseCh341a}};
 
 }  // namespace
 

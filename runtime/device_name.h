@@ -85,10 +85,18 @@ struct FtdiDeviceRequest {
   bool operator==(const FtdiDeviceRequest&) const = default;
 };
 
+/// What `ch341a:[index=<n>][,<key>[=<value>]]...` asks for.
+struct Ch341aDeviceRequest {
+  uint32_t index = 0;    // the n-th CH341A, counted in order of bus and address
+  bool noBatch = false;  // one USB round trip for every status read
+
+  bool operator==(const Ch341aDeviceRequest&) const = default;
+};
+
 /// A parsed device name: the scheme before the first colon picks the backend.
 struct DeviceRequest {
   CommonKeys common;
-  std::variant<SimDeviceRequest, SpidevDeviceRequest, FtdiDeviceRequest> backend;
+  std::variant<SimDeviceRequest, SpidevDeviceRequest, FtdiDeviceRequest, Ch341aDeviceRequest> backend;
 
   bool operator==(const DeviceRequest&) const = default;
 };

@@ -29,6 +29,7 @@ TEST_P(DeviceNames, ParseToTheirRequestOrRefuse) {
 SimDeviceRequest& Sim(DeviceRequest& r) { return r.backend.emplace<SimDeviceRequest>(); }
 SpidevDeviceRequest& Spidev(DeviceRequest& r) { return r.backend.emplace<SpidevDeviceRequest>(); }
 FtdiDeviceRequest& Ftdi(DeviceRequest& r) { return r.backend.emplace<FtdiDeviceRequest>(); }
+Ch341aDeviceRequest& Ch341a(DeviceRequest& r) { return r.backend.emplace<Ch341aDeviceRequest>(); }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, DeviceNames,
@@ -94,6 +95,23 @@ INSTANTIATE_TEST_SUITE_P(
                    s.chip = "M25P80";
                    s.holdCall = 300;
                  }},
+        // The first CH341A; an empty first item lets common keys follow.
+        NameCase{"ch341a:", true, [](DeviceRequest& r) { Ch341a(r); }},
+        NameCase{"ch341a:,trace=/tmp/t.txt", true,
+                 [](DeviceRequest& r) {
+                   Ch341a(r);
+                   r.common.tracePath = "/tmp/t.txt";
+                 }},
+        NameCase{"ch341a:index=0x2,nobatch,summary=/tmp/s.txt", true,
+                 [](DeviceRequest& r) {
+                   Ch341aDeviceRequest& c = Ch341a(r);
+                   c.index = 2;
+                   c.noBatch = true;
+                   r.common.summaryPath = "/tmp/s.txt";
+                 }},
+        NameCase{"ch341a:index", false, nullptr}, NameCase{"ch341a:index=-1", false, nullptr},
+        NameCase{"ch341a:nobatch=1", false, nullptr}, NameCase{"ch341a:speed=1000000", false, nullptr},
+        NameCase{"ch341a:/dev/bus/usb/001/007", false, nullptr}, NameCase{"ch341a:index=1,", false, nullptr},
         NameCase{"sim:M25P80,hold=0", false, nullptr}, NameCase{"sim:M25P80,hold", false, nullptr},
         NameCase{"M25P80", false, nullptr}, NameCase{"sim:", false, nullptr},
         NameCase{"usb:0", false, nullptr}, NameCase{"sim:M25P80,bogus", false, nullptr},

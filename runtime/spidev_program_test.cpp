@@ -10,6 +10,7 @@
 
 #include "sim/sim_chip_facts.h"
 #include "testsupport/run_program.h"
+#include "testsupport/write_expectations.h"
 
 namespace {
 
@@ -71,15 +72,8 @@ TEST(SpidevProgram, WritesAndReadsEveryChipThroughTheFakeKernel) {
 
         const ProgramResult write = RunOnFake(fake, {"-d", device, generation, "-w", input, "-a",
                                                      std::to_string(address), dataflash ? "-NE" : "-e"});
-        if (!dataflash) {
-          const uint32_t first = address / chip.eraseUnit * chip.eraseUnit;
-          const uint32_t end = (address + length + chip.eraseUnit - 1) / chip.eraseUnit * chip.eraseUnit;
-          expected.replace(first, end - first, end - first, '\xFF');
-        }
-        expected.replace(address, length, data);
-        EXPECT_EQ(write.output, std::string(dataflash ? "" : "Doing partial erase of flash memory device\n") +
-                                    "Writing file: " + input + " to flash memory device\n" +
-                                    "Bytes written to flash: 70000\nBytes verified: 70000\n");
+        expected = testsupport::ImageAfterWrite(chip, expected, address, data, !dataflash);
+        EXPECT_EQ(write.output, testsupport::WriteOutput(input, length, !dataflash));
         EXPECT_EQ(write.exitCode, 0);
         EXPECT_EQ(write.errors, "");
         EXPECT_TRUE(ReadFile(image) == expected);

@@ -1,12 +1,14 @@
 // The kernel and USB interfaces of the real backends. In the test build of
 // the runtime (ROMWICK_TEST_HOOKS), ROMWICK_TEST_FAKE_SPIDEV puts the fake
-// spidev kernel and a fake GPIO line in their place, and ROMWICK_TEST_FTDI
-// the MPSSE emulator, so that the built program can be run against them.
+// spidev kernel and a fake GPIO line in their place, ROMWICK_TEST_FTDI the
+// MPSSE emulator and ROMWICK_TEST_CH341A the CH341A emulator, so that the
+// built program can be run against them.
 #include "runtime/system_seams.h"
 
 #ifdef ROMWICK_TEST_HOOKS
 #include <cstdlib>
 
+#include "testsupport/ch341a_emulator.h"
 #include "testsupport/mpsse_emulator.h"
 #ifdef ROMWICK_HAVE_SPIDEV
 #include "testsupport/fake_gpio_line.h"
@@ -15,6 +17,9 @@
 #endif
 #ifdef ROMWICK_HAVE_LIBFTDI
 #include "runtime/libftdi_usb.h"
+#endif
+#ifdef ROMWICK_HAVE_LIBUSB
+#include "runtime/libusb_library.h"
 #endif
 
 #ifdef ROMWICK_HAVE_SPIDEV
@@ -62,6 +67,20 @@ std::unique_ptr<FtdiUsb> MakeFtdiUsb(std::string* error) {
   return std::make_unique<LibftdiUsb>();
 #else
   *error = "ftdi: needs libftdi1, and this runtime was built without it";
+  return nullptr;
+#endif
+}
+
+std::unique_ptr<UsbLibrary> MakeUsbLibrary(std::string* error) {
+#ifdef ROMWICK_TEST_HOOKS
+  if (const char* emulator = std::getenv("ROMWICK_TEST_CH341A")) {
+    return testsupport::Ch341aEmulator::FromDescription(emulator, error);
+  }
+#endif
+#ifdef ROMWICK_HAVE_LIBUSB
+  return LibusbLibrary::Create(error);
+#else
+  *error = "ch341a: needs libusb-1.0, and this runtime was built without it";
   return nullptr;
 #endif
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "runtime/ftdi_usb.h"
+#include "runtime/usb_library.h"
 #ifdef ROMWICK_HAVE_SPIDEV
 #include "runtime/gpio_line.h"
 #include "runtime/spidev_system.h"
@@ -23,3 +24,7 @@ std::unique_ptr<GpioLine> MakeGpioLine(std::string* error);
 /// libftdi1's calls; null, with the reason in `error`, in a runtime built
 /// without it.
 std::unique_ptr<FtdiUsb> MakeFtdiUsb(std::string* error);
+
+/// libusb-1.0's calls; null, with the reason in `error`, in a runtime built
+/// without libusb or where libusb cannot start.
+std::unique_ptr<UsbLibrary> MakeUsbLibrary(std::string* error);

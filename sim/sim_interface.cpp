@@ -7,9 +7,9 @@
 #endif
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <random>
 #include <system_error>
 
 #include "sim/dataflash_chip.h"
@@ -99,10 +99,14 @@ bool CheckFaults(const SimChipFacts& facts, const SimConfig& config, std::string
 /// Creates a file beside `path` under a name not yet taken and returns it open
 /// for writing, with its name in `name`; null when the folder takes no file.
 std::FILE* CreateBeside(const std::string& path, std::string* name) {
-  std::random_device random;
-  for (int attempt = 0; attempt < 8; ++attempt) {
+  // Not std::random_device: early in a board's boot it waits for the
+  // kernel's entropy, for minutes. The name need only differ from the
+  // names of other saves running at the same time, and "x" catches a clash.
+  const auto now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  for (unsigned attempt = 0; attempt < 8; ++attempt) {
     char suffix[16];
-    std::snprintf(suffix, sizeof suffix, ".%08X.tmp", static_cast<unsigned>(random()));
+    std::snprintf(suffix, sizeof suffix, ".%08X.tmp",
+                  static_cast<unsigned>((now ^ (now >> 32)) * 2654435761u + attempt * 40503u));
     *name = path + suffix;
     // "x": created here or not at all, never another file taken over.
     if (std::FILE* file = std::fopen(name->c_str(), "wbx")) return file;

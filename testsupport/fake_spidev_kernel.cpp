@@ -7,22 +7,15 @@
 #include <cstdio>
 
 #include "runtime/device_name.h"
+#include "testsupport/fake_description.h"
 
 namespace testsupport {
 
 namespace {
 
 constexpr int kFd = 3;
-// Bytes of a chip-select period shown in its rendering: a command and its address.
-constexpr uint64_t kShownBytes = 4;
 // The mode bits the fake controller has: clock phase and polarity.
 constexpr uint8_t kControllerModes = SPI_CPHA | SPI_CPOL;
-
-std::string Hex(uint8_t byte) {
-  char text[3];
-  std::snprintf(text, sizeof text, "%02X", byte);
-  return text;
-}
 
 std::string Shape(const spi_ioc_transfer& t) {
   std::string s = t.len == 0 ? "" : std::string(t.tx_buf ? "tx" : "") + (t.rx_buf ? "rx" : "");
@@ -118,12 +111,7 @@ std::unique_ptr<FakeSpidevKernel> FakeSpidevKernel::Create(const FakeSpidevConfi
 std::unique_ptr<FakeSpidevKernel> FakeSpidevKernel::FromDescription(const std::string& text, std::string* error) {
   FakeSpidevConfig config;
   config.keepLog = false;
-  for (const std::string& item : SplitAt(text, ',')) {
-    if (!ApplyKey(KeyItem(item), &config)) {
-      *error = "fake spidev kernel: bad item '" + item + "' in '" + text + "'";
-      return nullptr;
-    }
-  }
+  if (!ReadDescription(text, "fake spidev kernel", &config, ApplyKey, error)) return nullptr;
   return Create(config, error);
 }
 
@@ -280,13 +268,11 @@ void FakeSpidevKernel::SetSelect(bool selected) {
   selected_ = selected;
   sim_->SetSelectLine(!selected);
   if (selected) {
-    period_.clear();
-    periodBytes_ = 0;
+    periods_.Begin();
     ignoredBefore_ = sim_->Stats().Ops(SimOp::kIgnored);
     return;
   }
-  const std::string text = PeriodText();
-  if (config_.keepLog) periods_.push_back(text);
+  const std::string text = periods_.End();
   if (sim_->Stats().Ops(SimOp::kIgnored) != ignoredBefore_) {
     Violation("chip select rose inside a transaction: the chip did not take the command of '" + text + "'");
   }
@@ -299,11 +285,7 @@ void FakeSpidevKernel::Clock(const uint8_t* tx, uint8_t* rx, size_t n) {
     // Without transmit data the controller shifts zeros out.
     sim_->TransferFill(0x00, rx, n);
   }
-  for (size_t i = 0; i < n && periodBytes_ + i < kShownBytes; ++i) {
-    if (!period_.empty()) period_ += ' ';
-    period_ += Hex(tx ? tx[i] : 0x00);
-  }
-  periodBytes_ += n;
+  periods_.Add(tx, n);
 }
 
 void FakeSpidevKernel::Violation(const std::string& what) {
@@ -312,21 +294,11 @@ void FakeSpidevKernel::Violation(const std::string& what) {
   std::fprintf(stderr, "fake spidev kernel: %s\n", what.c_str());
 }
 
-std::string FakeSpidevKernel::PeriodText() const {
-  std::string text = period_.empty() ? "(empty)" : period_;
-  if (periodBytes_ > kShownBytes) text += " +" + std::to_string(periodBytes_ - kShownBytes);
-  return text;
-}
-
-std::vector<std::string> FakeSpidevKernel::SelectPeriods() const {
-  std::vector<std::string> periods = periods_;
-  if (selected_) periods.push_back(PeriodText() + " (held)");
-  return periods;
-}
+std::vector<std::string> FakeSpidevKernel::SelectPeriods() const { return periods_.Periods(); }
 
 void FakeSpidevKernel::ClearLog() {
   messages_.clear();
-  periods_.clear();
+  periods_.Clear();
   violations_.clear();
 }
 

@@ -12,6 +12,7 @@
 
 #include "runtime/spidev_system.h"
 #include "sim/sim_interface.h"
+#include "testsupport/select_period_log.h"
 
 struct spi_ioc_transfer;
 
@@ -87,7 +88,6 @@ class FakeSpidevKernel : public SpidevSystem {
   int Validate(const spi_ioc_transfer* transfers, size_t count) const;
   void SetSelect(bool selected);
   void Clock(const uint8_t* tx, uint8_t* rx, size_t n);
-  std::string PeriodText() const;
   void Violation(const std::string& what);
   void WriteReport() const;
 
@@ -98,12 +98,10 @@ class FakeSpidevKernel : public SpidevSystem {
   uint8_t bitsPerWord_ = 8;
   uint32_t speedHz_ = 500000;
   bool selected_ = false;
-  std::string period_;  // the open period's first bytes, rendered
-  uint64_t periodBytes_ = 0;
+  SelectPeriodLog periods_{config_.keepLog};
   uint64_t ignoredBefore_ = 0;  // the chip's ignored commands when the period began
   bool violated_ = false;       // in the message being run
   std::vector<std::string> messages_;
-  std::vector<std::string> periods_;
   std::vector<std::string> violations_;
   uint64_t ioctls_ = 0;
   uint64_t messageCount_ = 0;

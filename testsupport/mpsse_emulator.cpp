@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "testsupport/fake_description.h"
+
 namespace testsupport {
 
 namespace {
@@ -141,12 +143,7 @@ std::unique_ptr<MpsseEmulator> MpsseEmulator::Create(const MpsseEmulatorConfig& 
 std::unique_ptr<MpsseEmulator> MpsseEmulator::FromDescription(const std::string& text, std::string* error) {
   MpsseEmulatorConfig config;
   config.keepLog = false;
-  for (const std::string& item : SplitAt(text, ',')) {
-    if (!ApplyKey(KeyItem(item), &config)) {
-      *error = "mpsse emulator: bad item '" + item + "' in '" + text + "'";
-      return nullptr;
-    }
-  }
+  if (!ReadDescription(text, "mpsse emulator", &config, ApplyKey, error)) return nullptr;
   return Create(config, error);
 }
 
