@@ -26,10 +26,11 @@ using testsupport::ScratchDir;
 using Words = std::vector<std::string>;
 
 // The program the completion asks with -list: the test build of the runtime,
-// which finds a spidev node of the fake kernel and two FTDI chips of the
-// MPSSE emulator.
+// which finds a spidev node of the fake kernel, two FTDI chips of the MPSSE
+// emulator and a CH341A of its emulator.
 const std::string kProgram = BuildDir() + "/romwick_testrt";
-const Words kListed = {"spidev:/dev/spidev0.0", "ftdi:serial=RW000001", "ftdi:serial=RW000002"};
+const Words kListed = {"spidev:/dev/spidev0.0", "ftdi:serial=RW000001", "ftdi:serial=RW000002",
+                       "ch341a:index=0"};
 
 // COMP_WORDS as bash makes them of `line`: split at blanks, and around each
 // run of the word-break characters that device names hold (: and =).
@@ -71,7 +72,7 @@ Completion Complete(const std::string& line, const std::string& workingDir = "")
   const ProgramResult result = testsupport::RunProgram(
       bash, args,
       {std::string("ROMWICK_TEST_RUNTIME_DIR=") + SPIDEV_RUNTIMES, "ROMWICK_TEST_FTDI=chip=M25P80,devices=2",
-       "ROMWICK_TEST_FAKE_SPIDEV=chip=M25P80"},
+       "ROMWICK_TEST_FAKE_SPIDEV=chip=M25P80", "ROMWICK_TEST_CH341A=chip=M25P80,devices=1"},
       workingDir);
   EXPECT_EQ(0, result.exitCode) << line << ": " << result.errors;
   Completion completion;
@@ -154,7 +155,8 @@ TEST_F(BashCompletion, OffersTheCandidatesOfEachContext) {
       {" -d sim:M25P80,i", {"M25P80,id=", "M25P80,image="}, {"-o nospace"}},
       {" -d sim:M25P80,nochip,st", {"M25P80,nochip,stuck"}, {}},
       {" -d ftdi:i", {"iface=", "index="}, {"-o nospace"}},
-      {" -d ch341a:", {"index=", "summary=", "trace="}, {"-o nospace"}},
+      {" -d ch341a:", {"index=", "index=0", "nobatch", "summary=", "trace="}, {"-o nospace"}},
+      {" -d ch", {"ch341a:", "ch341a:index=0"}, {"-o nospace"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -222,9 +224,6 @@ TEST_F(BashCompletion, OffersTheKeysTheManualPageDescribes) {
       DeviceRequest request;
       std::string error;
       ParseDeviceName(name + key, &request, &error);
-      // The ch341a: backend is still being finished on its own branch; the
-      // names it will take are described already.
-      if (std::string(scheme.name) == "ch341a" && error.rfind("no backend", 0) == 0) continue;
       EXPECT_EQ(std::string::npos, error.find("unknown key")) << key << ": " << error;
       EXPECT_EQ(std::string::npos, error.find("no backend")) << key << ": " << error;
     }
