@@ -30,4 +30,21 @@ inline std::string WriteOutput(const std::string& input, size_t length, bool ran
          " to flash memory device\nBytes written to flash: " + n + "\nBytes verified: " + n + "\n";
 }
 
+/// What is wrong with `contents`, the chip after a write of `data` from
+/// address 0 onto an erased chip failed part way; empty when nothing is. It
+/// must hold the data's first bytes (some, not all), the page where they stop
+/// may hold more of them or erased bytes (its program was cut short), and
+/// every byte after that page is erased.
+inline std::string CheckWriteCutShort(const std::string& contents, const std::string& data, uint32_t pageSize) {
+  size_t same = 0;
+  while (same < data.size() && contents[same] == data[same]) ++same;
+  if (same == 0 || same == data.size()) return "the chip holds " + std::to_string(same) + " bytes of the data";
+  const size_t end = (same / pageSize + 1) * pageSize;
+  for (size_t i = same; i < end && i < contents.size(); ++i) {
+    if (contents[i] != data[i] && contents[i] != '\xFF') return "byte " + std::to_string(i) + " is neither";
+  }
+  const size_t written = contents.find_first_not_of('\xFF', end);
+  return written == std::string::npos ? "" : "byte " + std::to_string(written) + " past the cut is written";
+}
+
 }  // namespace testsupport
