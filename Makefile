@@ -4,12 +4,14 @@
 # with the tools users pick instead (bench/README.md), `make bench-quick` does
 # it on 1 MiB inputs. `make e2e` runs the program, cross-compiled for armhf,
 # against a flash model behind a real Linux spidev driver in QEMU
-# (e2e/README.md).
+# (e2e/README.md). `make install` installs the build; `make package` builds
+# the Debian package in a build of its own whose prefix is /usr.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 BENCH_BUILD ?= build-bench
 E2E_BUILD  ?= build-e2e
+PACKAGE_BUILD ?= build-package
 FUZZ_OUT   ?= fuzz-out
 FUZZ_SECONDS ?= 60
 # Longer than a reader's piece of a line (2,047 characters), so that the
@@ -17,7 +19,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_MAX_LEN ?= 10000
 GENERATOR  ?= Ninja
 
-.PHONY: all build test demo asan fuzz bench bench-quick e2e install clean
+.PHONY: all build test demo install asan fuzz bench bench-quick e2e package clean
 
 all: build
 
@@ -30,6 +32,10 @@ test: build
 
 demo: build
 	./examples/demo.sh $(BUILD)
+
+# Under the prefix the build was configured with (/usr/local unless told).
+install: build
+	cmake --install $(BUILD)
 
 asan:
 	cmake -S . -B $(ASAN_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DROMWICK_SANITIZE=ON
@@ -60,5 +66,18 @@ e2e:
 	cmake --build $(BUILD) --target romwick
 	e2e/run.sh --build $(E2E_BUILD) --host-build $(BUILD)
 
+# The runtime folder compiled into the program is the one the package
+# installs, under /usr; the tests are not part of it. It is built with the
+# flags Debian builds its own packages with, hardening included.
+# PACKAGE_MAINTAINER="Name <address>" names the package's maintainer.
+BUILDFLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+package:
+	cmake -S . -B $(PACKAGE_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_INSTALL_PREFIX=/usr -DROMWICK_TESTS=OFF \
+	  -DCMAKE_CXX_FLAGS="$$($(BUILDFLAGS) CPPFLAGS) $$($(BUILDFLAGS) CXXFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$($(BUILDFLAGS) LDFLAGS)" -DCMAKE_SHARED_LINKER_FLAGS="$$($(BUILDFLAGS) LDFLAGS)" \
+	  $(if $(PACKAGE_MAINTAINER),"-DROMWICK_PACKAGE_MAINTAINER=$(PACKAGE_MAINTAINER)")
+	cmake --build $(PACKAGE_BUILD) --target package
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(E2E_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(E2E_BUILD) $(PACKAGE_BUILD)

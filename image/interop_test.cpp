@@ -2,9 +2,6 @@
 // srec_cat, raw hex with xxd.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,17 +10,6 @@
 
 namespace {
 
-/// The tool's path from PATH, or empty.
-std::string FindTool(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::istringstream folders(path ? path : "");
-  for (std::string folder; std::getline(folders, folder, ':');) {
-    const std::filesystem::path candidate = std::filesystem::path(folder) / name;
-    if (std::filesystem::is_regular_file(candidate)) return candidate.string();
-  }
-  return "";
-}
-
 /// More than 64 KiB, so that the files need extended address records.
 constexpr size_t kImageSize = 0x14000 + 3;
 
@@ -31,7 +17,7 @@ class Interop : public FileSide {
  protected:
   /// Runs `tool` with `args`; skips the test when the tool is missing.
   void RunTool(const std::string& tool, const std::vector<std::string>& args) {
-    const std::string path = FindTool(tool);
+    const std::string path = testsupport::FindTool(tool);
     if (path.empty()) GTEST_SKIP() << tool << " is not installed";
     const testsupport::ProgramResult result = testsupport::RunProgram(path, args);
     ASSERT_EQ(0, result.exitCode) << tool << ": " << result.output;

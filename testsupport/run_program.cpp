@@ -200,4 +200,14 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 
+std::string FindTool(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path ? path : "");
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    const std::filesystem::path candidate = std::filesystem::path(folder) / name;
+    if (std::filesystem::is_regular_file(candidate)) return candidate.string();
+  }
+  return "";
+}
+
 }  // namespace testsupport

@@ -28,6 +28,10 @@ std::string SourceDir();
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::vector<std::string>& env = {}, const std::string& workingDir = "");
 
+/// The path of the outside tool `name` from PATH, or "" when it is not
+/// installed (a test that needs it then skips).
+std::string FindTool(const std::string& name);
+
 /// Runs build/romwick with `args`.
 ProgramResult RunRomwick(const std::vector<std::string>& args);
 
