@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/sim_chip_facts.h"
+#include "testsupport/backend_round_trip.h"
 #include "testsupport/run_program.h"
 #include "testsupport/write_expectations.h"
 
@@ -27,57 +28,16 @@ ProgramResult RunOnEmulator(const std::string& emulator, const std::vector<std::
                                   "ROMWICK_TEST_FTDI=chip=M25P80,devices=0"});
 }
 
-// Write (erasing the sectors it covers on the sector-erase parts), read
-// back, range erase and bulk erase on every chip, both generations: the
-// whole chip holds what it must and nothing else changed, the file holds
-// what was read, and the emulator saw nothing the device would not take.
+// Write, read back, range erase and bulk erase on every chip, both
+// generations, through the emulator.
 TEST(Ch341aProgram, WritesReadsAndErasesEveryChipThroughTheEmulator) {
-  const uint32_t length = 5000;  // pages and more than one SPI packet stream
   for (const SimChipFacts& chip : SimChips()) {
-    const bool dataflash = chip.family == SimFamily::kDataFlash;
-    const uint32_t address = chip.Size() / 2 + 0x1234;
     for (const char* generation : {"-1", "-2"}) {
       SCOPED_TRACE(std::string(chip.name) + " " + generation);
-      ScratchDir dir;
-      const std::string image = dir.File("chip.bin");
-      const std::string emulator = std::string("chip=") + chip.name + ",image=" + image;
-      std::string expected = Pattern(chip.Size(), 7);
-      WriteFile(image, expected);
-      const std::string data = Pattern(length, address);
-      const std::string input = dir.File("in.bin");
-      WriteFile(input, data);
-
-      const ProgramResult write = RunOnEmulator(
-          emulator, {"-d", "ch341a:", generation, "-w", input, "-a", std::to_string(address), dataflash ? "-NE" : "-e"});
-      expected = testsupport::ImageAfterWrite(chip, expected, address, data, !dataflash);
-      EXPECT_EQ(write.output, testsupport::WriteOutput(input, length, !dataflash));
-      EXPECT_EQ(write.exitCode, 0);
-      EXPECT_EQ(write.errors, "");
-      EXPECT_TRUE(ReadFile(image) == expected);
-
-      const std::string output = dir.File("out.bin");
-      const ProgramResult read = RunOnEmulator(
-          emulator, {"-d", "ch341a:", generation, "-r", output, "-a", std::to_string(address), "-l", "5000"});
-      EXPECT_EQ(read.exitCode, 0) << read.output;
-      EXPECT_EQ(read.errors, "");
-      EXPECT_TRUE(ReadFile(output) == data);
-
-      if (!dataflash) {
-        const ProgramResult range = RunOnEmulator(
-            emulator, {"-d", "ch341a:", generation, "-e", "-a", std::to_string(address), "-l", "1"});
-        const uint32_t first = address / chip.eraseUnit * chip.eraseUnit;
-        expected.replace(first, chip.eraseUnit, chip.eraseUnit, '\xFF');
-        EXPECT_EQ(range.output, "Doing partial erase of flash memory device\n");
-        EXPECT_EQ(range.exitCode, 0);
-        EXPECT_EQ(range.errors, "");
-        EXPECT_TRUE(ReadFile(image) == expected);
-      }
-
-      const ProgramResult bulk = RunOnEmulator(emulator, {"-d", "ch341a:", generation, "-E"});
-      EXPECT_EQ(bulk.output, "Doing bulk erase of entire flash memory device\n");
-      EXPECT_EQ(bulk.exitCode, 0);
-      EXPECT_EQ(bulk.errors, "");
-      EXPECT_TRUE(ReadFile(image) == std::string(chip.Size(), '\xFF'));
+      const testsupport::RoundTrip trip{.device = "ch341a:", .generation = generation, .run = RunOnEmulator};
+      // Pages, and more than one SPI packet stream.
+      testsupport::CheckWriteAndReadBack(chip, 5000, trip);
+      testsupport::CheckBulkErase(chip, trip);
     }
   }
 }

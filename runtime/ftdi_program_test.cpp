@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/sim_chip_facts.h"
+#include "testsupport/backend_round_trip.h"
 #include "testsupport/run_program.h"
 #include "testsupport/write_expectations.h"
 
@@ -33,62 +34,25 @@ std::string Field(const std::string& line, const std::string& name) {
   return std::regex_search(line, m, std::regex(" " + name + "=([0-9.]+)")) ? m[1].str() : "";
 }
 
-// Write (erasing what the write covers on the sector-erase parts) and read
-// back on every chip, both generations: the chip holds the data and nothing
-// else changed, the file holds what was read, and the emulator saw no
-// broken rule.
-TEST(FtdiProgram, WritesAndReadsEveryChipThroughTheEmulator) {
-  const uint32_t length = 70000;  // more than a read command and a chip buffer
+// Write, read back, range erase and bulk erase on every chip, both
+// generations, through the emulator, which sees no broken rule.
+TEST(FtdiProgram, WritesReadsAndErasesEveryChipThroughTheEmulator) {
   for (const SimChipFacts& chip : SimChips()) {
-    const bool dataflash = chip.family == SimFamily::kDataFlash;
-    const uint32_t address = chip.Size() / 2 + 0x1234;
     for (const char* generation : {"-1", "-2"}) {
       SCOPED_TRACE(std::string(chip.name) + " " + generation);
       ScratchDir dir;
-      const std::string image = dir.File("chip.bin");
       const std::string report = dir.File("report.txt");
-      const std::string emulator = std::string("chip=") + chip.name + ",image=" + image + ",report=" + report;
-      std::string expected = Pattern(chip.Size(), 7);
-      WriteFile(image, expected);
-      const std::string data = Pattern(length, address);
-      const std::string input = dir.File("in.bin");
-      WriteFile(input, data);
-
-      const ProgramResult write = RunOnEmulator(
-          emulator, {"-d", "ftdi:", generation, "-w", input, "-a", std::to_string(address), dataflash ? "-NE" : "-e"});
-      expected = testsupport::ImageAfterWrite(chip, expected, address, data, !dataflash);
-      EXPECT_EQ(write.output, testsupport::WriteOutput(input, length, !dataflash));
-      EXPECT_EQ(write.exitCode, 0);
-      EXPECT_EQ(write.errors, "");
-      EXPECT_TRUE(ReadFile(image) == expected);
-      EXPECT_EQ(Field(ReadFile(report), "violations"), "0");
-
-      const std::string output = dir.File("out.bin");
-      const ProgramResult read =
-          RunOnEmulator(emulator, {"-d", "ftdi:", generation, "-r", output, "-a", std::to_string(address), "-l",
-                                   std::to_string(length)});
-      EXPECT_EQ(read.exitCode, 0) << read.output;
-      EXPECT_EQ(read.errors, "");
-      EXPECT_TRUE(ReadFile(output) == data);
-      EXPECT_EQ(Field(ReadFile(report), "violations"), "0");
-    }
-  }
-}
-
-TEST(FtdiProgram, BulkEraseErasesTheChip) {
-  for (const char* chip : {"M25P80", "AT45DB081"}) {
-    for (const char* generation : {"-1", "-2"}) {
-      SCOPED_TRACE(std::string(chip) + " " + generation);
-      ScratchDir dir;
-      const std::string image = dir.File("chip.bin");
-      const uint32_t size = FindSimChip(chip)->Size();
-      WriteFile(image, Pattern(size, 3));
-      const ProgramResult run = RunOnEmulator(std::string("chip=") + chip + ",image=" + image,
-                                              {"-d", "ftdi:", generation, "-E"});
-      EXPECT_EQ(run.output, "Doing bulk erase of entire flash memory device\n");
-      EXPECT_EQ(run.exitCode, 0);
-      EXPECT_EQ(run.errors, "");
-      EXPECT_TRUE(ReadFile(image) == std::string(size, '\xFF'));
+      const testsupport::RoundTrip trip{
+          .device = "ftdi:",
+          .generation = generation,
+          .moreDescription = ",report=" + report,
+          .run = [](const std::string& emulator, const std::vector<std::string>& args) {
+            return RunOnEmulator(emulator, args);
+          },
+          .afterEachRun = [&] { EXPECT_EQ(Field(ReadFile(report), "violations"), "0"); }};
+      // More than a read command and a chip buffer.
+      testsupport::CheckWriteAndReadBack(chip, 70000, trip);
+      testsupport::CheckBulkErase(chip, trip);
     }
   }
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/sim_chip_facts.h"
+#include "testsupport/backend_round_trip.h"
 #include "testsupport/run_program.h"
 #include "testsupport/write_expectations.h"
 
@@ -36,56 +37,33 @@ std::string Field(const std::string& line, const std::string& name) {
   return std::regex_search(line, m, std::regex(" " + name + "=([0-9]+)")) ? m[1].str() : "";
 }
 
-// Write (erasing the sectors it covers on the sector-erase parts) and read
-// back on every chip, both generations, both common buffer sizes: the chip
-// holds the data and nothing else changed, the file holds what was read,
-// and each select window of the runtime was one chip-select period on the
-// wire (the fake's count of periods is the runtime's of windows).
-TEST(SpidevProgram, WritesAndReadsEveryChipThroughTheFakeKernel) {
-  const uint32_t length = 70000;  // more than a read chunk and a buffer
+// Write, read back and range erase on every chip, both generations, both
+// common buffer sizes, and each select window of the runtime was one
+// chip-select period on the wire (the fake's count of periods is the
+// runtime's of windows).
+TEST(SpidevProgram, WritesReadsAndErasesEveryChipThroughTheFakeKernel) {
   for (const SimChipFacts& chip : SimChips()) {
-    const bool dataflash = chip.family == SimFamily::kDataFlash;
-    const uint32_t address = chip.Size() / 2 + 0x1234;
-    const std::string before = Pattern(chip.Size(), 7);
     for (const char* generation : {"-1", "-2"}) {
       for (const char* bufferSize : {"4096", "65536"}) {
         SCOPED_TRACE(std::string(chip.name) + " " + generation + " bufsiz " + bufferSize);
         ScratchDir dir;
-        const std::string image = dir.File("chip.bin");
         const std::string report = dir.File("report.txt");
         const std::string summary = dir.File("summary.txt");
-        const std::string fake =
-            std::string("chip=") + chip.name + ",image=" + image + ",bufsiz=" + bufferSize + ",report=" + report;
-        const std::string device = kNode + ",summary=" + summary;
-        // The summary file collects a line a run: each check starts it afresh.
-        auto oneSelectPeriodAWindow = [&] {
-          const std::string windows = Field(ReadFile(summary), "selects");
-          EXPECT_NE(windows, "");
-          EXPECT_EQ(Field(ReadFile(report), "selects"), windows);
-          std::remove(summary.c_str());
-        };
-        std::string expected = before;
-        WriteFile(image, expected);
-        const std::string data = Pattern(length, address);
-        const std::string input = dir.File("in.bin");
-        WriteFile(input, data);
-
-        const ProgramResult write = RunOnFake(fake, {"-d", device, generation, "-w", input, "-a",
-                                                     std::to_string(address), dataflash ? "-NE" : "-e"});
-        expected = testsupport::ImageAfterWrite(chip, expected, address, data, !dataflash);
-        EXPECT_EQ(write.output, testsupport::WriteOutput(input, length, !dataflash));
-        EXPECT_EQ(write.exitCode, 0);
-        EXPECT_EQ(write.errors, "");
-        EXPECT_TRUE(ReadFile(image) == expected);
-        oneSelectPeriodAWindow();
-
-        const std::string output = dir.File("out.bin");
-        const ProgramResult read = RunOnFake(
-            fake, {"-d", device, generation, "-r", output, "-a", std::to_string(address), "-l", "70000"});
-        EXPECT_EQ(read.exitCode, 0) << read.output;
-        EXPECT_EQ(read.errors, "");
-        EXPECT_TRUE(ReadFile(output) == data);
-        oneSelectPeriodAWindow();
+        const testsupport::RoundTrip trip{
+            .device = kNode + ",summary=" + summary,
+            .generation = generation,
+            .moreDescription = std::string(",bufsiz=") + bufferSize + ",report=" + report,
+            .run = RunOnFake,
+            // The summary file collects a line a run: each check starts it afresh.
+            .afterEachRun =
+                [&] {
+                  const std::string windows = Field(ReadFile(summary), "selects");
+                  EXPECT_NE(windows, "");
+                  EXPECT_EQ(Field(ReadFile(report), "selects"), windows);
+                  std::remove(summary.c_str());
+                }};
+        // More than a read chunk and a buffer.
+        testsupport::CheckWriteAndReadBack(chip, 70000, trip);
       }
     }
   }
@@ -98,16 +76,7 @@ TEST(SpidevProgram, BulkEraseErasesTheChip) {
   for (const char* chip : {"M25P80", "AT45DB081"}) {
     for (const char* generation : {"-1", "-2"}) {
       SCOPED_TRACE(std::string(chip) + " " + generation);
-      ScratchDir dir;
-      const std::string image = dir.File("chip.bin");
-      const uint32_t size = FindSimChip(chip)->Size();
-      WriteFile(image, Pattern(size, 3));
-      const ProgramResult run =
-          RunOnFake(std::string("chip=") + chip + ",image=" + image, {"-d", kNode, generation, "-E"});
-      EXPECT_EQ(run.output, "Doing bulk erase of entire flash memory device\n");
-      EXPECT_EQ(run.exitCode, 0);
-      EXPECT_EQ(run.errors, "");
-      EXPECT_TRUE(ReadFile(image) == std::string(size, '\xFF'));
+      testsupport::CheckBulkErase(*FindSimChip(chip), {.device = kNode, .generation = generation, .run = RunOnFake});
     }
   }
 }
