@@ -64,4 +64,19 @@ void CheckBulkErase(const SimChipFacts& chip, const RoundTrip& trip) {
   EXPECT_TRUE(ReadFile(image) == std::string(chip.Size(), '\xFF'));
 }
 
+ProgramResult CheckWriteFailsPartWay(const RoundTrip& trip, uint32_t length) {
+  ScratchDir dir;
+  const std::string image = dir.File("chip.bin");
+  const std::string input = dir.File("in.bin");
+  const std::string data = Pattern(length, 5);
+  WriteFile(input, data);
+  WriteFile(image, std::string(FindSimChip("M25P80")->Size(), '\xFF'));
+  const ProgramResult run = trip.run("chip=M25P80,image=" + image + trip.moreDescription,
+                                     {"-d", trip.device, trip.generation, "-w", input, "-NE"});
+  EXPECT_EQ(run.output, "Writing file: " + input + " to flash memory device\nError writing to the flash memory\n");
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_EQ(CheckWriteCutShort(ReadFile(image), data, 256), "");
+  return run;
+}
+
 }  // namespace testsupport

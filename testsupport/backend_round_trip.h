@@ -37,4 +37,11 @@ void CheckWriteAndReadBack(const SimChipFacts& chip, uint32_t length, const Roun
 /// A bulk erase of a chip that holds a pattern leaves it erased.
 void CheckBulkErase(const SimChipFacts& chip, const RoundTrip& trip);
 
+/// Writes `length` bytes without an erase from the start of an erased
+/// M25P80 through a double whose fault (in `trip.moreDescription`) strikes
+/// part way: the run ends with the program's write failure, exit code 4,
+/// and the chip holds the data cut short at a page (CheckWriteCutShort).
+/// Returns the run, for the caller to check the runtime's reason.
+ProgramResult CheckWriteFailsPartWay(const RoundTrip& trip, uint32_t length);
+
 }  // namespace testsupport
