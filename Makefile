@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Drives the CMake build. `make demo` runs the main job against a simulated
 # chip; `make test` builds and runs every test; `make fuzz` runs each image
 # reader's fuzz target for FUZZ_SECONDS; `make bench` compares a Release build

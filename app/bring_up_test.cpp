@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Interface bring-up through the built program, with the runtime libraries
 // each case needs laid out in a folder of its own.
 #include <gtest/gtest.h>

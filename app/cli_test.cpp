@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The short paths of a run, through the built binary.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line parser and the number parser of the application object.
 #include <cstdio>
 #include <cstring>

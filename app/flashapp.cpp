@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application object's life cycle: start-up and shut-down.
 #include "app/flashapp.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FLASHAPP: the application object that owns everything a run needs and
 // drives it: command line, interface bring-up, the run driver, the file side.
 #pragma once

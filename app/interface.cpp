@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Interface bring-up and take-down.
 #include <cstdio>
 #include <memory>

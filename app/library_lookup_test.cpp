@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the program looks for its device runtime: never in the folder it is
 // run from.
 #include <gtest/gtest.h>

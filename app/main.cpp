@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The entry point: the order of a whole run.
 #include <cstdio>
 #include <cstdlib>

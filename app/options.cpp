@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The options record, its defaults and name copies, and the usage and version texts.
 #include "app/options.h"
 

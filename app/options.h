@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // OPTIONS: what the command line asked for, and the run result code that
 // becomes the process exit code.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The progress line: its texts and when it is redrawn.
 #include "app/progress_line.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ProgressLine: how far a long step has come, as one line on standard error
 // that is redrawn in place and cleared when the step ends.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/progress_line.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run's write-protection step: nothing is erased or programmed where the
 // chip protects it, since the chip would ignore the commands and the run
 // would report a write that never happened.

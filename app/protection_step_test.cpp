@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The protection step of a run, in process, against the recording fake
 // controller: which protection refuses which run, what -unprotect sends, and
 // everything the chip receives, as tables in the chip's terms.

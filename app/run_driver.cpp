@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run driver: the requested operations in their fixed order.
 #include <algorithm>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fixture of the tests that run the built program against a simulated
 // chip whose contents live in an image file, and what they know of the chips
 // and the file formats.

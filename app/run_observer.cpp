@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run driver's observer of status waits.
 #include "app/run_observer.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RunObserver: what the run driver does while a programmer waits for the
 // chip: it shows the wait on the progress line and ends it on an interruption.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Complete runs through the built program against the simulated chips,
 // judged by what it prints, its exit code, the chip's image file and the
 // files it writes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The safe-write behaviours through the built program against the simulated
 // chips: verify, write protection, -u, bounded waits, interruption, the
 // progress line, and files read from the chip. Each judged by what the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The write of "-u": only the erase units that differ from the image are
 // rewritten, and only those whose new contents set a bit are erased.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The verify step: what the write programmed, read back and compared with
 // the image, since a chip can ignore or garble a program without a word.
 #include <algorithm>

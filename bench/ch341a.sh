@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The CH341A part of bench/run.sh, which sources this file: whole-chip work
 # through the ch341a: backend and the CH341A emulator of testsupport/ (the
 # program built with test hooks, its runtime core laid out in

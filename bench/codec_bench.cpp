@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Micro-benchmarks of the text codecs: an image written as 32-byte records
 // and read back, as the application's file side drives them, on a scratch
 // file that stays in the page cache.

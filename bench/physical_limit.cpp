@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // physical_limit: the shortest time a sector-erase part of the simulator's
 // table can take for whole-chip work at the clock the simulated interface
 // grants: the datasheet's typical busy times plus the bytes the commands must

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # romwick against the tools a user would pick instead, on the same work and in
 # the same run: whole-chip erase+write and read on a simulated chip against
 # flashrom's dummy programmer, the Intel HEX and raw hex text of a whole chip

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Micro-benchmark of SFPA::Write: the image programmed page by page into a
 // simulated N25Q128 through the in-process controller, in the one-call form
 // of the second-generation runtime, with the simulator's default call latency

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bash completion, run in bash as bash runs it on a Tab: the candidates
 // in each context of the command line, and the manual page and the device
 // name parser agreeing with the keys it offers.

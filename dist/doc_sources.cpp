@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading the manual page's source and the usage text for tests.
 #include "dist/doc_sources.h"
 

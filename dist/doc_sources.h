@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading what the documentation is checked against, for tests: the lists
 // of the manual page's sections (options, exit codes, keys of a device name)
 // and the options of the usage text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `cmake --install` of this build into a staging folder: the files it lays
 // out, and the staged program at work on a simulated chip. The runtime
 // folder compiled into the program names the real prefix, where nothing of

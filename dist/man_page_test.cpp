@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The manual page: it renders without a warning, and its lists name every
 // option of the usage text, every exit status, and this build's folders.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-compiles for 32-bit ARM Linux (Debian's armhf) with the
 # arm-linux-gnueabihf toolchain; libraries and headers come from the cross
 # sysroot and from Debian's armhf multiarch folders, never from the host.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Input files of the end-to-end test, and what the chip and each read-back
 file must hold after a phase. Every input is pseudo-random from a fixed seed,
 so a byte landing at a wrong address, a missed erase (programming only

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The guest kernel: allnoconfig plus the Zynq platform with its console
 # UART, the Cadence SPI controller under spidev, and an initramfs. No block
 # layer or SD card: with the Arasan SDHCI driver about half of the boots hang

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the guest kernel (zImage) and its device tree (zynq-spidev.dtb) into
 # OUT from Debian's linux-source-6.1: allnoconfig plus kernel.frag. About two
 # minutes on two cores; the source tree is removed afterwards.

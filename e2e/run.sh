@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # make e2e: romwick, cross-compiled for armhf, against an N25Q128 flash model
 # behind QEMU's Zynq board and the Linux kernel's own spi-cadence and spidev
 # drivers. Boots the guest once per phase (guest/test.sh) and compares, byte

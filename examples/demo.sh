@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The main job against a simulated N25Q128 whose contents persist in a file
 # under the build folder: identify the chip, write the sample image, read
 # it back, compare. Each command is shown before it runs, so it can be copied.

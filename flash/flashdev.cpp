@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device table and its look-ups.
 #include "flash/flashdev.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FLASHDEV and flashDeviceTable: the flash devices the program knows, by
 // identification code and name, with their command set and geometry.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "flash/flashdev.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The programmers against the simulated chips, whose behaviour is modelled
 // on the datasheets independently of the programmers.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared by the programmer tests: test data, and programmer operations as
 // values, so that each row of a case table can say what it does.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sector-erase command set.
 #include "flash/sfpa.h"
 

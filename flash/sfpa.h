@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SFPA: the programmer for the sector-erase command set (the M25P/N25Q parts):
 // write enable before every erase and page program, then a status poll.
 #pragma once

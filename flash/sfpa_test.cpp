@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "flash/sfpa.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The DataFlash command set.
 #include "flash/sfpb.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SFPB: the programmer for the page-oriented DataFlash command set (the
 // AT45DB081): writes go through the chip's buffer 1, which the chip then
 // programs into a page with its built-in erase.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "flash/sfpb.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The generic programmer, and the transaction, polling and range rules that
 // both command sets share.
 #include "flash/sfprg.h"

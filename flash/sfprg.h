@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SFPRG: the flash programmer. The base class itself is the generic
 // programmer, which can only read the identification code; SFPA and SFPB
 // drive the two command sets.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "flash/sfprg.h"
 
 #include <gtest/gtest.h>

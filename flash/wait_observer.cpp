@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The names of the operations a programmer waits for.
 #include "flash/wait_observer.h"
 

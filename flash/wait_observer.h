@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // WaitObserver: what a programmer tells its user while it waits for the chip
 // to finish an operation, and FlashOp, the operations it waits for.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // WriteProtection: what a chip protects against program and erase, as its
 // programmer read it from the chip.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FileSide: a test fixture with an application object of its own, its image
 // buffer allocated, and helpers that load and save through its file side.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs of the built program that load or save image files, against the
 // simulated chips: what it prints, its exit code, and the chip's image
 // compared before and after.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application's file side: moves the image buffer to and from the image
 // file, as a binary image, raw hex text or Intel HEX records.
 #include <algorithm>

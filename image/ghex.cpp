@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The raw hex codec: reading byte tokens into a buffer, writing lines of them.
 #include "image/ghex.h"
 

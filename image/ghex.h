@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GHEX: the raw hex codec. Reads hexadecimal byte tokens into a buffer from
 // its first byte on, and writes runs of buffer bytes as lines of digit pairs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "image/ghex.h"
 
 #include <gtest/gtest.h>

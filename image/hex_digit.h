@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hexadecimal digits and their values, for the two hex text formats.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parsing and assembling Intel HEX record lines.
 #include "image/hex_record.h"
 

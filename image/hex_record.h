@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // HexRecord: one Intel HEX record, parsed from a text line or assembled into
 // one. IHEX's working record.
 #pragma once

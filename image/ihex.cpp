@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Intel HEX codec: reading records into a buffer, writing records out.
 #include "image/ihex.h"
 

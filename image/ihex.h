@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // IHEX: the Intel HEX codec. Reads records into a buffer, each data byte at
 // its absolute address, and writes a buffer out as records.
 #pragma once

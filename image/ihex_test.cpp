@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "image/ihex.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Image files exchanged with outside tools: Intel HEX with objcopy and
 // srec_cat, raw hex with xxd.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Raw hex byte tokens, line by line.
 #include "image/line_scanner.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // LineScanner: takes raw hex byte tokens off the lines of a text stream.
 // GHEX's reader.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helpers for the image files: random contents, how a TextFault prints
 // in a failed expectation, Intel HEX records, and text as `xxd -p -c 0`
 // writes it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ScratchStream: a stream over a scratch file for the codec tests, its
 // contents set before a read or taken back after a write.
 #pragma once

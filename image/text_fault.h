@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TextFault: why a hex text reader refused its input, and on which line. The
 // codecs keep it beside their status; the file side prints it.
 #pragma once

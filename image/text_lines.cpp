@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a text stream in pieces of its lines.
 #include "image/text_lines.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TextLines: reads a text stream as lines and hands each line on in pieces of
 // a bounded size. The reader under both hex text codecs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The operating-system layer: run-time library loading, the millisecond tick
 // and sleep, a memory hint, the terminal, interruptions and output files that
 // replace their name only once complete. Nothing else in romwick includes an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The parts of the platform layer that need no operating-system call.
 #include "platform/platform.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // POSIX implementation of the platform layer: dlopen, the monotonic clock,
 // nanosleep, madvise, isatty, sigaction, and files put in place by rename.
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows implementation of the platform layer: the real library and tick
 // calls, the console, and files put in place by MoveFileEx.
 #define WIN32_LEAN_AND_MEAN

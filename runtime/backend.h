@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Backend: one kind of interface device (the simulator, a Linux spidev
 // node, ...) as the runtime drives it, moving the bytes of the select windows.
 #pragma once

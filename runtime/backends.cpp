@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The backends by scheme, each one's opener beside its lister.
 #include "runtime/backends.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The backends a device name's scheme picks, how each one is opened, and the
 // devices each can find.
 #pragma once

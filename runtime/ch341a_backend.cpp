@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A CH341A USB programmer as a backend.
 #include "runtime/ch341a_backend.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Ch341aBackend: a CH341A USB programmer (USB 1a86:5512) as a backend
 // (`ch341a:` names), driven through libusb with its SPI and UIO streams.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The CH341A backend against the CH341A emulator: the packets each kind of
 // select window becomes, how few USB round trips they take, status polls
 // answered from batches, and the failures.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ch341a: devices through the built program: against the CH341A emulator
 // that the test build of the runtime core puts behind ch341a: names, and,
 // where no device is needed, against libusb itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The packets of a USB write to the CH341A.
 #include "runtime/ch341a_stream.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Ch341aStream: one USB write to a CH341A, built command by command, with
 // where the bytes its SPI packets clock in must go.
 #pragma once

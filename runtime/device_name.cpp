@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parsing of interface device names.
 #include "runtime/device_name.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parsing an interface device name: which backend, what it is told to open,
 // and its keys.
 #pragma once

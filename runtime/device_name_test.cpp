@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "runtime/device_name.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An FTDI MPSSE channel as a backend.
 #include "runtime/ftdi_backend.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FtdiBackend: one MPSSE channel of an FTDI FT232H, FT2232H or FT4232H as a
 // backend (`ftdi:` names), driven through libftdi1.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ftdi backend against the MPSSE emulator: which device it opens, the
 // engine's set-up, how select windows become USB writes, batched status
 // polls, the clock, the reset line, failures; and once through libftdi1.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ftdi: devices through the built program, against the MPSSE emulator that
 // the test build of the runtime core puts behind ftdi: names; and -list.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FtdiUsb: the calls of libftdi1 through which the ftdi backend finds an FTDI
 // chip on the USB, opens one of its channels in MPSSE mode and moves bytes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GpioLine: one GPIO line of the kernel's GPIO character device, driven as
 // an output (a backend's configuration reset).
 #pragma once

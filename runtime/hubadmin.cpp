@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The second-generation device management library: capabilities and configuration reset.
 #include "runtime/interface_table.h"
 #include "runtime/runtime_api.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The second-generation device manager library: opens and closes interface
 // devices by name, and lists the ones the runtime can see.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One open interface of the device runtime.
 #include "runtime/interface_device.h"
 

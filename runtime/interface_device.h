@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // InterfaceDevice: one open interface of the device runtime, as both runtime
 // generations see it: its SPI port state, select line, configuration reset,
 // call trace and summary, and the backend that moves its bytes.

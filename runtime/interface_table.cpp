@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The table of open interfaces.
 #include "runtime/interface_table.h"
 

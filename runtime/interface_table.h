@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The table of open interfaces that every runtime library of the process
 // shares, so that a handle HubOpen hands out is valid in the other libraries.
 #pragma once

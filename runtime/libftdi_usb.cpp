@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ftdi backend's USB calls through libftdi1 (and libusb underneath it).
 #include "runtime/libftdi_usb.h"
 

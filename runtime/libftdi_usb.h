@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // LibftdiUsb: the ftdi backend's USB calls, made through libftdi1.
 #pragma once
 

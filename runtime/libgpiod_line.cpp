@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A GPIO line through libgpiod.
 #include "runtime/libgpiod_line.h"
 

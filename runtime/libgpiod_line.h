@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // LibgpiodLine: a GPIO line taken and driven through libgpiod (its 1.x API).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The CH341A backend's USB calls through libusb-1.0.
 #include "runtime/libusb_library.h"
 

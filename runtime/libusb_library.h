@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // LibusbLibrary: the CH341A backend's USB calls, made to libusb-1.0.
 #pragma once
 

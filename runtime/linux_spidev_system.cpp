@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kernel's side of the spidev backend.
 #include "runtime/linux_spidev_system.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // LinuxSpidevSystem: the spidev backend's system calls, made to the kernel.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MPSSE command bytes.
 #include "runtime/mpsse_commands.h"
 

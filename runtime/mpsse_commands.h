@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MpsseCommands: one USB write's worth of commands for an FTDI chip's MPSSE
 // engine, built command by command, with the reply bytes they ask for and
 // the bus time they take.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Status polls answered from batches of samples.
 #include "runtime/poll_batcher.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PollBatcher: a flash chip's status polls answered from samples that one
 // USB write takes ahead, and where in time those samples go.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The first-generation runtime library: the whole interface in one library,
 // mode and clock set in one call, no select-bracketed transfer.
 #include "runtime/interface_table.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device runtime's entry points: their names and signatures, shared by
 // the adapters that load them and the libraries that export them. Every
 // entry point returns non-zero for success and zero for failure.

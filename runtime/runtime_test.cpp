@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The runtime libraries through the adapters that load them, over the simulator.
 #include <gtest/gtest.h>
 

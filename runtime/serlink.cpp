@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The second-generation SPI library: port, select line, mode, clock and transfers.
 #include "runtime/interface_table.h"
 #include "runtime/runtime_api.h"

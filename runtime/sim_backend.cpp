@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated interface device as a backend.
 #include "runtime/sim_backend.h"
 

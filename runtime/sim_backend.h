@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SimBackend: the simulated interface device and its modelled chip as a
 // backend (`sim:` names), with the simulator's fault keys.
 #pragma once

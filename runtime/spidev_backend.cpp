@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A Linux spidev node as a backend.
 #include "runtime/spidev_backend.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SpidevBackend: a Linux spidev node, one SPI bus and chip select, as a
 // backend (`spidev:` names), driven through the kernel's spidev ioctls.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The spidev backend against the fake spidev kernel: how select windows
 // become messages and chip-select periods, the settings, the reset line.
 #include "runtime/spidev_backend.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // spidev: devices through the built program: against the real kernel where
 // no hardware is needed, otherwise against the fake spidev kernel that the
 // test build of the runtime core puts behind spidev: names.

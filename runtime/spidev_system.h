@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SpidevSystem: the system calls through which the spidev backend reaches the
 // kernel's spidev driver.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kernel and USB interfaces of the real backends. In the test build of
 // the runtime (ROMWICK_TEST_HOOKS), ROMWICK_TEST_FAKE_SPIDEV puts the fake
 // spidev kernel and a fake GPIO line in their place, ROMWICK_TEST_FTDI the

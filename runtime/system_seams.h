@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the real backends get the kernel and USB interfaces they reach their
 // devices through: the one place a test build of the runtime may put fakes
 // and emulators instead.

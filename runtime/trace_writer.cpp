@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The call trace of an interface.
 #include "runtime/trace_writer.h"
 

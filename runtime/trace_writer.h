@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TraceWriter: one readable line per runtime call of an interface, appended
 // to a file, with what the call did underneath (a backend's system calls)
 // indented below it, and runs of identical calls (status polls), or of two

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A USB write and its replies, transfers kept in flight.
 #include "runtime/usb_exchange.h"
 

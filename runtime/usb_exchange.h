@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UsbExchange: one USB write to a device and the reply packets it brings
 // back, with several bulk transfers in flight each way.
 #pragma once

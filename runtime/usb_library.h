@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UsbLibrary: the libusb-1.0 calls through which the CH341A backend reaches
 // its device: finding it, opening and claiming it, and asynchronous bulk
 // transfers.

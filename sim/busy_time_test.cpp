@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How long each modelled operation keeps its part busy, in virtual time.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The select-period framing, busy time and array access that both chip
 // families share.
 #include "sim/chip_model.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ChipModel: a flash chip as an SPI bus slave. It sees chip-select edges and
 // the bytes clocked in, answers the bytes clocked out, and keeps the one copy
 // of the chip's contents. Each command family derives from it.

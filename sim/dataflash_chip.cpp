@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The AT45DB command set.
 #include "sim/dataflash_chip.h"
 

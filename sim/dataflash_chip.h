@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // DataFlashChip: the AT45DB command set through SRAM buffer 1 (buffer write
 // and read, buffer to page with and without erase, page to buffer, page,
 // block and chip erase, continuous array read at low and high frequency,

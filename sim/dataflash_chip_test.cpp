@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The AT45DB081 model, driven with raw select periods.
 #include "sim/dataflash_chip.h"
 

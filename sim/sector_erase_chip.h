@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SectorEraseChip: the M25P/N25Q command set (RDID, RDSR, WRSR, WREN/WRDI,
 // page program, sector and bulk erase, read and fast read) with its
 // write-enable latch, busy rules and block protection.

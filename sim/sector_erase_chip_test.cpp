@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The M25P/N25Q models, driven with raw select periods.
 #include "sim/sector_erase_chip.h"
 

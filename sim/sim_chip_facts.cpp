@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The modelled parts. Identification answers and geometry are the parts' own;
 // each time is the datasheet's typical figure unless its comment says otherwise.
 #include "sim/sim_chip_facts.h"

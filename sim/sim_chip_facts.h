@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SimChipFacts: what the simulator knows of each modelled chip (identification
 // answer, geometry, status bits and operation times), one row per part.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated interface device: call accounting, the select line, the SPI
 // clock and the chip's image file.
 #include "sim/sim_interface.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SimInterface: a simulated SPI interface device with a modelled flash chip
 // on its bus, the device a runtime hosts in place of real hardware.
 #pragma once

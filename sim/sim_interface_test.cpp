@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated interface device: chips by name, identification, faults, the
 // SPI clock, time, statistics and the image file.
 #include "sim/sim_interface.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Names of the chip command kinds counted in SimStats.
 #include "sim/sim_stats.h"
 

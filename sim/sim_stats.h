@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SimStats: what a simulated run did on the bus and in the chip, for the
 // runtime to report.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VirtualClock: the simulation's own time, advanced only by modelled events
 // (bus bytes at the SPI clock, runtime call latency) so that a run is
 // deterministic and reports what the same run would take on hardware.

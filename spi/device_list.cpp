@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The runtime's device listing.
 #include "spi/device_list.h"
 

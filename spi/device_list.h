@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Listing the interface devices the device runtime can find, through the
 // second-generation device manager library's optional listing entry point.
 #pragma once

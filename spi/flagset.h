@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FLAGSET: the 32-bit word of independent status flags that every SPI controller holds.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading a device runtime library from the runtime folder or by bare name.
 #include "spi/runtime_loader.h"
 

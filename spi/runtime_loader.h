@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the two runtime adapters share: loading a runtime library (first from
 // the runtime folder, then by bare name through the platform's library
 // search), entry-point look-up, and the result of a runtime call.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The common behaviour that every SPI controller inherits.
 #include "spi/spictl.h"
 

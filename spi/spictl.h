@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SPICTL: the abstract SPI controller through which the program reaches the
 // flash chip, with its status flags, kind codes and error codes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "spi/spictl.h"
 
 #include <gtest/gtest.h>

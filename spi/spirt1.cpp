@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The first-generation runtime adapter.
 #include "spi/spirt1.h"
 

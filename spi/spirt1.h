@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SPIRT1: the SPI controller over the first-generation device runtime (one library).
 #pragma once
 

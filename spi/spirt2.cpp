@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The second-generation runtime adapter.
 #include "spi/spirt2.h"
 

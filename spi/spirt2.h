@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SPIRT2: the SPI controller over the second-generation device runtime
 // (three libraries: device manager, SPI port access, device management).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The runtime adapters against a recording runtime laid out in test folders.
 #include <gtest/gtest.h>
 

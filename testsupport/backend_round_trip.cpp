@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The round trip of a backend's test double.
 #include "testsupport/backend_round_trip.h"
 

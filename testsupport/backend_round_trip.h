@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The round trip every backend's test double goes through in the built
 // program: a write in the middle of a chip, read back, and a bulk erase,
 // each checked against the whole chip image.

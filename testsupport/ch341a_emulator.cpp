@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The CH341A emulator.
 #include "testsupport/ch341a_emulator.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Ch341aEmulator: a CH341A as libusb shows it: its stream processor, its
 // pins, its USB packets and their timing, with a simulated flash chip on its
 // SPI pins.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The CH341A emulator's own rules: packets in, bytes out, pin levels, what
 // the chip sees, time, and its faults.
 #include "testsupport/ch341a_emulator.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fake tick and sleeper.
 #include "testsupport/fake_clock.h"
 

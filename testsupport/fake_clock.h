@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FakeClock: stands in for the platform's millisecond tick and sleeper, so
 // that timed code runs in tests without waiting in real time.
 #pragma once

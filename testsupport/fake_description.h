@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a fake device's description ("chip=N25Q128,image=chip.bin"), the
 // form its environment variable takes for the test build of the runtime.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fake GPIO line.
 #include "testsupport/fake_gpio_line.h"
 

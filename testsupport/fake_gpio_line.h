@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FakeGpioLine: a GPIO line of a fake GPIO chip, "gpiochip0" with 32 lines,
 // that records the levels it is driven to.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fake spidev kernel.
 #include "testsupport/fake_spidev_kernel.h"
 

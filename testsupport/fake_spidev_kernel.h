@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FakeSpidevKernel: the kernel's spidev driver and SPI core as the spidev
 // backend meets them, with a simulated flash chip on the bus. It keeps the
 // kernel's rules and records every message and chip-select period.

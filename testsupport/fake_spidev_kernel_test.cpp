@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fake spidev kernel keeps the kernel's rules and catches a chip select
 // that rises inside a transaction.
 #include "testsupport/fake_spidev_kernel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MPSSE emulator.
 #include "testsupport/mpsse_emulator.h"
 

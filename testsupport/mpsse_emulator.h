@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MpsseEmulator: FTDI chips on the USB as libftdi1 shows them to the ftdi
 // backend, with the MPSSE command processor of the opened channel wired to a
 // simulated flash chip, the channel's buffers, and the time USB takes.

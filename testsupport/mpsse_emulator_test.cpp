@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MPSSE emulator's own rules: commands in, bytes out, pins, buffers, time.
 #include "testsupport/mpsse_emulator.h"
 

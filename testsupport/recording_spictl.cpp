@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The recording fake controller: its answers, its log and the log's renderings.
 #include "testsupport/recording_spictl.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RecordingSpiCtl: a fake SPI controller that logs every call, answers from
 // a script, and renders its log in the chip's own terms for whole-log checks.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "testsupport/recording_spictl.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running the built binary from tests, and scratch files.
 #include "testsupport/run_program.h"
 

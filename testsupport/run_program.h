@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helpers that run the built romwick binary and work with scratch files.
 #pragma once
 

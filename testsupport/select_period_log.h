@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SelectPeriodLog: the chip-select periods a fake interface device drove,
 // each told by the first bytes the chip got in it.
 #pragma once

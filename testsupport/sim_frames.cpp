@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Raw select periods on a simulated interface device.
 #include "testsupport/sim_frames.h"
 

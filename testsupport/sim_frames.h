@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers that drive a simulated interface device with raw select periods,
 // written as the datasheets write them ("02 00 01 F0").
 #pragma once

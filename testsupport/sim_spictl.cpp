@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The in-process SPI controller over a simulated interface device.
 #include "testsupport/sim_spictl.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SimSpiCtl: an SPI controller over a simulated interface device, in process,
 // for tests and benchmarks of everything above the controller.
 #pragma once

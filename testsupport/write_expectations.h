@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a run of the program that writes a file should leave: its output and
 // the chip's contents, for tests of backends through the built program.
 #pragma once

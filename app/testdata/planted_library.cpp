@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A library planted where the user runs the program, under the names the
 // program looks up by bare name: loading it leaves a mark.
 #include <cstdio>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Where the scenario writes and reads, shared by the guest's test and the
 # host's expectations. The write starts off any page or sector boundary and
 # ends inside the next sector: QEMU's flash model erases a sector's length

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # One phase of the end-to-end scenario, run in the guest against each
 # backend in turn: the simulated chip (a control: it needs nothing of the
 # kernel) and the chip behind the kernel's spidev driver. Each backend works

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* tohost <path>: copies standard input to <path> on the host, through
  * QEMU's semihosting (QEMU runs with -semihosting-config
  * enable=on,userspace=on; a relative path is taken from QEMU's working

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Streams over memory, the invariant check and the read step for the image
 // reader fuzz targets.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target for the raw hex reader, differential: what the reader
 // stores, its status and the line it names must be what a plain decoder of
 // the format's rules, written here without pieces or buffers, gives. What it

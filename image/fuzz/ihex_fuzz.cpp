@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target for the Intel HEX reader, differential: what the reader
 // stores, the ranges and address span it reports, its status and the line it
 // names must be what a plain decoder of the format's rules, written here,

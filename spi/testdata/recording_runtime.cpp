@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A device runtime for the adapter tests: it exports every entry point of
 // both generations, logs each call with its arguments, and fails the calls
 // a test names. Built once with every entry point and once, incomplete,
