@@ -5,6 +5,7 @@
 
 #include "app/flashapp.h"
 #include "app/options.h"
+#include "base/text.h"
 
 namespace {
 
@@ -108,34 +109,9 @@ bool SyntaxError() {
   return Fail("syntax error on command line", RC_SYNTAX);
 }
 
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Converts the digits of `text` in `base`; false on a foreign character, on
-// no digits at all, or on a value that does not fit 32 bits.
-bool ConvertDigits(const char* text, uint32_t base, uint32_t* value) {
-  if (*text == '\0') return false;
-  uint64_t total = 0;
-  for (const char* p = text; *p; ++p) {
-    const int digit = HexDigitValue(*p);
-    if (digit < 0 || static_cast<uint32_t>(digit) >= base) return false;
-    total = total * base + static_cast<uint32_t>(digit);
-    if (total > 0xFFFFFFFFu) return false;
-  }
-  *value = static_cast<uint32_t>(total);
-  return true;
-}
-
 }  // namespace
 
-bool FLASHAPP::ParseNumber(const char* text, uint32_t* value) {
-  const bool hex = std::strlen(text) > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  return hex ? ConvertDigits(text + 2, 16, value) : ConvertDigits(text, 10, value);
-}
+bool FLASHAPP::ParseNumber(const char* text, uint32_t* value) { return ParseUnsigned(text, value); }
 
 bool FLASHAPP::ParseCommandLine(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {

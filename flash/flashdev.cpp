@@ -2,18 +2,11 @@
 // The device table and its look-ups.
 #include "flash/flashdev.h"
 
+#include "base/text.h"
+
 namespace {
 
 bool SameId(const uint8_t a[3], const uint8_t b[3]) { return a[0] == b[0] && a[1] == b[1] && a[2] == b[2]; }
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameNameIgnoringCase(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b) {
-    if (LowerAscii(*a) != LowerAscii(*b)) return false;
-  }
-  return *a == *b;
-}
 
 template <typename Match>
 const FLASHDEV* FindRow(Match matches) {
@@ -70,5 +63,5 @@ const FLASHDEV* FindDeviceById(const uint8_t id[3]) {
 }
 
 const FLASHDEV* FindDeviceByName(const char* name) {
-  return FindRow([name](const FLASHDEV& row) { return SameNameIgnoringCase(row.name, name); });
+  return FindRow([name](const FLASHDEV& row) { return EqualsIgnoringCase(row.name, name); });
 }

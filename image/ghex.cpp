@@ -7,7 +7,7 @@
 #include <new>
 #include <string>
 
-#include "image/hex_digit.h"
+#include "base/hex_digit.h"
 #include "image/line_scanner.h"
 
 GHEX::GHEX() = default;

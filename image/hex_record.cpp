@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "image/hex_digit.h"
+#include "base/hex_digit.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "image/hex_digit.h"
+#include "base/hex_digit.h"
 
 bool LineScanner::Open(FILE* input, size_t pieceSize) {
   error = 0;

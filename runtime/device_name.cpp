@@ -222,21 +222,6 @@ constexpr Scheme kSchemes[] = {
 
 }  // namespace
 
-bool ParseUnsigned(const std::string& text, uint32_t* value) {
-  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  const std::string digits = hex ? text.substr(2) : text;
-  if (digits.empty() || digits.size() > (hex ? 8u : 10u)) return false;
-  uint64_t v = 0;
-  for (char c : digits) {
-    const auto u = static_cast<unsigned char>(c);
-    if (!(hex ? std::isxdigit(u) : std::isdigit(u))) return false;
-    v = v * (hex ? 16 : 10) + static_cast<uint64_t>(std::isdigit(u) ? c - '0' : std::tolower(u) - 'a' + 10);
-  }
-  if (v > 0xFFFFFFFFu) return false;
-  *value = static_cast<uint32_t>(v);
-  return true;
-}
-
 KeyItem::KeyItem(const std::string& item) : text(item) {
   const size_t eq = item.find('=');
   key = item.substr(0, eq);

@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "base/text.h"
+
 /// Keys every backend takes.
 struct CommonKeys {
   std::string tracePath;    // empty: no trace
@@ -122,10 +124,6 @@ struct KeyItem {
   std::string value;
   bool hasValue;
 };
-
-/// A number below 2^32: decimal, or hexadecimal after 0x or 0X, as the
-/// program's own numbers.
-bool ParseUnsigned(const std::string& text, uint32_t* value);
 
 /// `ADBUS<n>` or `ACBUS<n>`, n from 0 to 7, letter case ignored.
 bool ParseFtdiPin(const std::string& text, FtdiPin* pin);

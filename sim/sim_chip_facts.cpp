@@ -4,7 +4,8 @@
 #include "sim/sim_chip_facts.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "base/text.h"
 
 namespace {
 
@@ -160,17 +161,11 @@ constexpr SimChipFacts kChips[] = {
      .chipEraseNs = 7 * kS},
 };
 
-bool SameName(std::string_view a, std::string_view b) {
-  return std::ranges::equal(a, b, [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
 }  // namespace
 
 std::span<const SimChipFacts> SimChips() { return kChips; }
 
 const SimChipFacts* FindSimChip(std::string_view name) {
-  const auto row = std::ranges::find_if(kChips, [&](const SimChipFacts& c) { return SameName(c.name, name); });
+  const auto row = std::ranges::find_if(kChips, [&](const SimChipFacts& c) { return EqualsIgnoringCase(c.name, name); });
   return row == std::end(kChips) ? nullptr : row;
 }

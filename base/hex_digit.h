@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Hexadecimal digits and their values, for the two hex text formats.
+// Hexadecimal digits and their values, for the program's numbers and the two
+// hex text formats.
 #pragma once
 
 #include <array>
