@@ -7,9 +7,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <csignal>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -403,6 +406,64 @@ TEST_P(Interrupted, ReadLeavesTheOldFile) {
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"chip.bin", "out.bin"}));
+}
+
+/// The call number a trace line starts with ("2016 SerXfer(...)"), 0 for the summary.
+uint32_t CallNumber(const std::string& line) { return static_cast<uint32_t>(std::strtoul(line.c_str(), nullptr, 10)); }
+
+/// The opcodes of the select periods that begin after call `after` of a
+/// trace, in order: the first byte sent in each period. A period begins with
+/// a select call at level 0, or a transfer that selects the chip itself.
+std::vector<std::string> CommandsAfter(const std::string& trace, uint32_t after) {
+  static const std::regex kSelect(R"((Ser|Pl)SetSelect\(level=([01])\))");
+  static const std::regex kTransfer(R"(\(select=([01]),([01]), n=[0-9]+\) (tx|fill) ([0-9A-F]{2}))");
+  std::vector<std::string> commands;
+  bool selected = false;
+  bool awaitingCommand = false;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m;
+    const bool counts = CallNumber(line) > after;
+    if (std::regex_search(line, m, kSelect)) {
+      selected = m[2] == "0";
+      awaitingCommand = selected && counts;
+    } else if (std::regex_search(line, m, kTransfer)) {
+      const bool begins = !selected && m[1] == "0";
+      if ((begins && counts) || awaitingCommand) commands.push_back(m[4]);
+      awaitingCommand = false;
+      selected = m[2] == "0";
+    }
+  }
+  return commands;
+}
+
+// A signal at any moment of a write lets the command in flight and its wait
+// finish, and starts nothing after it: no write enable or page program goes
+// out once a status poll has seen the chip ready.
+TEST_F(SafeWrite, NoCommandStartsAfterAnInterruptingSignal) {
+  const std::string input = File("in.bin", Pattern(0x800, 3));
+  for (const char* generation : {"-1", "-2"}) {
+    Erased(M25P80);
+    std::remove(trace.c_str());
+    ASSERT_EQ(Romwick({"-d", Dev(M25P80, ",trace=" + trace), generation, "-w", input, "-a", "0x1F800", "-NV"}).exitCode,
+              0);
+    const std::string whole = Trace();
+    // Bus calls are counted from the first after the open, the enable and
+    // the two clock and mode settings.
+    const uint32_t firstProgram = CallNumber(whole.substr(whole.rfind('\n', whole.find(" tx 02 01 F8")) + 1));
+    for (uint32_t hold = firstProgram - 8; hold < firstProgram + 40; ++hold) {
+      Erased(M25P80);
+      std::remove(trace.c_str());
+      auto program = testsupport::StartRomwick({"-d", Dev(M25P80, ",trace=" + trace + ",hold=" + std::to_string(hold)),
+                                                generation, "-w", input, "-a", "0x1F800", "-NV"});
+      ASSERT_TRUE(program->WaitForError("romwick runtime: holding call"));
+      program->Signal(SIGTERM);
+      EXPECT_EQ(program->Finish().exitCode, 143);
+      for (const std::string& command : CommandsAfter(Trace(), hold + 4)) {
+        EXPECT_EQ(command, "05") << generation << " hold=" << hold;
+      }
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, Interrupted,
