@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/ranges.h"
+
 namespace {
 
 constexpr uint8_t kReadStatus = 0xD7;
@@ -92,13 +94,7 @@ bool SFPB::ReadProtection(SPICTL* ctl, WriteProtection* protection) {
   }
   // A sector's byte is FF when it is protected and 00 when not; anything
   // else is taken as protected.
-  const auto add = [&](uint32_t start, uint32_t end) {
-    if (!protection->areas.empty() && protection->areas.back().end == start) {
-      protection->areas.back().end = end;
-    } else {
-      protection->areas.push_back({start, end});
-    }
-  };
+  const auto add = [&](uint32_t start, uint32_t end) { AppendRange(protection->areas, WriteProtection::Area{start, end}); };
   if (bytes[0] & kSector0aBits) add(0, device.blockSize);
   if (bytes[0] & kSector0bBits) add(device.blockSize, device.sectorSize);
   for (uint32_t sector = 1; sector < sectors; ++sector) {
