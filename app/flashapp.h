@@ -16,7 +16,6 @@
 #include "image/ihex.h"
 
 class SPICTL;
-class SPIRT2;
 class SFPRG;
 struct WriteProtection;
 
@@ -141,7 +140,12 @@ class FLASHAPP {
   bool CreateSecondGeneration();
 
   // Steps of RunOperations; false stops the run.
-  bool AssertConfigReset(SPIRT2** resetController);
+  /// With "-cr", asserts the interface device's configuration reset; false,
+  /// with its message and code, when the device does not offer it or the
+  /// assert fails.
+  bool AssertConfigReset(bool* asserted);
+  /// Releases the configuration reset; says so when the device refuses.
+  void ReleaseConfigReset();
   bool RunFlashSteps();
   void PrintId();
   /// Refuses, before anything is erased or programmed, a run that would

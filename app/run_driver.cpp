@@ -12,7 +12,6 @@
 #include "flash/sfprg.h"
 #include "platform/platform.h"
 #include "spi/spictl.h"
-#include "spi/spirt2.h"
 
 namespace {
 
@@ -37,22 +36,28 @@ void FLASHAPP::PrintElapsed(const char* label, uint32_t startTick) {
   printf("%s: %f\n", label, static_cast<double>(ms) / 1000.0);
 }
 
-bool FLASHAPP::AssertConfigReset(SPIRT2** resetController) {
-  *resetController = nullptr;
+bool FLASHAPP::AssertConfigReset(bool* asserted) {
+  *asserted = false;
   if (!options.GetConfigReset()) return true;
-  if (controller->GetKind() != SPIKIND_RT2) {
-    return Fail("Configuration reset not supported by this device\n", RC_NO_CONFIG_RESET);
-  }
-  auto* rt2 = static_cast<SPIRT2*>(controller.get());
+  // A controller without management calls leaves the capabilities at none.
   uint32_t caps = 0;
-  rt2->GetMgmtCaps(&caps, &ctlError);
-  if ((caps & RT_CAP_CONFIG_RESET) == 0) {
+  static_cast<void>(controller->GetMgmtCaps(&caps, &ctlError));
+  if ((caps & SPICAP_CONFIG_RESET) == 0) {
     return Fail("Configuration reset not supported by this device\n", RC_NO_CONFIG_RESET);
   }
-  rt2->ConfigReset(true, &ctlError);
+  // The device it should hold may still drive the bus: nothing is done to
+  // the chip while it might.
+  if (!controller->ConfigReset(true, &ctlError)) return Fail("Error accessing programming device\n", RC_DEVICE_ACCESS);
   platform::Sleep(kConfigResetSettleMs);
-  *resetController = rt2;
+  *asserted = true;
   return true;
+}
+
+void FLASHAPP::ReleaseConfigReset() {
+  if (controller->ConfigReset(false, &ctlError)) return;
+  // The run's own failure, if it had one, is the code that tells why it ended.
+  printf("Error accessing programming device\n");
+  if (options.GetResultCode() == RC_OK) options.SetResultCode(RC_DEVICE_ACCESS);
 }
 
 void FLASHAPP::RunOperations() {
@@ -61,12 +66,12 @@ void FLASHAPP::RunOperations() {
   if (!programmer || !imageBuffer) return;
   if (Interrupted()) return;
   progress.SetOutput(platform::StandardErrorIsTerminal() ? stderr : nullptr);
-  SPIRT2* resetController = nullptr;
-  if (!AssertConfigReset(&resetController)) return;
+  bool resetAsserted = false;
+  if (!AssertConfigReset(&resetAsserted)) return;
   const bool completed = RunFlashSteps();
   progress.Clear();
   // Released on every path, so the interface device is never left held in reset.
-  if (resetController) resetController->ConfigReset(false, &ctlError);
+  if (resetAsserted) ReleaseConfigReset();
   if (completed && options.GetPrintTime()) PrintElapsed("Total Elapsed time", runStart);
 }
 

@@ -44,7 +44,7 @@ bool SFPA::ProgramPage(SPICTL* ctl, uint32_t address, int32_t count, const uint8
   if (!InsideOnePage(address, count)) return false;
   if (!WriteEnable(ctl, true)) return false;
   const std::array<uint8_t, 4> header = Header(kPageProgram, address);
-  if (ctl->GetKind() == SPIKIND_RT2) {
+  if (ctl->SelectsInOneCall()) {
     // A one-call transaction sends a single buffer: header and data together.
     std::vector<uint8_t> frame(header.begin(), header.end());
     frame.insert(frame.end(), source, source + count);

@@ -5,8 +5,8 @@
 
 #include "flash/sfprg.h"
 
-/// Takes every size from its device row. With a controller of kind
-/// SPIKIND_RT2 the write enable, status read, sector erase and page program
+/// Takes every size from its device row. With a controller that selects in
+/// one call, the write enable, status read, sector erase and page program
 /// each go out as one PutSelect.
 class SFPA : public SFPRG {
  public:

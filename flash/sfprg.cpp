@@ -104,7 +104,7 @@ bool SFPRG::Transaction(SPICTL* ctl, std::initializer_list<Transfer> transfers) 
 }
 
 bool SFPRG::Command(SPICTL* ctl, int32_t count, const uint8_t* tx, uint8_t* rx, bool oneCall) {
-  if (oneCall && ctl->GetKind() == SPIKIND_RT2) return ctl->PutSelect(count, 0, 1, tx, rx, &spiError);
+  if (oneCall && ctl->SelectsInOneCall()) return ctl->PutSelect(count, 0, 1, tx, rx, &spiError);
   return Transaction(ctl, {Send(count, tx, rx)});
 }
 
@@ -168,7 +168,7 @@ bool SFPRG::IdleBus(SPICTL* ctl, uint64_t* idleUs) {
   *idleUs += uint64_t{count} * 8000000 / hz;
   // Chip select stays released: a PutSelect that keeps the line high, or a
   // Put outside any select period.
-  if (ctl->GetKind() == SPIKIND_RT2) {
+  if (ctl->SelectsInOneCall()) {
     return ctl->PutSelect(static_cast<int32_t>(count), 1, 1, idleBytes.data(), nullptr, &spiError);
   }
   return ctl->Put(static_cast<int32_t>(count), idleBytes.data(), nullptr, &spiError);

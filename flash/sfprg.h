@@ -42,25 +42,25 @@ class SFPRG {
   SFPRG();
   virtual ~SFPRG() = default;
 
-  virtual bool ProgramPage(SPICTL* ctl, uint32_t address, int32_t count, const uint8_t* source);
+  [[nodiscard]] virtual bool ProgramPage(SPICTL* ctl, uint32_t address, int32_t count, const uint8_t* source);
   /// Polls the status until the device reports ready, bounded as the
   /// longest operation of the device (its whole-chip erase) is; false when a
   /// status read fails, the observer gives the wait up, or the device is
   /// still busy at the first read begun after the bound.
-  virtual bool WaitReady(SPICTL* ctl);
-  virtual bool Init();
+  [[nodiscard]] virtual bool WaitReady(SPICTL* ctl);
+  [[nodiscard]] virtual bool Init();
   virtual void Term();
   virtual void SetDevice(const FLASHDEV& row);
   /// Reads the three identification bytes; `id` is written only on success.
-  virtual bool ReadId(SPICTL* ctl, uint8_t id[3]);
-  virtual bool ReadStatus(SPICTL* ctl, uint8_t* status);
-  virtual bool EraseSector(SPICTL* ctl, uint32_t address);
-  virtual bool EraseAll(SPICTL* ctl);
-  virtual bool EraseRange(SPICTL* ctl, uint32_t start, int32_t length);
-  virtual bool Read(SPICTL* ctl, uint32_t start, int32_t length, uint8_t* destination);
-  virtual bool BeginWrite(SPICTL* ctl);
-  virtual bool Write(SPICTL* ctl, uint32_t start, int32_t length, const uint8_t* source);
-  virtual bool EndWrite(SPICTL* ctl);
+  [[nodiscard]] virtual bool ReadId(SPICTL* ctl, uint8_t id[3]);
+  [[nodiscard]] virtual bool ReadStatus(SPICTL* ctl, uint8_t* status);
+  [[nodiscard]] virtual bool EraseSector(SPICTL* ctl, uint32_t address);
+  [[nodiscard]] virtual bool EraseAll(SPICTL* ctl);
+  [[nodiscard]] virtual bool EraseRange(SPICTL* ctl, uint32_t start, int32_t length);
+  [[nodiscard]] virtual bool Read(SPICTL* ctl, uint32_t start, int32_t length, uint8_t* destination);
+  [[nodiscard]] virtual bool BeginWrite(SPICTL* ctl);
+  [[nodiscard]] virtual bool Write(SPICTL* ctl, uint32_t start, int32_t length, const uint8_t* source);
+  [[nodiscard]] virtual bool EndWrite(SPICTL* ctl);
   virtual uint32_t GetSize();
 
   /// Reads what the chip protects against program and erase.
@@ -106,19 +106,19 @@ class SFPRG {
   /// order, release. A failed step skips the transfers after it; the release
   /// is issued in every case. True only when every step succeeded; spiError
   /// then holds the code of the step that failed.
-  bool Transaction(SPICTL* ctl, std::initializer_list<Transfer> transfers);
-  /// One Put as a whole transaction: with `oneCall` and a controller of kind
-  /// SPIKIND_RT2 a single PutSelect, otherwise the general form.
-  bool Command(SPICTL* ctl, int32_t count, const uint8_t* tx, uint8_t* rx, bool oneCall);
+  [[nodiscard]] bool Transaction(SPICTL* ctl, std::initializer_list<Transfer> transfers);
+  /// One Put as a whole transaction: with `oneCall` and a controller that
+  /// selects in one call a single PutSelect, otherwise the general form.
+  [[nodiscard]] bool Command(SPICTL* ctl, int32_t count, const uint8_t* tx, uint8_t* rx, bool oneCall);
   /// Transaction and Command for a command that starts new work on the chip
   /// (a write enable, program, erase, read or buffer command, as against the
   /// status reads of a wait): nothing is sent, and the result is false, once
   /// the observer wants the work to end.
-  bool Start(SPICTL* ctl, std::initializer_list<Transfer> transfers);
-  bool StartCommand(SPICTL* ctl, int32_t count, const uint8_t* tx, uint8_t* rx, bool oneCall);
+  [[nodiscard]] bool Start(SPICTL* ctl, std::initializer_list<Transfer> transfers);
+  [[nodiscard]] bool StartCommand(SPICTL* ctl, int32_t count, const uint8_t* tx, uint8_t* rx, bool oneCall);
 
   /// Waits for the chip to finish `op`, within the bound of its maximum.
-  bool WaitFor(SPICTL* ctl, FlashOp op);
+  [[nodiscard]] bool WaitFor(SPICTL* ctl, FlashOp op);
 
   /// How much of [start, start + length) lies inside the device; 0 when
   /// nothing does.
@@ -130,11 +130,11 @@ class SFPRG {
 
   /// Write's work for both command sets: the clipped range in ProgramPage
   /// pieces that never cross a page boundary.
-  bool WriteInPages(SPICTL* ctl, uint32_t start, int32_t length, const uint8_t* source);
+  [[nodiscard]] bool WriteInPages(SPICTL* ctl, uint32_t start, int32_t length, const uint8_t* source);
   /// Read's work for both command sets: the clipped range in read commands
   /// (03, the chip address of the first byte, `fill` clocked out per byte)
   /// of at most readMax bytes.
-  bool ReadInCommands(SPICTL* ctl, uint32_t start, int32_t length, uint8_t* destination, uint8_t fill,
+  [[nodiscard]] bool ReadInCommands(SPICTL* ctl, uint32_t start, int32_t length, uint8_t* destination, uint8_t fill,
                       const std::function<uint32_t(uint32_t)>& chipAddress);
 
   int32_t spiError = 0;

@@ -26,3 +26,7 @@ const char* SPICTL::SetDeviceName(const char* name) {
   if (deviceName) std::memcpy(deviceName.get(), name, size);
   return deviceName.get();
 }
+
+bool SPICTL::GetMgmtCaps(uint32_t*, int32_t*) { return false; }
+
+bool SPICTL::ConfigReset(bool, int32_t*) { return false; }

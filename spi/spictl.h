@@ -20,6 +20,9 @@ constexpr uint32_t SPIKIND_NONE = 0;
 constexpr uint32_t SPIKIND_RT1 = 3;
 constexpr uint32_t SPIKIND_RT2 = 4;
 
+// Management capability bits of GetMgmtCaps.
+constexpr uint32_t SPICAP_CONFIG_RESET = 0x2;  // the device offers a configuration reset
+
 // Error codes; 0 means success.
 constexpr int32_t SPIERR_NOT_OPEN = 4003;
 constexpr int32_t SPIERR_CONNECT = 4006;
@@ -41,40 +44,56 @@ class SPICTL {
   SPICTL& operator=(const SPICTL&) = delete;
 
   /// True when open and enabled; otherwise records 4003 or 4016 in lastError.
-  virtual bool CheckReady();
+  [[nodiscard]] virtual bool CheckReady();
   virtual ~SPICTL() = default;
-  virtual bool Setup(int32_t* out) = 0;
+  [[nodiscard]] virtual bool Setup(int32_t* out) = 0;
   /// Frees the device name.
   virtual void Term();
   /// Stores a private copy of `name`; returns it, or null if it could not be allocated.
   virtual const char* SetDeviceName(const char* name);
-  virtual bool Open(int32_t* out) = 0;
+  [[nodiscard]] virtual bool Open(int32_t* out) = 0;
   virtual void Close() = 0;
   virtual int32_t GetError() { return lastError; }
-  virtual bool IsOpen() { return flags.TestFlags(SPIF_OPEN); }
-  virtual bool IsSpiEnabled() { return flags.TestFlags(SPIF_ENABLED); }
-  virtual bool IsSelected() { return flags.TestFlags(SPIF_SELECTED); }
-  virtual bool IsReserved() { return flags.TestFlags(SPIF_RESERVED); }
+  [[nodiscard]] virtual bool IsOpen() { return flags.TestFlags(SPIF_OPEN); }
+  [[nodiscard]] virtual bool IsSpiEnabled() { return flags.TestFlags(SPIF_ENABLED); }
+  [[nodiscard]] virtual bool IsSelected() { return flags.TestFlags(SPIF_SELECTED); }
+  [[nodiscard]] virtual bool IsReserved() { return flags.TestFlags(SPIF_RESERVED); }
   virtual uint32_t GetSpiMode() { return spiMode; }
   virtual uint32_t GetLsbFirst() { return lsbFirst; }
   virtual uint32_t GetSpeed() { return speedHz; }
   virtual uint32_t GetXferLimit() { return xferLimit; }
   virtual uint32_t GetKind() { return kind; }
-  virtual bool EnableSpi(bool enable, int32_t* out) = 0;
+  [[nodiscard]] virtual bool EnableSpi(bool enable, int32_t* out) = 0;
   /// `selected` true drives chip select low, false drives it high.
-  virtual bool SetSelect(bool selected, int32_t* out) = 0;
-  virtual bool SetPort(int port, int32_t* out) = 0;
-  virtual bool SetSpiMode(uint32_t mode, int lsbFirst, int32_t* out) = 0;
-  virtual bool SetSpeed(uint32_t hz, int32_t* out) = 0;
-  virtual bool PutByte(uint8_t tx, uint8_t* rx, int32_t* out) = 0;
+  [[nodiscard]] virtual bool SetSelect(bool selected, int32_t* out) = 0;
+  [[nodiscard]] virtual bool SetPort(int port, int32_t* out) = 0;
+  [[nodiscard]] virtual bool SetSpiMode(uint32_t mode, int lsbFirst, int32_t* out) = 0;
+  [[nodiscard]] virtual bool SetSpeed(uint32_t hz, int32_t* out) = 0;
+  [[nodiscard]] virtual bool PutByte(uint8_t tx, uint8_t* rx, int32_t* out) = 0;
   /// Like Put, but the controller drives chip select to `levelStart` before
   /// the first byte and to `levelEnd` after the last (0 low, 1 high).
-  virtual bool PutSelect(int32_t count, uint8_t levelStart, uint8_t levelEnd, const uint8_t* tx,
+  [[nodiscard]] virtual bool PutSelect(int32_t count, uint8_t levelStart, uint8_t levelEnd, const uint8_t* tx,
                          uint8_t* rx, int32_t* out) = 0;
   /// Full-duplex exchange; the bytes clocked in are dropped when `rx` is null.
-  virtual bool Put(int32_t count, const uint8_t* tx, uint8_t* rx, int32_t* out) = 0;
+  [[nodiscard]] virtual bool Put(int32_t count, const uint8_t* tx, uint8_t* rx, int32_t* out) = 0;
   /// Clocks out `count` copies of `fill`, storing what is clocked in.
-  virtual bool Get(int32_t count, uint8_t fill, uint8_t* rx, int32_t* out) = 0;
+  [[nodiscard]] virtual bool Get(int32_t count, uint8_t fill, uint8_t* rx, int32_t* out) = 0;
+
+  // What the controller can do, for callers that must not ask what it is.
+
+  /// True when PutSelect works, so that one call makes a whole select period.
+  [[nodiscard]] virtual bool SelectsInOneCall() { return false; }
+  /// The most bytes one select period may carry, its transfers all counted,
+  /// where the controller must send a period whole (one kernel message, say);
+  /// 0 when it takes any length.
+  virtual uint32_t LargestWholeTransfer() { return 0; }
+  /// Fills `caps` with the interface device's management capabilities
+  /// (RT_CAP_CONFIG_RESET). A controller without management calls fails,
+  /// `caps` and `out` untouched.
+  [[nodiscard]] virtual bool GetMgmtCaps(uint32_t* caps, int32_t* out);
+  /// Asserts (true) or releases (false) the interface device's configuration
+  /// reset. A controller without management calls fails, `out` untouched.
+  [[nodiscard]] virtual bool ConfigReset(bool asserted, int32_t* out);
 
   const char* GetDeviceName() const { return deviceName.get(); }
 

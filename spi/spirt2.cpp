@@ -4,6 +4,9 @@
 
 #include "spi/runtime_loader.h"
 
+// The adapter hands the runtime's capability bits on as they are.
+static_assert(SPICAP_CONFIG_RESET == RT_CAP_CONFIG_RESET);
+
 SPIRT2::SPIRT2() { kind = SPIKIND_RT2; }
 
 bool SPIRT2::Setup(int32_t*) { return false; }

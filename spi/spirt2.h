@@ -30,15 +30,14 @@ class SPIRT2 : public SPICTL {
                  int32_t* out) override;
   bool Put(int32_t count, const uint8_t* tx, uint8_t* rx, int32_t* out) override;
   bool Get(int32_t count, uint8_t fill, uint8_t* rx, int32_t* out) override;
+  bool SelectsInOneCall() override { return true; }
+  bool GetMgmtCaps(uint32_t* caps, int32_t* out) override;
+  bool ConfigReset(bool asserted, int32_t* out) override;
 
   /// Loads the three libraries (unless `reuse`, which looks up in those
   /// already held) and all thirteen entry points. On failure (4017 or 4019)
   /// nothing stays loaded.
   virtual bool Init(bool reuse, int32_t* out);
-  /// Fills `caps` with the device's capability bits.
-  virtual bool GetMgmtCaps(uint32_t* caps, int32_t* out);
-  /// Asserts (true) or releases (false) the interface device's configuration reset.
-  virtual bool ConfigReset(bool asserted, int32_t* out);
   virtual uint32_t GetHandle() { return hif; }
 
  private:

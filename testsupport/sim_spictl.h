@@ -37,6 +37,8 @@ class SimSpiCtl : public SPICTL {
                  uint8_t* rx, int32_t* out) override;
   bool Put(int32_t count, const uint8_t* tx, uint8_t* rx, int32_t* out) override;
   bool Get(int32_t count, uint8_t fill, uint8_t* rx, int32_t* out) override;
+  /// As the adapter of its kind: the second generation selects in one call.
+  bool SelectsInOneCall() override { return kind == SPIKIND_RT2; }
 
  private:
   /// The readiness check, then one runtime call doing `work` on the bus.
