@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "runtime/backend.h"
+#include "runtime/ch341a_scheme.h"
 #include "runtime/ch341a_stream.h"
-#include "runtime/device_name.h"
 #include "runtime/poll_batcher.h"
 #include "runtime/trace_writer.h"
 #include "runtime/usb_exchange.h"

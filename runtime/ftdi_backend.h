@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "runtime/backend.h"
-#include "runtime/device_name.h"
+#include "runtime/ftdi_scheme.h"
 #include "runtime/ftdi_usb.h"
 #include "runtime/mpsse_commands.h"
 #include "runtime/trace_writer.h"
