@@ -38,7 +38,7 @@ struct DeviceRequest {
 
 /// Parses a device name; false (with a reason in `error`) for a name that
 /// does not parse, names no known backend, or carries an unknown key.
-[[nodiscard]] bool ParseDeviceName(const std::string& name, DeviceRequest* request, std::string* error);
+bool ParseDeviceName(const std::string& name, DeviceRequest* request, std::string* error);
 
 /// One `<key>[=<value>]` item of a comma-separated list.
 struct KeyItem {

@@ -22,9 +22,7 @@ using testsupport::ScratchDir;
 // emulator `emulator` describes (and spidev: ones the fake kernel `spidev`).
 ProgramResult RunOnEmulator(const std::string& emulator, const std::vector<std::string>& args,
                             const std::string& spidev = "chip=M25P80,nonode") {
-  return testsupport::RunProgram(testsupport::BuildDir() + "/romwick_testrt", args,
-                                 {std::string("ROMWICK_TEST_RUNTIME_DIR=") + SPIDEV_RUNTIMES,
-                                  "ROMWICK_TEST_FTDI=" + emulator, "ROMWICK_TEST_FAKE_SPIDEV=" + spidev});
+  return testsupport::RunOnTestDoubles(args, {"ROMWICK_TEST_FTDI=" + emulator, "ROMWICK_TEST_FAKE_SPIDEV=" + spidev});
 }
 
 // The number after "<name>=" in `line`, or "" without one.

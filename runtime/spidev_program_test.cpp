@@ -26,9 +26,7 @@ const std::string kNode = "spidev:/dev/spidev0.0";
 // romwick with the test build of the runtime, whose spidev: devices are the
 // fake kernel that `fake` describes.
 ProgramResult RunOnFake(const std::string& fake, const std::vector<std::string>& args) {
-  return testsupport::RunProgram(testsupport::BuildDir() + "/romwick_testrt", args,
-                                 {std::string("ROMWICK_TEST_RUNTIME_DIR=") + SPIDEV_RUNTIMES,
-                                  "ROMWICK_TEST_FAKE_SPIDEV=" + fake});
+  return testsupport::RunOnTestDoubles(args, {"ROMWICK_TEST_FAKE_SPIDEV=" + fake});
 }
 
 // The number after "<name>=" in `line`, or "" without one.
