@@ -67,10 +67,7 @@ constexpr uint64_t kReplyTimeoutUs = 1'000'000;
 // A queue of writes without a reply goes out at this size.
 constexpr size_t kQueueLimit = 65536;
 
-const char* ChannelName(char channel) {
-  static const char* const names[] = {"A", "B", "C", "D"};
-  return names[channel - 'A'];
-}
+std::string ChannelName(char channel) { return std::string(1, channel); }
 
 std::string Hex4(uint16_t value) {
   char text[8];
@@ -101,7 +98,13 @@ FtdiBackend::FtdiBackend(const FtdiDeviceRequest& request, std::unique_ptr<FtdiU
     : request_(request), usb_(std::move(usb)), trace_(trace), pollPlanner_(request.pollBatch) {}
 
 FtdiBackend::~FtdiBackend() {
-  if (open_) Close();
+  if (!open_) return;
+  // A destructor may not throw: what Close cannot finish (out of memory) is
+  // left as it is.
+  try {
+    Close();
+  } catch (...) {
+  }
 }
 
 bool FtdiBackend::List(FtdiUsb& usb, std::vector<std::string>* names, std::string* error) {
@@ -348,6 +351,7 @@ bool FtdiBackend::Transfer(const BusTransfer& t) {
 }
 
 bool FtdiBackend::ConfigReset(bool asserted) {
+  if (!request_.reset) return false;
   batcher_.EndRun();
   SetBit(request_.reset->highByte ? high_ : low_, request_.reset->bit, asserted == request_.resetActiveHigh);
   DrivePins();
