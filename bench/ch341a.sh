@@ -2,7 +2,7 @@
 # The CH341A part of bench/run.sh, which sources this file: whole-chip work
 # through the ch341a: backend and the CH341A emulator of testsupport/ (the
 # program built with test hooks, its runtime core laid out in
-# testrt-spidev), as modelled time against the chip's own limit at the
+# testrt-doubles), as modelled time against the chip's own limit at the
 # CH341A's fixed clock and against the device's own USB limit; USB round
 # trips per page; and the status polls with and without batches.
 # Everything is reported; no target is checked.
@@ -21,7 +21,7 @@ ch341a_run() {  # <setup> <more device keys> <romwick args...>
   shift 2
   "$setup"
   rm -f summary.txt
-  ROMWICK_TEST_RUNTIME_DIR=$build/testrt-spidev ROMWICK_TEST_CH341A="chip=$chip,image=$work/chip.bin" \
+  ROMWICK_TEST_RUNTIME_DIR=$build/testrt-doubles ROMWICK_TEST_CH341A="chip=$chip,image=$work/chip.bin" \
     "$build/romwick_testrt" -d "ch341a:,summary=$work/summary.txt$keys" "$@" >stdout.txt 2>stderr.txt || rc=$?
   ((rc == 0)) || { cat stdout.txt stderr.txt >&2; die "CH341A run '$*' exited with $rc"; }
   cat summary.txt

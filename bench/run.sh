@@ -114,7 +114,7 @@ fi
 spidev=0
 if [[ $(cached ROMWICK_TESTS) == ON && $(uname -s) == Linux ]]; then
   spidev=1
-  targets+=(romwick_testrt rw_spidev_layout)
+  targets+=(romwick_testrt rw_doubles_layout)
 else
   say "no test build (ROMWICK_TESTS) on Linux: the spidev ioctl counts are skipped"
 fi
@@ -294,7 +294,7 @@ spidev_run() {  # <setup> <expected exit code> <bufsiz> <romwick args...>
   shift 3
   "$setup"
   rm -f report.txt
-  ROMWICK_TEST_RUNTIME_DIR=$build/testrt-spidev \
+  ROMWICK_TEST_RUNTIME_DIR=$build/testrt-doubles \
     ROMWICK_TEST_FAKE_SPIDEV="chip=$chip,image=$work/chip.bin,bufsiz=$bufsiz,report=$work/report.txt" \
     "$build/romwick_testrt" -d spidev:/dev/spidev0.0 "$@" >stdout.txt 2>stderr.txt || rc=$?
   ((rc == expected)) || { cat stdout.txt stderr.txt >&2; die "spidev run '$*' exited with $rc"; }
@@ -327,7 +327,7 @@ ftdi_run() {  # <setup> <expected exit code> <keys> <romwick args...>
   shift 3
   "$setup"
   rm -f report.txt
-  ROMWICK_TEST_RUNTIME_DIR=$build/testrt-spidev \
+  ROMWICK_TEST_RUNTIME_DIR=$build/testrt-doubles \
     ROMWICK_TEST_FTDI="chip=$chip,image=$work/chip.bin,report=$work/report.txt" \
     "$build/romwick_testrt" -d "ftdi:$keys" "$@" >stdout.txt 2>stderr.txt || rc=$?
   ((rc == expected)) || { cat stdout.txt stderr.txt >&2; die "ftdi run '$*' exited with $rc"; }

@@ -72,7 +72,7 @@ Completion Complete(const std::string& line, const std::string& workingDir = "")
   for (const std::string& word : BashWords(commandLine)) args.push_back(word);
   const ProgramResult result = testsupport::RunProgram(
       bash, args,
-      {std::string("ROMWICK_TEST_RUNTIME_DIR=") + SPIDEV_RUNTIMES, "ROMWICK_TEST_FTDI=chip=M25P80,devices=2",
+      {"ROMWICK_TEST_RUNTIME_DIR=" + testsupport::TestDoublesRuntime(), "ROMWICK_TEST_FTDI=chip=M25P80,devices=2",
        "ROMWICK_TEST_FAKE_SPIDEV=chip=M25P80", "ROMWICK_TEST_CH341A=chip=M25P80,devices=1"},
       workingDir);
   EXPECT_EQ(0, result.exitCode) << line << ": " << result.errors;

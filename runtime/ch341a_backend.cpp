@@ -51,7 +51,7 @@ Ch341aBackend::Ch341aBackend(const Ch341aDeviceRequest& request, std::unique_ptr
     : usb_(std::move(usb)),
       trace_(trace),
       exchange_(*usb_, "CH341A", ch341a::kOutEndpoint, ch341a::kInEndpoint),
-      batcher_(!request.noBatch) {}
+      pollPlanner_(!request.noBatch) {}
 
 Ch341aBackend::~Ch341aBackend() {
   if (!claimed_) return;
@@ -114,7 +114,7 @@ bool Ch341aBackend::EnablePort(int32_t port) {
     return Fail("the CH341A has chip selects CS0 to CS2 (ports 0 to 2): no port " + std::to_string(port));
   }
   chipSelect_ = port;
-  batcher_.EndSequence();
+  batcher_.EndRun();
   stream_.SetSingleDataLines();
   stream_.SetDirection(true, ch341a::kIdleLevels);
   pinsDriven_ = true;
@@ -192,7 +192,7 @@ bool Ch341aBackend::Transfer(const BusTransfer& t) {
     return Fail("the status read of this select window was answered from a batch, which ended the window; it "
                 "cannot go on (run with the ch341a key nobatch)");
   }
-  batcher_.EndSequence();
+  batcher_.EndRun();
   BeginWindowBytes(t);
   stream_.Clock(t.tx, t.fill, t.rx, t.count);
   if (!t.selectedAfter) EndWindow();
@@ -204,7 +204,7 @@ bool Ch341aBackend::IdleClocks(const BusTransfer& t) {
   windowOpen_ = false;
   windowEndedEarly_ = false;
   if (t.rx) {
-    batcher_.EndSequence();
+    batcher_.EndRun();
   } else if (batcher_.AnswerIdle(t.count)) {
     if (trace_.IsOpen()) trace_.Detail("clocked ahead in the last batch");
     return true;
@@ -219,9 +219,7 @@ bool Ch341aBackend::IdleClocks(const BusTransfer& t) {
 }
 
 bool Ch341aBackend::StatusFromStock(const BusTransfer& t) {
-  uint8_t reply[2];
-  if (!batcher_.Answer(t.tx[0], reply)) return false;
-  std::copy(reply, reply + 2, t.rx);
+  if (!batcher_.Answer(t.tx, t.rx)) return false;
   ++fromBatches_;
   if (trace_.IsOpen()) trace_.Detail("answered from the last batch");
   return true;
@@ -233,10 +231,10 @@ bool Ch341aBackend::StatusRead(const BusTransfer& t) {
   bool answered = StatusFromStock(t);
   if (!answered) {
     DriveSelect(false);
-    const std::vector<PollBatcher::Step> plan = batcher_.Plan(t.tx[0]);
-    samples_.assign(std::count_if(plan.begin(), plan.end(), [](const PollBatcher::Step& s) { return s.sample; }), {});
+    const std::vector<PollStep> plan = batcher_.Plan(t.tx, usb_->NowMs() * 1'000'000);
+    samples_.assign(PollBatcher::Samples(plan), {});
     size_t next = 0;
-    for (const PollBatcher::Step& step : plan) {
+    for (const PollStep& step : plan) {
       if (step.sample) {
         DriveSelect(true);
         stream_.Clock(t.tx, 0, samples_[next++].data(), t.count);
@@ -292,7 +290,7 @@ bool Ch341aBackend::Flush() {
 }
 
 bool Ch341aBackend::ReleasePins() {
-  batcher_.EndSequence();
+  batcher_.EndRun();
   windowOpen_ = false;
   windowEndedEarly_ = false;
   if (exchange_.Gone()) {

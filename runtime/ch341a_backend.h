@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "runtime/backend.h"
+#include "runtime/ch341a_poll_planner.h"
+#include "runtime/ch341a_scheme.h"
 #include "runtime/ch341a_stream.h"
-#include "runtime/device_name.h"
 #include "runtime/poll_batcher.h"
 #include "runtime/trace_writer.h"
 #include "runtime/usb_exchange.h"
@@ -27,11 +28,11 @@
 /// - that write is sent as OUT transfers kept in flight, its replies read
 ///   by up to 32 IN transfers in flight (each reply is one short packet,
 ///   which ends an IN transfer);
-/// - status polls are answered from batches of samples (PollBatcher). To
-///   know a status poll, the backend recognises the two read-only status
-///   reads, 05 and D7 with one byte after: the one piece of flash knowledge
-///   it has, and safe, since reading the status ahead of the program
-///   changes nothing in the chip.
+/// - status polls are answered from batches of samples (PollBatcher, placed
+///   by Ch341aPollPlanner). To know a status poll, the backend recognises
+///   the two read-only status reads, 05 and D7 with one byte after: the one
+///   piece of flash knowledge it has, and safe, since reading the status
+///   ahead of the program changes nothing in the chip.
 /// Chip select is the port's pin (port 0-2: CS0-CS2, D0-D2), driven by UIO
 /// stream commands queued between the SPI packets; a select window the
 /// program opens costs nothing until its first byte. Idle clocks the
@@ -81,7 +82,8 @@ class Ch341aBackend : public Backend {
   TraceWriter& trace_;
   UsbExchange exchange_;
   Ch341aStream stream_;
-  PollBatcher batcher_;
+  Ch341aPollPlanner pollPlanner_;
+  PollBatcher batcher_{pollPlanner_};  // after its planner
   std::string name_;  // "CH341A at bus 1, address 7"
   bool claimed_ = false;
   bool pinsDriven_ = false;

@@ -21,10 +21,9 @@ using testsupport::ScratchDir;
 // romwick with the test build of the runtime, whose ch341a: devices are the
 // emulator that `emulator` describes; no spidev node or FTDI chip is there.
 ProgramResult RunOnEmulator(const std::string& emulator, const std::vector<std::string>& args) {
-  return testsupport::RunProgram(testsupport::BuildDir() + "/romwick_testrt", args,
-                                 {std::string("ROMWICK_TEST_RUNTIME_DIR=") + TEST_HOOKS_RUNTIMES,
-                                  "ROMWICK_TEST_CH341A=" + emulator, "ROMWICK_TEST_FAKE_SPIDEV=chip=M25P80,nonode",
-                                  "ROMWICK_TEST_FTDI=chip=M25P80,devices=0"});
+  return testsupport::RunOnTestDoubles(args, {"ROMWICK_TEST_CH341A=" + emulator,
+                                              "ROMWICK_TEST_FAKE_SPIDEV=chip=M25P80,nonode",
+                                              "ROMWICK_TEST_FTDI=chip=M25P80,devices=0"});
 }
 
 // Write, read back, range erase and bulk erase on every chip, both

@@ -3,7 +3,6 @@
 #include "runtime/ftdi_backend.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -68,22 +67,7 @@ constexpr uint64_t kReplyTimeoutUs = 1'000'000;
 // A queue of writes without a reply goes out at this size.
 constexpr size_t kQueueLimit = 65536;
 
-// The status register reads the backend may batch (class comment).
-constexpr uint8_t kReadStatus = 0x05;
-constexpr uint8_t kDataFlashReadStatus = 0xD7;
-// One USB round trip of a high-speed chip, what a batch should outlast.
-constexpr uint64_t kRoundTripNs = 125'000;
-// A learned wait is covered from 7/8 of it to 1/64 past it: every sample
-// after the one that finds the chip ready is time lost, so the batch ends
-// soon after the moment it is expected, and a chip a little faster than last
-// time is still caught early.
-constexpr uint64_t kEarlyParts = 8;
-constexpr uint64_t kLateParts = 64;
-
-const char* ChannelName(char channel) {
-  static const char* const names[] = {"A", "B", "C", "D"};
-  return names[channel - 'A'];
-}
+std::string ChannelName(char channel) { return std::string(1, channel); }
 
 std::string Hex4(uint16_t value) {
   char text[8];
@@ -111,10 +95,16 @@ std::unique_ptr<FtdiBackend> FtdiBackend::Open(const FtdiDeviceRequest& request,
 }
 
 FtdiBackend::FtdiBackend(const FtdiDeviceRequest& request, std::unique_ptr<FtdiUsb> usb, TraceWriter& trace)
-    : request_(request), usb_(std::move(usb)), trace_(trace) {}
+    : request_(request), usb_(std::move(usb)), trace_(trace), pollPlanner_(request.pollBatch) {}
 
 FtdiBackend::~FtdiBackend() {
-  if (open_) Close();
+  if (!open_) return;
+  // A destructor may not throw: what Close cannot finish (out of memory) is
+  // left as it is.
+  try {
+    Close();
+  } catch (...) {
+  }
 }
 
 bool FtdiBackend::List(FtdiUsb& usb, std::vector<std::string>* names, std::string* error) {
@@ -247,7 +237,7 @@ bool FtdiBackend::EnablePort(int32_t port) {
 }
 
 bool FtdiBackend::DisablePort() {
-  EndPollRun();
+  batcher_.EndRun();
   SetSelectLine(false);
   return Send();
 }
@@ -272,13 +262,14 @@ bool FtdiBackend::SetClock(uint32_t hz, uint32_t* granted) {
     *granted = clockHz_;
     return true;
   }
-  EndPollRun();
+  batcher_.EndRun();
   const uint32_t asked = request_.speedCap ? std::min(hz, request_.speedCap) : hz;
   // The fastest clock not above the one asked for.
   const uint32_t divisor = std::min((kHalfBaseHz + asked - 1) / asked - 1, kMaxDivisor);
   const uint32_t newHz = kHalfBaseHz / (divisor + 1);
   if (newHz != clockHz_) queue_.SetDivisor(static_cast<uint16_t>(divisor));
   clockHz_ = newHz;
+  pollPlanner_.SetBusClock(clockHz_);
   *granted = clockHz_;
   return true;
 }
@@ -298,7 +289,7 @@ void FtdiBackend::SetSelectLine(bool selected) {
 }
 
 bool FtdiBackend::Select(bool asserted) {
-  EndPollRun();
+  batcher_.EndRun();
   if (asserted && !selected_) {
     windowStart_ = queue_.Bytes().size();
     windowStarting_ = true;
@@ -336,8 +327,9 @@ void FtdiBackend::QueueIdle(uint64_t bytes) {
 
 bool FtdiBackend::Transfer(const BusTransfer& t) {
   if (IsStatusPoll(t)) return Poll(t);
-  if (run_.active && !t.selectedDuring && !t.rx) return IdleBetweenPolls(t.count);
-  EndPollRun();
+  // An idle gap between polls: the batch's own spacing stands in for it.
+  if (!t.selectedDuring && !t.rx && batcher_.AnswerIdle(t.count)) return true;
+  batcher_.EndRun();
   if (!t.selectedDuring) {
     // An idle gap the program asks for: clock cycles with chip select high.
     if (selected_) SetSelectLine(false);
@@ -349,7 +341,7 @@ bool FtdiBackend::Transfer(const BusTransfer& t) {
   } else {
     if (!selected_) Select(true);
     if (windowStarting_ && t.count > 0) {
-      windowKey_ = t.tx ? t.tx[0] : t.fill;
+      batcher_.NoteWindow(t.tx ? t.tx[0] : t.fill, t.count);
       windowStarting_ = false;
     }
     if (!QueueShift(t)) return false;
@@ -359,7 +351,8 @@ bool FtdiBackend::Transfer(const BusTransfer& t) {
 }
 
 bool FtdiBackend::ConfigReset(bool asserted) {
-  EndPollRun();
+  if (!request_.reset) return false;
+  batcher_.EndRun();
   SetBit(request_.reset->highByte ? high_ : low_, request_.reset->bit, asserted == request_.resetActiveHigh);
   DrivePins();
   if (trace_.IsOpen()) trace_.Detail(PinName(*request_.reset) + (asserted ? " active" : " inactive"));
@@ -414,14 +407,8 @@ bool FtdiBackend::Exchange() {
                 TraceWriter::Bytes(in.data() + want - 2, 2));
   }
   size_t at = 0;
-  batch_.clear();
   for (const Reply& reply : replies) {
-    if (reply.rx) {
-      std::memcpy(reply.rx, in.data() + at, reply.count);
-    } else {
-      batch_.insert(batch_.end(), in.begin() + static_cast<ptrdiff_t>(at),
-                    in.begin() + static_cast<ptrdiff_t>(at + reply.count));
-    }
+    std::memcpy(reply.rx, in.data() + at, reply.count);
     at += reply.count;
   }
   return true;
@@ -461,92 +448,41 @@ bool FtdiBackend::UsbFailed(const std::string& what) {
 }
 
 bool FtdiBackend::IsStatusPoll(const BusTransfer& t) const {
-  return request_.pollBatch > 1 && t.selectedDuring && !t.selectedAfter && !selected_ && t.tx && t.rx &&
-         t.count == 2 && (t.tx[0] == kReadStatus || t.tx[0] == kDataFlashReadStatus);
-}
-
-uint64_t FtdiBackend::BytesToNs(uint64_t bytes) const { return bytes * 8'000'000'000ull / clockHz_; }
-
-uint64_t FtdiBackend::NsToBytes(uint64_t ns) const { return ns * clockHz_ / 8'000'000'000ull; }
-
-void FtdiBackend::PlanBatch(uint64_t* leadNs, uint64_t* gapNs) const {
-  const uint64_t samples = request_.pollBatch;
-  const uint64_t minGapNs = BytesToNs(1);
-  if (run_.firstBatch) {
-    const auto learned = learnedWaitNs_.find(run_.key);
-    if (learned != learnedWaitNs_.end() && learned->second > 0) {
-      const uint64_t wait = learned->second;
-      *leadNs = wait - wait / kEarlyParts;
-      *gapNs = std::max((wait / kEarlyParts + wait / kLateParts) / samples, minGapNs);
-      return;
-    }
-  }
-  // Spans that grow as the square root of the time waited: few round trips
-  // for a long wait, and little time past its end.
-  const double grown = std::sqrt(static_cast<double>(kRoundTripNs) * static_cast<double>(run_.elapsedNs));
-  const uint64_t maxSpanNs = samples * BytesToNs(MpsseCommands::kMaxShift);
-  const uint64_t spanNs = std::min(std::max(kRoundTripNs, static_cast<uint64_t>(grown)), maxSpanNs);
-  *gapNs = std::max(spanNs / samples, minGapNs);
-  *leadNs = run_.firstBatch ? 0 : *gapNs;
-  if (run_.notBeforeNs > run_.elapsedNs) *leadNs = std::max(*leadNs, run_.notBeforeNs - run_.elapsedNs);
+  return request_.pollBatch > 1 && t.selectedDuring && !t.selectedAfter && !selected_ && t.rx &&
+         PollBatcher::IsStatusRead(t.tx, t.count);
 }
 
 bool FtdiBackend::Poll(const BusTransfer& t) {
   ++polls_;
-  if (!samples_.empty() && std::memcmp(t.tx, sampleTx_, 2) == 0) {
-    std::memcpy(t.rx, samples_.front().status, 2);
-    run_.answeredNs = samples_.front().atNs;
-    samples_.pop_front();
-    ++pollsFromBatches_;
-    return true;
+  if (!batcher_.Answer(t.tx, t.rx)) {
+    // Times count on the seam's clock: the round trips between batches pass too.
+    const std::vector<PollStep> plan = batcher_.Plan(t.tx, usb_->NowUs() * 1000);
+    samples_.assign(PollBatcher::Samples(plan), {});
+    size_t next = 0;
+    for (const PollStep& step : plan) {
+      if (!step.sample) {
+        QueueIdle(step.idleBytes);
+        continue;
+      }
+      SetSelectLine(true);
+      queue_.Shift(t.tx, 0, 2, true);
+      replies_.push_back({samples_[next++].data(), 2});
+      SetSelectLine(false);
+    }
+    windows_ += samples_.size();
+    if (!Exchange()) return false;
+    batcher_.Stock(plan, samples_, t.rx);
+    // status-polls has always counted a read that asks for a batch twice,
+    // asking and answered: the summary line stays as it was.
+    ++polls_;
   }
-  if (run_.active && std::memcmp(t.tx, sampleTx_, 2) != 0) EndPollRun();
-  // Times count from the first batch's write, on the seam's clock: the
-  // round trips between batches pass too.
-  const uint64_t nowNs = usb_->NowUs() * 1000;
-  if (!run_.active) run_ = PollRun{.active = true, .key = windowKey_, .startNs = nowNs};
-  run_.elapsedNs = nowNs - run_.startNs;
-  std::memcpy(sampleTx_, t.tx, 2);
-  uint64_t leadNs = 0, gapNs = 0;
-  PlanBatch(&leadNs, &gapNs);
-  std::vector<uint64_t> at;
-  uint64_t now = run_.elapsedNs;
-  for (uint32_t i = 0; i < request_.pollBatch; ++i) {
-    const uint64_t idle = NsToBytes(i == 0 ? leadNs : gapNs);
-    QueueIdle(idle);
-    now += BytesToNs(idle);
-    at.push_back(now);
-    SetSelectLine(true);
-    queue_.Shift(t.tx, 0, 2, true);
-    replies_.push_back({nullptr, 2});
-    SetSelectLine(false);
-    now += BytesToNs(2);
-  }
-  windows_ += request_.pollBatch;
-  run_.firstBatch = false;
-  if (!Exchange()) return false;
-  for (size_t i = 0; i < at.size(); ++i) samples_.push_back({{batch_[2 * i], batch_[2 * i + 1]}, at[i]});
-  return Poll(t);
-}
-
-bool FtdiBackend::IdleBetweenPolls(size_t bytes) {
-  // The next poll's answer must be a sample taken at least this long after
-  // the last one: the program counts the idle time as time waited.
-  run_.notBeforeNs = run_.answeredNs + BytesToNs(bytes);
-  while (!samples_.empty() && samples_.front().atNs < run_.notBeforeNs) samples_.pop_front();
+  ++pollsFromBatches_;
   return true;
-}
-
-void FtdiBackend::EndPollRun() {
-  if (run_.active) learnedWaitNs_[run_.key] = run_.answeredNs;
-
-  run_ = PollRun{};
-  samples_.clear();
 }
 
 bool FtdiBackend::Close() {
   if (!open_) return true;
-  EndPollRun();
+  batcher_.EndRun();
   // A window that was never released is dropped: its command is incomplete.
   if (selected_) queue_.Truncate(windowStart_);
   // Chip select rises as an output, then every pin becomes an input again.

@@ -3,17 +3,18 @@
 // backend (`ftdi:` names), driven through libftdi1.
 #pragma once
 
+#include <array>
 #include <cstdint>
-#include <deque>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "runtime/backend.h"
-#include "runtime/device_name.h"
+#include "runtime/ftdi_scheme.h"
+#include "runtime/ftdi_poll_planner.h"
 #include "runtime/ftdi_usb.h"
 #include "runtime/mpsse_commands.h"
+#include "runtime/poll_batcher.h"
 #include "runtime/trace_writer.h"
 
 /// Every USB round trip costs far more than the bus work it carries (125 µs
@@ -34,23 +35,10 @@
 ///
 /// Status polls. The program polls a chip's status register back to back
 /// until a program or erase has finished: one round trip per poll would make
-/// the polls most of the time a write takes. A poll is a select window of its
-/// own that reads the status register: 05 00 on the sector-erase chips, D7 00
-/// on the DataFlash. Both only read, so the backend may send them when it
-/// chooses: for the first poll of a run it sends a batch (`polls=`, 32) of
-/// the same window, spaced by clock cycles with chip select high, and answers
-/// this poll and the next ones from the batch's replies, each a true sample
-/// of the chip's status at its own moment, until they run out or another
-/// transfer comes, which drops the rest. An idle gap the program asks for
-/// between two polls skips the samples it covers instead. The batch runs on the bus whole
-/// before its replies come back, so it is laid where the chip is likely to
-/// finish: up to just past the time the last wait after a window that began
-/// with the same byte took (the same command, in effect), and, with nothing
-/// to go by or past that time, in spans growing with the square root of the
-/// time waited so far, so that a long erase costs few round trips and little
-/// time after its end.
-/// Recognising those two read-only commands is all the backend knows of
-/// flash chips.
+/// the polls most of the time a write takes. A poll that is a select window
+/// of its own is answered from batches (PollBatcher, `polls=` samples each,
+/// placed by FtdiPollPlanner): recognising the two read-only status reads is
+/// all the backend knows of flash chips.
 class FtdiBackend : public Backend {
  public:
   /// Finds and opens the channel `request` names through `usb` and sets up
@@ -76,24 +64,10 @@ class FtdiBackend : public Backend {
   static bool List(FtdiUsb& usb, std::vector<std::string>* names, std::string* error);
 
  private:
-  // Where a run of reply bytes goes: `rx`, or the poll batch when null.
+  // Where a run of reply bytes goes.
   struct Reply {
     uint8_t* rx;
     size_t count;
-  };
-  // A run of status polls answered from batches.
-  struct PollRun {
-    bool active = false;
-    uint8_t key = 0;          // first byte of the window before the polls
-    uint64_t startNs = 0;     // when its first batch was sent
-    uint64_t elapsedNs = 0;   // from then until the batch being planned
-    uint64_t answeredNs = 0;  // when the last sample given to the program was taken
-    uint64_t notBeforeNs = 0;  // the next one's earliest time, after an idle gap
-    bool firstBatch = true;
-  };
-  struct Sample {
-    uint8_t status[2];
-    uint64_t atNs;
   };
 
   FtdiBackend(const FtdiDeviceRequest& request, std::unique_ptr<FtdiUsb> usb, TraceWriter& trace);
@@ -115,13 +89,6 @@ class FtdiBackend : public Backend {
 
   bool IsStatusPoll(const BusTransfer& t) const;
   bool Poll(const BusTransfer& t);
-  void PlanBatch(uint64_t* leadNs, uint64_t* gapNs) const;
-  /// An idle gap the program asks for between two polls: the batch's own
-  /// spacing stands in for it.
-  bool IdleBetweenPolls(size_t bytes);
-  void EndPollRun();
-  uint64_t BytesToNs(uint64_t bytes) const;
-  uint64_t NsToBytes(uint64_t ns) const;
 
   const FtdiDeviceRequest request_;
   std::unique_ptr<FtdiUsb> usb_;
@@ -138,16 +105,13 @@ class FtdiBackend : public Backend {
   bool selected_ = false;
   bool windowStarting_ = false;
   size_t windowStart_ = 0;  // where the open window's commands begin in the queue
-  uint8_t windowKey_ = 0;
   uint32_t clockHz_ = 0;
 
   MpsseCommands queue_;
   std::vector<Reply> replies_;
-  std::vector<uint8_t> batch_;
-  std::deque<Sample> samples_;
-  uint8_t sampleTx_[2] = {};
-  PollRun run_;
-  std::map<uint8_t, uint64_t> learnedWaitNs_;
+  FtdiPollPlanner pollPlanner_;
+  PollBatcher batcher_{pollPlanner_};  // after its planner
+  std::vector<std::array<uint8_t, 2>> samples_;  // a batch's replies
 
   uint64_t writes_ = 0;
   uint64_t reads_ = 0;

@@ -199,6 +199,7 @@ TEST_F(Ftdi, DrivesTheResetLineAtOnce) {
 
   ASSERT_TRUE(Open());
   EXPECT_FALSE(backend->OffersConfigReset());
+  EXPECT_FALSE(backend->ConfigReset(true));
 }
 
 struct DeviceCase {
@@ -256,6 +257,9 @@ INSTANTIATE_TEST_SUITE_P(
                    0},
         DeviceCase{"ThirdChannelOfAnFT4232H", "FT4232H", 1, true, [](FtdiDeviceRequest& r) { r.channel = 'C'; },
                    "FT4232H 0403:6011 (bus 1, address 2): channel C has no MPSSE engine (only A and B have one)", 0},
+        // A request made without the parser, which takes A to D only.
+        DeviceCase{"NoSuchChannel", "FT2232H", 1, true, [](FtdiDeviceRequest& r) { r.channel = 'Q'; },
+                   "FT2232H 0403:6010 (bus 1, address 2): channel Q has no MPSSE engine (only A and B have one)", 0},
         DeviceCase{"HighByteOfAnFT4232H", "FT4232H", 1, true, [](FtdiDeviceRequest& r) { r.cs = FtdiPin{.highByte = true, .bit = 0}; },
                    "FT4232H 0403:6011 (bus 1, address 2): the FT4232H has no ACBUS pins", 0},
         DeviceCase{"PermissionDenied", "FT232H", 1, true, nullptr,

@@ -8,22 +8,6 @@ namespace {
 
 constexpr uint8_t kReadStatus = 0x05;          // sector-erase chips
 constexpr uint8_t kReadDataFlashStatus = 0xD7;  // DataFlash
-// A wait nothing is known of: samples one SPI packet apart.
-constexpr uint32_t kFirstSpacing = 31;
-constexpr uint32_t kMaxSpacing = 2048;
-constexpr uint32_t kSpreadSamples = 8;
-// A status read with the chip-select changes around it takes about as long
-// on a CH341A as 6 bytes clocked idle (its USB packets included); the
-// offsets of the samples count it so.
-constexpr uint32_t kSampleBytes = 6;
-// Around a learned wait: samples back to back, two before the point, two
-// after it. Between two of them chip select is high for two pin changes,
-// a microsecond or so: the chips need 50 to 250 ns.
-constexpr uint32_t kSamplesBefore = 2;
-constexpr uint32_t kSamplesAround = 5;
-// A mirrored batch starts with 4 polls, doubling, up to this much idle.
-constexpr uint32_t kFirstMirrored = 4;
-constexpr uint32_t kMaxBatchIdle = 16384;
 
 }  // namespace
 
@@ -31,130 +15,84 @@ bool PollBatcher::IsStatusRead(const uint8_t* tx, size_t count) {
   return tx && count == 2 && (tx[0] == kReadStatus || tx[0] == kReadDataFlashStatus);
 }
 
+size_t PollBatcher::Samples(const std::vector<PollStep>& plan) {
+  return static_cast<size_t>(std::count_if(plan.begin(), plan.end(), [](const PollStep& s) { return s.sample; }));
+}
+
 void PollBatcher::NoteWindow(uint8_t firstByte, size_t length) {
-  EndSequence();
-  windowKey_ = uint32_t{firstByte} << 24 | static_cast<uint32_t>(std::min<size_t>(length, 0xFFFFFF));
+  EndRun();
+  windowKey_ = planner_.Key(firstByte, length);
 }
 
-void PollBatcher::StartSequence(uint8_t opcode) {
-  inSequence_ = true;
-  opcode_ = opcode;
+void PollBatcher::BeginRun(const uint8_t* tx, uint64_t nowNs) {
+  inRun_ = true;
+  std::copy(tx, tx + 2, tx_.begin());
   key_ = windowKey_;
-  const auto gap = learnedGap_.find(key_);
-  programGap_ = gap == learnedGap_.end() ? 0 : gap->second;
   batches_ = 0;
-  spacing_ = 0;
-  offset_ = 0;
-  answeredOffset_ = 0;
+  answered_ = 0;
+  stock_.clear();
+  planner_.Begin(key_, nowNs);
+}
+
+void PollBatcher::EndRun() {
+  if (!inRun_) return;
+  if (planner_.End(key_)) learned_[key_] = answered_;
+  inRun_ = false;
   stock_.clear();
 }
 
-void PollBatcher::EndSequence() {
-  if (!inSequence_) return;
-  if (programGap_ != 0) {
-    learnedGap_[key_] = programGap_;
-  } else {
-    learnedGap_.erase(key_);
-    learnedOffset_[key_] = answeredOffset_;
-  }
-  inSequence_ = false;
-  stock_.clear();
-}
-
-bool PollBatcher::Answer(uint8_t opcode, uint8_t reply[2]) {
-  if (!inSequence_ || opcode != opcode_ || stock_.empty()) return false;
-  if (!stock_.front().sample) {
-    // The program polls back to back after all.
+bool PollBatcher::Answer(const uint8_t* tx, uint8_t* reply) {
+  if (!inRun_ || !std::equal(tx_.begin(), tx_.end(), tx) || stock_.empty()) return false;
+  if (!stock_.front().step.sample) {
+    // Where the batch repeated the program's pause, it polls.
     stock_.clear();
-    programGap_ = 0;
+    planner_.BackToBack();
     return false;
   }
   std::copy(stock_.front().reply.begin(), stock_.front().reply.end(), reply);
-  answeredOffset_ = stock_.front().offset;
+  answered_ = stock_.front().step.at;
   stock_.pop_front();
   return true;
 }
 
 bool PollBatcher::AnswerIdle(size_t count) {
-  if (!inSequence_) return false;
-  if (!stock_.empty() && !stock_.front().sample && stock_.front().idleBytes == count) {
+  if (!inRun_) return false;
+  if (!stock_.empty() && !stock_.front().step.sample && stock_.front().step.idleBytes == count) {
     stock_.pop_front();
     return true;
   }
-  stock_.clear();
-  programGap_ = static_cast<uint32_t>(count);
-  return false;
+  const std::optional<uint64_t> keepFrom = planner_.Pause(count, answered_);
+  if (!keepFrom) {
+    stock_.clear();
+    return false;
+  }
+  while (!stock_.empty() && (!stock_.front().step.sample || stock_.front().step.at < *keepFrom)) stock_.pop_front();
+  return true;
 }
 
-std::vector<PollBatcher::Step> PollBatcher::Plan(uint8_t opcode) {
-  if (inSequence_ && opcode != opcode_) EndSequence();
-  if (!inSequence_) StartSequence(opcode);
-  mirrored_ = enabled_ && programGap_ != 0;
-  std::vector<Step> steps;
-  if (!enabled_) {
-    steps = {{true, 0}};
-  } else if (mirrored_) {
-    steps = PlanMirrored();
-  } else if (const auto learned = learnedOffset_.find(key_); batches_ == 0 && learned != learnedOffset_.end()) {
-    steps = PlanAroundLearned(learned->second);
-  } else {
-    steps = PlanSpread();
-  }
+std::vector<PollStep> PollBatcher::Plan(const uint8_t* tx, uint64_t nowNs) {
+  if (inRun_ && !std::equal(tx_.begin(), tx_.end(), tx)) EndRun();
+  if (!inRun_) BeginRun(tx, nowNs);
+  const auto learned = learned_.find(key_);
+  const PollRun run{.key = key_,
+                    .batches = batches_,
+                    .learned = learned == learned_.end() ? std::nullopt : std::optional<uint64_t>(learned->second)};
   ++batches_;
-  return steps;
+  return planner_.Plan(run, nowNs);
 }
 
-std::vector<PollBatcher::Step> PollBatcher::PlanMirrored() const {
-  const uint32_t most = std::max(kFirstMirrored, kMaxBatchIdle / programGap_);
-  const uint32_t samples = std::min(kFirstMirrored << std::min(batches_, 16u), most);
-  std::vector<Step> steps{{true, 0}};
-  for (uint32_t i = 1; i < samples; ++i) {
-    steps.push_back({false, programGap_});
-    steps.push_back({true, 0});
-  }
-  return steps;
-}
-
-std::vector<PollBatcher::Step> PollBatcher::PlanAroundLearned(uint64_t learned) {
-  const uint64_t before = kSamplesBefore * kSampleBytes;
-  const uint32_t first = static_cast<uint32_t>(std::min<uint64_t>(learned > before ? learned - before : 0, UINT32_MAX));
-  std::vector<Step> steps;
-  if (first > 0) steps.push_back({false, first});
-  steps.insert(steps.end(), kSamplesAround, {true, 0});
-  return steps;
-}
-
-std::vector<PollBatcher::Step> PollBatcher::PlanSpread() {
-  std::vector<Step> steps;
-  if (batches_ == 0) {
-    // The first sample at once: the chip may be ready already.
-    spacing_ = kFirstSpacing;
-    steps.push_back({true, 0});
-  } else {
-    spacing_ = std::min(kMaxSpacing, std::max(kFirstSpacing, spacing_ * 2));
-    steps.push_back({false, spacing_});
-    steps.push_back({true, 0});
-  }
-  while (steps.size() < 2 * kSpreadSamples - 1) {
-    steps.push_back({false, spacing_});
-    steps.push_back({true, 0});
-  }
-  return steps;
-}
-
-void PollBatcher::Stock(const std::vector<Step>& plan, const std::vector<std::array<uint8_t, 2>>& replies,
-                        uint8_t reply[2]) {
+void PollBatcher::Stock(const std::vector<PollStep>& plan, const std::vector<std::array<uint8_t, 2>>& replies,
+                        uint8_t* reply) {
   size_t next = 0;
-  for (const Step& step : plan) {
-    if (step.sample) {
-      stock_.push_back({.sample = true, .reply = replies[next++], .offset = offset_, .idleBytes = 0});
-      offset_ += kSampleBytes;
-    } else {
-      offset_ += step.idleBytes;
-      // The program's own idle clocks come to be answered; the batcher's do not.
-      if (mirrored_) stock_.push_back({.sample = false, .reply = {}, .offset = 0, .idleBytes = step.idleBytes});
+  for (const PollStep& step : plan) {
+    if (step.sample && next < replies.size()) {
+      stock_.push_back({step, replies[next++]});
+    } else if (step.programIdle) {
+      stock_.push_back({step, {}});
     }
   }
-  // The first sample of a batch answers the read that asked for it.
-  Answer(opcode_, reply);
+  // The first sample of a batch answers the read that asked for it. A batch
+  // without one (a planner's fault) answers FF, as a bus without a chip
+  // does, and the program polls again.
+  if (!Answer(tx_.data(), reply)) std::fill(reply, reply + 2, 0xFF);
 }

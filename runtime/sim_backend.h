@@ -7,7 +7,7 @@
 #include <string>
 
 #include "runtime/backend.h"
-#include "runtime/device_name.h"
+#include "runtime/sim_scheme.h"
 #include "sim/sim_interface.h"
 
 /// Every select and transfer is one runtime call of the simulated device,

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "runtime/backend.h"
-#include "runtime/device_name.h"
 #include "runtime/gpio_line.h"
+#include "runtime/spidev_scheme.h"
 #include "runtime/spidev_system.h"
 #include "runtime/trace_writer.h"
 

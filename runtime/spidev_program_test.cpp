@@ -26,9 +26,7 @@ const std::string kNode = "spidev:/dev/spidev0.0";
 // romwick with the test build of the runtime, whose spidev: devices are the
 // fake kernel that `fake` describes.
 ProgramResult RunOnFake(const std::string& fake, const std::vector<std::string>& args) {
-  return testsupport::RunProgram(testsupport::BuildDir() + "/romwick_testrt", args,
-                                 {std::string("ROMWICK_TEST_RUNTIME_DIR=") + SPIDEV_RUNTIMES,
-                                  "ROMWICK_TEST_FAKE_SPIDEV=" + fake});
+  return testsupport::RunOnTestDoubles(args, {"ROMWICK_TEST_FAKE_SPIDEV=" + fake});
 }
 
 // The number after "<name>=" in `line`, or "" without one.
@@ -129,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "(SPI_IOC_RD_MODE: Inappropriate ioctl for device)\n"},
         FailureCase{"UnknownScheme", nullptr, "usb:0", {"-id"}, kConnect, 4,
                     "romwick runtime: cannot open 'usb:0': no backend for 'usb:0' (try sim:<chip>, "
-                    "spidev:/dev/spidev<bus>.<chip select> or ftdi:)\n"},
+                    "spidev:/dev/spidev<bus>.<chip select>, ftdi: or ch341a:)\n"},
         FailureCase{"PermissionDenied", "deny=spi", kNode, {"-id"}, kConnect, 4,
                     "romwick runtime: cannot open 'spidev:/dev/spidev0.0': permission denied on /dev/spidev0.0: it "
                     "belongs to group 'spi'; add your user to that group (usermod -aG spi <user>) and log in "

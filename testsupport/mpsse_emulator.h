@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/device_name.h"
+#include "runtime/ftdi_scheme.h"
 #include "runtime/ftdi_usb.h"
 #include "sim/sim_interface.h"
 

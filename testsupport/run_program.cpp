@@ -145,6 +145,16 @@ ProgramResult RunRomwick(const std::vector<std::string>& args) {
   return RunProgram(BuildDir() + "/romwick", args);
 }
 
+std::string TestDoublesRuntime() { return ROMWICK_DOUBLES_RUNTIME; }
+
+ProgramResult RunOnTestDoubles(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+  std::vector<std::string> all{"ROMWICK_TEST_RUNTIME_DIR=" + TestDoublesRuntime()};
+  all.insert(all.end(), env.begin(), env.end());
+  return RunProgram(BuildDir() + "/romwick_testrt", args, all);
+}
+
+std::string IncompleteRuntimes() { return ROMWICK_INCOMPLETE_RUNTIMES; }
+
 std::unique_ptr<RunningProgram> StartRomwick(const std::vector<std::string>& args,
                                              RunningProgram::ErrorStream errors) {
   return std::make_unique<RunningProgram>(BuildDir() + "/romwick", args, errors);

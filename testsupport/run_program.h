@@ -36,6 +36,21 @@ std::string FindTool(const std::string& name);
 /// Runs build/romwick with `args`.
 ProgramResult RunRomwick(const std::vector<std::string>& args);
 
+/// The runtime laid out with the test build of its core, whose test doubles
+/// stand behind device names (the testrt-doubles folder of the build).
+std::string TestDoublesRuntime();
+
+/// Runs the program built with test hooks (romwick_testrt) with `args`, its
+/// runtime the one of TestDoublesRuntime(), the doubles described by `env`:
+/// "ROMWICK_TEST_FAKE_SPIDEV=...", "ROMWICK_TEST_FTDI=...",
+/// "ROMWICK_TEST_CH341A=..." (without one, that backend reaches the real
+/// system).
+ProgramResult RunOnTestDoubles(const std::vector<std::string>& args, const std::vector<std::string>& env);
+
+/// The folder of runtime folders that each lack something, for the program
+/// built with test hooks: gen1only, noclock, nolist and none (app/CMakeLists.txt).
+std::string IncompleteRuntimes();
+
 /// A program started in the background, its standard input closed, its
 /// standard output on a pipe and its standard error on a pipe or on a
 /// pseudo-terminal (for output that only appears where someone watches),

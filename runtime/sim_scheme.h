@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: MIT
+// The sim: scheme: what `sim:<CHIP>[,<key>[=<value>]]...` asks for, its
+// parser and its opener (simulated chips are named, never found).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runtime/backend_scheme.h"
+
+/// What `sim:<CHIP>[,<key>[=<value>]]...` asks for.
+struct SimDeviceRequest {
+  std::string chip;       // as written; the simulator ignores letter case
+  std::string imagePath;  // empty: contents live only as long as the interface
+  std::optional<std::array<uint8_t, 3>> id;
+  bool noChip = false;
+  bool stuck = false;
+  uint32_t failCall = 0;  // 0: no call fails
+  uint32_t holdCall = 0;  // 0: no call waits for a signal
+  bool protect = false;  // every sector protected
+  std::optional<uint32_t> protectBits;  // protect=<bits>; the later protect key wins
+  bool writeProtectPin = false;         // wp: W# held low
+  std::vector<uint32_t> flips;          // flip=<address>, once per address
+  bool noCaps = false;
+  std::optional<uint32_t> latencyUs;
+
+  bool operator==(const SimDeviceRequest&) const = default;
+};
+
+extern const BackendScheme kSimScheme;
