@@ -336,8 +336,9 @@ void FakeSpidevKernel::WriteReport() const {
   std::FILE* file = std::fopen(config_.report.c_str(), "w");
   if (!file) return;
   const SimStats stats = sim_->Stats();
-  std::fprintf(file, "fake spidev kernel: ioctls=%llu messages=%llu selects=%llu ops:", static_cast<unsigned long long>(ioctls_),
-               static_cast<unsigned long long>(messageCount_), static_cast<unsigned long long>(stats.selects));
+  std::fprintf(file, "fake spidev kernel: ioctls=%llu messages=%llu selects=%llu mode=%u ops:",
+               static_cast<unsigned long long>(ioctls_), static_cast<unsigned long long>(messageCount_),
+               static_cast<unsigned long long>(stats.selects), static_cast<unsigned>(mode_));
   for (size_t i = 0; i < kSimOpCount; ++i) {
     std::fprintf(file, "%s %s=%llu", i ? "," : "", SimOpName(static_cast<SimOp>(i)),
                  static_cast<unsigned long long>(stats.ops[i]));

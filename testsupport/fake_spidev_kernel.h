@@ -32,7 +32,7 @@ struct FakeSpidevConfig {
   bool notSpidev = false;                     // the node refuses spidev's ioctls
   uint64_t failIoctl = 0;                     // the ioctl (from 1) that fails; 0 none
   int failErrno = EIO;
-  std::string report;   // a file that receives the counts when the node is closed
+  std::string report;   // a file that receives the counts and the mode when the node is closed
   bool keepLog = true;  // record messages and chip-select periods (not for long runs)
 };
 
