@@ -142,11 +142,15 @@ bool SpidevBackend::OpenNode(const SpidevDeviceRequest& request, std::string* er
                   (size ? "" : " (the driver's default: its bufsiz parameter cannot be read)"));
   }
   if (request.reset) {
-    if (!resetLine_->Request(request.reset->chip, request.reset->line, !request.reset->activeHigh, error)) {
+    const GpioOutput output{.activeLow = !request.reset->activeHigh, .openDrain = request.reset->openDrain};
+    if (!resetLine_->Request(request.reset->chip, request.reset->line, output, error)) {
       *error = "reset=" + resetName_ + ": " + *error;
       return false;
     }
-    if (trace_.IsOpen()) trace_.Detail("GPIO " + resetName_ + " taken, configuration reset released");
+    if (trace_.IsOpen()) {
+      trace_.Detail("GPIO " + resetName_ + " taken" + (output.openDrain ? " as open drain" : "") +
+                    ", configuration reset released");
+    }
   }
   return true;
 }

@@ -10,8 +10,7 @@
 #include <numeric>
 #include <regex>
 
-#include "runtime/system_seams.h"
-#include "testsupport/fake_gpio_line.h"
+#include "testsupport/fake_gpio_kernel.h"
 #include "testsupport/fake_spidev_kernel.h"
 #include "testsupport/sim_frames.h"
 
@@ -32,8 +31,7 @@ struct Node {
 // The backend over a fake kernel with an N25Q128 on the bus.
 class Spidev : public testing::Test {
  protected:
-  bool Open(const SpidevDeviceRequest& request, const Node& node = {},
-            std::vector<std::string>* levels = nullptr) {
+  bool Open(const SpidevDeviceRequest& request, const Node& node = {}) {
     backend.reset();  // before the kernel it reaches
     FakeSpidevConfig config;
     config.sim.chip = "N25Q128";
@@ -44,7 +42,7 @@ class Spidev : public testing::Test {
     kernel = FakeSpidevKernel::Create(config, &error);
     if (!kernel) return false;
     std::unique_ptr<GpioLine> line;
-    if (request.reset) line = std::make_unique<testsupport::FakeGpioLine>(levels);
+    if (request.reset) line = std::make_unique<GpioLine>(gpio.Seam());
     backend = SpidevBackend::Open(request, kernel->Seam(), std::move(line), trace, &error);
     EXPECT_TRUE(backend) << error;
     return backend != nullptr;
@@ -58,6 +56,7 @@ class Spidev : public testing::Test {
   }
 
   TraceWriter trace;  // closed: records nothing
+  testsupport::FakeGpioKernel gpio;
   std::unique_ptr<FakeSpidevKernel> kernel;
   std::unique_ptr<SpidevBackend> backend;
 };
@@ -422,39 +421,39 @@ TEST_F(Spidev, AFailedIoctlGivesTheKernelsReason) {
   EXPECT_TRUE(backend->Transfer({true, false, status, 0, rx, 2}));  // the next one goes through
 }
 
+// The line starts inactive; open drain lets it go where push-pull drives
+// it high. Each case a line of its own, each given back at the end.
 TEST_F(Spidev, ResetLineIsActiveLowUnlessAskedOtherwise) {
-  for (const bool activeHigh : {false, true}) {
+  struct ResetCase {
+    bool activeHigh;
+    bool openDrain;
+    std::vector<std::string> levels;  // at the request, then active, then inactive
+  };
+  uint32_t line = 0;
+  for (const ResetCase& c : {ResetCase{false, false, {"high", "low", "high"}},
+                             ResetCase{true, false, {"low", "high", "low"}},
+                             ResetCase{false, true, {"released", "low", "released"}},
+                             ResetCase{true, true, {"low", "released", "low"}}}) {
     SpidevDeviceRequest request = Request();
-    request.reset = GpioLineName{.chip = "gpiochip0", .line = 5, .activeHigh = activeHigh};
-    std::vector<std::string> levels;
-    ASSERT_TRUE(Open(request, {}, &levels));
+    request.reset = GpioLineName{.chip = "gpiochip0", .line = ++line, .activeHigh = c.activeHigh,
+                                 .openDrain = c.openDrain};
+    ASSERT_TRUE(Open(request));
     EXPECT_TRUE(backend->OffersConfigReset());
     ASSERT_TRUE(backend->ConfigReset(true));
     ASSERT_TRUE(backend->ConfigReset(false));
-    const std::vector<std::string> expected =
-        activeHigh ? std::vector<std::string>{"low", "high", "low"} : std::vector<std::string>{"high", "low", "high"};
-    EXPECT_EQ(levels, expected);
+    EXPECT_EQ(gpio.Levels("gpiochip0", line), c.levels);
+    EXPECT_TRUE(backend->Close());
+    backend.reset();
+    EXPECT_FALSE(gpio.Held("gpiochip0", line));
   }
   SpidevDeviceRequest request = Request();
   request.reset = GpioLineName{.chip = "gpiochip9", .line = 5};
   std::string error;
-  backend.reset();
   FakeSpidevConfig config;
   config.sim.chip = "N25Q128";
   kernel = FakeSpidevKernel::Create(config, &error);
-  EXPECT_FALSE(SpidevBackend::Open(request, kernel->Seam(), std::make_unique<testsupport::FakeGpioLine>(), trace,
-                                   &error));
+  EXPECT_FALSE(SpidevBackend::Open(request, kernel->Seam(), std::make_unique<GpioLine>(gpio.Seam()), trace, &error));
   EXPECT_EQ(error, "reset=gpiochip9:5: no GPIO chip 'gpiochip9' (No such file or directory)");
 }
-
-#ifdef ROMWICK_HAVE_LIBGPIOD
-TEST(SystemGpioLine, ANonexistentChipIsRefusedWithItsReason) {
-  std::string error;
-  const std::unique_ptr<GpioLine> line = MakeGpioLine(&error);
-  ASSERT_TRUE(line) << error;
-  EXPECT_FALSE(line->Request("romwick-no-such-chip", 0, true, &error));
-  EXPECT_EQ(error.rfind("no GPIO chip 'romwick-no-such-chip' (", 0), 0u) << error;
-}
-#endif
 
 }  // namespace

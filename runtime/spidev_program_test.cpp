@@ -190,7 +190,11 @@ INSTANTIATE_TEST_SUITE_P(
                     ""},
         FailureCase{"NoSuchGpioChip", "", kNode + ",reset=gpiochip9:1", {"-id"}, kConnect, 4,
                     "romwick runtime: cannot open 'spidev:/dev/spidev0.0,reset=gpiochip9:1': reset=gpiochip9:1: no "
-                    "GPIO chip 'gpiochip9' (No such file or directory)\n"}),
+                    "GPIO chip 'gpiochip9' (No such file or directory)\n"},
+        // The fake GPIO chip's line 8 is another driver's (a chip select).
+        FailureCase{"ResetLineHeldByAnother", "", kNode + ",reset=gpiochip0:8", {"-id"}, kConnect, 4,
+                    "romwick runtime: cannot open 'spidev:/dev/spidev0.0,reset=gpiochip0:8': reset=gpiochip0:8: "
+                    "cannot drive GPIO line gpiochip0:8 (Device or resource busy): 'spi0 CS0' holds it\n"}),
     [](const testing::TestParamInfo<FailureCase>& info) { return info.param.label; });
 
 // A failure in the middle of a write ends the run with the program's
@@ -208,18 +212,22 @@ TEST(SpidevProgram, AFailedMessageInAWriteEndsTheRun) {
 }
 
 TEST(SpidevProgram, ConfigurationResetDrivesTheResetLine) {
-  ScratchDir dir;
-  const std::string trace = dir.File("trace.txt");
-  const ProgramResult run =
-      RunOnFake("chip=M25P80", {"-d", kNode + ",reset=gpiochip0:5,trace=" + trace, "-cr", "-id"});
-  EXPECT_EQ(run.output, "  Device ID: 20 20 14\n");
-  EXPECT_EQ(run.exitCode, 0);
-  const std::string log = ReadFile(trace);
-  for (const char* expected : {"GPIO gpiochip0:5 taken, configuration reset released", "AdmGetCaps() caps 2 -> ok",
-                               "AdmConfigReset(assert=1) -> ok\n    GPIO gpiochip0:5 active",
-                               "AdmConfigReset(assert=0) -> ok\n    GPIO gpiochip0:5 inactive",
-                               "config-reset=released"}) {
-    EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n" << log;
+  for (const std::string drive : {"", ":open-drain"}) {
+    ScratchDir dir;
+    const std::string trace = dir.File("trace.txt");
+    const ProgramResult run =
+        RunOnFake("chip=M25P80", {"-d", kNode + ",reset=gpiochip0:5" + drive + ",trace=" + trace, "-cr", "-id"});
+    EXPECT_EQ(run.output, "  Device ID: 20 20 14\n");
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string log = ReadFile(trace);
+    const std::string taken = drive.empty() ? "GPIO gpiochip0:5 taken, configuration reset released"
+                                            : "GPIO gpiochip0:5 taken as open drain, configuration reset released";
+    for (const std::string& expected : {taken, std::string("AdmGetCaps() caps 2 -> ok"),
+                                        std::string("AdmConfigReset(assert=1) -> ok\n    GPIO gpiochip0:5 active"),
+                                        std::string("AdmConfigReset(assert=0) -> ok\n    GPIO gpiochip0:5 inactive"),
+                                        std::string("config-reset=released")}) {
+      EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n" << log;
+    }
   }
 }
 
