@@ -2,6 +2,7 @@
 // A Linux spidev node as a backend.
 #include "runtime/spidev_backend.h"
 
+#include <linux/spi/spi.h>
 #include <linux/spi/spidev.h>
 
 #include <algorithm>
@@ -279,7 +280,7 @@ bool SpidevBackend::Queue(const BusTransfer& t) {
   } else if (tx) {
     txBytes_.insert(txBytes_.end(), t.count, t.fill);
   }
-  return Fits(Build()) || Refuse(TooLong());
+  return Fits() || Refuse(TooLong());
 }
 
 bool SpidevBackend::Refuse(std::string reason) {
@@ -295,21 +296,8 @@ size_t SpidevBackend::CommandLength(const Segment& s) const {
   return length;
 }
 
-std::vector<spi_ioc_transfer> SpidevBackend::Build() const {
-  std::vector<spi_ioc_transfer> transfers;
-  const size_t cap = xferCap_ ? xferCap_ : SIZE_MAX;
-  // `length` bytes from `tx` (or zeros) into `rx` (or nowhere), cut at the cap.
-  const auto add = [&](const uint8_t* tx, uint8_t* rx, size_t length) {
-    for (size_t done = 0; done < length;) {
-      spi_ioc_transfer t{};
-      t.len = static_cast<uint32_t>(std::min(length - done, cap));
-      t.tx_buf = tx ? reinterpret_cast<uintptr_t>(tx + done) : 0;
-      t.rx_buf = rx ? reinterpret_cast<uintptr_t>(rx + done) : 0;
-      t.bits_per_word = kBitsPerWord;
-      transfers.push_back(t);
-      done += t.len;
-    }
-  };
+template <typename AddPart>
+void SpidevBackend::ForEachPart(AddPart add) const {
   for (const Segment& s : segments_) {
     const uint8_t* tx = s.tx ? txBytes_.data() + s.txAt : nullptr;
     if (halfDuplex_ && tx && s.rx) {
@@ -320,17 +308,38 @@ std::vector<spi_ioc_transfer> SpidevBackend::Build() const {
       add(tx, s.rx, s.length);
     }
   }
+}
+
+std::vector<spi_ioc_transfer> SpidevBackend::Build() const {
+  std::vector<spi_ioc_transfer> transfers;
+  const size_t cap = xferCap_ ? xferCap_ : SIZE_MAX;
+  ForEachPart([&](const uint8_t* tx, uint8_t* rx, size_t length) {
+    for (size_t done = 0; done < length;) {
+      spi_ioc_transfer t{};
+      t.len = static_cast<uint32_t>(std::min(length - done, cap));
+      t.tx_buf = tx ? reinterpret_cast<uintptr_t>(tx + done) : 0;
+      t.rx_buf = rx ? reinterpret_cast<uintptr_t>(rx + done) : 0;
+      t.bits_per_word = kBitsPerWord;
+      transfers.push_back(t);
+      done += t.len;
+    }
+  });
   return transfers;
 }
 
-bool SpidevBackend::Fits(const std::vector<spi_ioc_transfer>& transfers) const {
-  if (transfers.size() > kMaxTransfers) return false;
-  uint64_t txUsed = 0, rxUsed = 0;
-  for (const spi_ioc_transfer& t : transfers) {
-    if (t.tx_buf) txUsed += Aligned(t.len, alignment_);
-    if (t.rx_buf) rxUsed += Aligned(t.len, alignment_);
-  }
-  return txUsed <= bufferSize_ && rxUsed <= bufferSize_;
+bool SpidevBackend::Fits() const {
+  // Reckoned without building the transfers: a window refused may be far
+  // longer than any message.
+  uint64_t transfers = 0, txUsed = 0, rxUsed = 0;
+  ForEachPart([&](const uint8_t* tx, uint8_t* rx, size_t length) {
+    const uint64_t cap = xferCap_ ? xferCap_ : std::max<uint64_t>(length, 1);
+    const uint64_t whole = length / cap, rest = length % cap;
+    const uint64_t used = whole * Aligned(cap, alignment_) + Aligned(rest, alignment_);
+    transfers += whole + (rest ? 1 : 0);
+    if (tx) txUsed += used;
+    if (rx) rxUsed += used;
+  });
+  return transfers <= kMaxTransfers && txUsed <= bufferSize_ && rxUsed <= bufferSize_;
 }
 
 std::string SpidevBackend::TooLong() const {
@@ -369,8 +378,8 @@ bool SpidevBackend::Send() {
       trace_.Detail("the controller refuses a transfer with both buffers: half duplex, the command and its "
                     "answer go as two transfers from now on");
     }
+    if (!Fits()) return Refuse(TooLong());
     transfers = Build();
-    if (!Fits(transfers)) return Refuse(TooLong());
     result = Message(transfers, &err);
   }
   if (result < 0) {

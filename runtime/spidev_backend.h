@@ -105,12 +105,18 @@ class SpidevBackend : public Backend {
   /// Adds `t` to the window; false, dropping the window, when nothing may
   /// follow in it or the window no longer fits one message.
   bool Queue(const BusTransfer& t);
-  /// The window as one message's transfers, in the shape the controller takes.
+  /// Calls add(tx, rx, length) for each part of the window in the shape the
+  /// controller takes: a half-duplex one gets a put that needs its reply
+  /// as its command, then its answer.
+  template <typename AddPart>
+  void ForEachPart(AddPart add) const;
+  /// The window as one message's transfers, each part cut at `xfer=`.
   std::vector<spi_ioc_transfer> Build() const;
   /// The part of a put, needing its reply, that a half-duplex controller
   /// sends: up to its last non-zero byte.
   size_t CommandLength(const Segment& s) const;
-  bool Fits(const std::vector<spi_ioc_transfer>& transfers) const;
+  /// The window fits one message: the request's transfers, the driver's buffers.
+  bool Fits() const;
   std::string TooLong() const;
   /// Sends the window as one message, which releases chip select.
   bool Send();

@@ -251,6 +251,13 @@ INSTANTIATE_TEST_SUITE_P(
                     TooLong(65540, 4096, 3588),
                     {},
                     {}},
+        // What the program asked of the QEMU guest's controller (xfer=128)
+        // before it split its reads: the whole chip in one window.
+        RefusalCase{"AWholeChipReadInShortTransfers", {.xferCap = 128},
+                    {Select(), Put("03 00 00 00"), Get(16 << 20)},
+                    TooLong(4 + (16 << 20), 4096, 3588, ", xfer=128"),
+                    {},
+                    {}},
         RefusalCase{"MoreTransfersThanOneRequestCarries", {.bufferSize = 65536, .xferCap = 1},
                     {Select(), Put("03 00 00 00"), Get(508)},
                     TooLong(512, 65536, 507, ", xfer=1"),
