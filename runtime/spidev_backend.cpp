@@ -370,7 +370,8 @@ uint32_t SpidevBackend::WindowLimit() const {
 bool SpidevBackend::Send() {
   std::vector<spi_ioc_transfer> transfers = Build();
   int err = 0;
-  int result = Message(transfers, &err);
+  // A window of no bytes clocks nothing: no message.
+  int result = transfers.empty() ? 0 : Message(transfers, &err);
   // spi.c refuses a transfer with both buffers on a half-duplex link.
   if (result < 0 && err == EINVAL && !halfDuplex_ && HasBothBuffers(transfers)) {
     halfDuplex_ = true;

@@ -185,7 +185,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {OneCallRx("05 00"), Select(), PutRx("9F 00 00 00"), Release(), OneCall("06")},
                    {"tx1 rx1", "tx1 rx3", "tx1"},
                    {"05 00", "9F 00 00 00", "06"}},
-        WindowCase{"HalfDuplexCommandWithoutAnswer", {.halfDuplex = true}, {OneCallRx("06")}, {"tx1"}, {"06"}}),
+        WindowCase{"HalfDuplexCommandWithoutAnswer", {.halfDuplex = true}, {OneCallRx("06")}, {"tx1"}, {"06"}},
+        WindowCase{"AWindowOfNoBytesSendsNothing", {}, {Select(), Get(0), Release(), OneCall("")}, {}, {}}),
     [](const testing::TestParamInfo<WindowCase>& info) { return info.param.label; });
 
 struct RefusalCase {
