@@ -162,6 +162,20 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"spidev:/dev/spidev0.0,reset=gpiochip0", false, nullptr},
         NameCase{"spidev:/dev/spidev0.0,reset=gpiochip0:x", false, nullptr},
         NameCase{"spidev:/dev/spidev0.0,reset=gpiochip0:3:active-low", false, nullptr},
+        NameCase{"spidev:/dev/spidev0.0,reset=gpiochip0:3:open-drain", true,
+                 [](DeviceRequest& r) {
+                   SpidevDeviceRequest& s = Spidev(r);
+                   s.node = "/dev/spidev0.0";
+                   s.reset = GpioLineName{.chip = "gpiochip0", .line = 3, .openDrain = true};
+                 }},
+        NameCase{"spidev:/dev/spidev0.0,reset=pinctrl-bcm2711:4:open-drain:active-high", true,
+                 [](DeviceRequest& r) {
+                   SpidevDeviceRequest& s = Spidev(r);
+                   s.node = "/dev/spidev0.0";
+                   s.reset = GpioLineName{.chip = "pinctrl-bcm2711", .line = 4, .activeHigh = true, .openDrain = true};
+                 }},
+        NameCase{"spidev:/dev/spidev0.0,reset=gpiochip0:3:open-drain:open-drain", false, nullptr},
+        NameCase{"spidev:/dev/spidev0.0,reset=gpiochip0:3:active-high:open-drain:x", false, nullptr},
         NameCase{"spidev:/dev/spidev0.0,reset=:3", false, nullptr},
         NameCase{"ftdi:", true, [](DeviceRequest& r) { Ftdi(r); }},
         NameCase{"ftdi:vid=0x0403,pid=0x6010,serial=FT4XYZ,index=1,iface=b,cs=ACBUS0,reset=ADBUS4:active-high,"

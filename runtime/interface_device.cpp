@@ -128,6 +128,11 @@ bool InterfaceDevice::GetCaps(const char* entry, uint32_t* caps) {
   return Trace(std::string(entry) + "() caps " + std::to_string(*caps), true);
 }
 
+bool InterfaceDevice::GetWindowLimit(const char* entry, uint32_t* bytes) {
+  *bytes = backend_->WindowLimit();
+  return Trace(std::string(entry) + "() " + std::to_string(*bytes), true);
+}
+
 bool InterfaceDevice::ConfigReset(const char* entry, int32_t asserted) {
   const bool ok = backend_->OffersConfigReset() && backend_->ConfigReset(asserted != 0);
   if (ok) configReset_ = asserted != 0;

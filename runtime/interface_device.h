@@ -39,6 +39,8 @@ class InterfaceDevice {
   bool Transfer(const char* entry, int32_t levelStart, int32_t levelEnd, const uint8_t* tx, uint8_t fill,
                 uint8_t* rx, int32_t count);
   bool GetCaps(const char* entry, uint32_t* caps);
+  /// The most bytes one select window may carry, 0 for no limit (Backend).
+  bool GetWindowLimit(const char* entry, uint32_t* bytes);
   bool ConfigReset(const char* entry, int32_t asserted);
   /// Closes the backend (a simulated chip saves its contents) and closes the
   /// trace and the summary file with the run's summary line.

@@ -2,19 +2,15 @@
 // The kernel's side of the spidev backend.
 #include "runtime/linux_spidev_system.h"
 
-#include <fcntl.h>
 #include <grp.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <thread>
 #include <vector>
+
+#include "runtime/linux_device_calls.h"
 
 namespace {
 // A module parameter of the spidev driver; it exists also when the driver
@@ -22,19 +18,13 @@ namespace {
 constexpr const char* kBufferSizeFile = "/sys/module/spidev/parameters/bufsiz";
 }  // namespace
 
-int LinuxSpidevSystem::Open(const std::string& path, int* err) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) *err = errno;
-  return fd;
-}
+int LinuxSpidevSystem::Open(const std::string& path, int* err) { return linux_device_calls::Open(path, err); }
 
 int LinuxSpidevSystem::Ioctl(int fd, unsigned long request, void* arg, int* err) {
-  const int result = ::ioctl(fd, request, arg);
-  if (result < 0) *err = errno;
-  return result;
+  return linux_device_calls::Ioctl(fd, request, arg, err);
 }
 
-void LinuxSpidevSystem::Close(int fd) { ::close(fd); }
+void LinuxSpidevSystem::Close(int fd) { linux_device_calls::Close(fd); }
 
 std::optional<uint32_t> LinuxSpidevSystem::BufferSize() {
   std::FILE* file = std::fopen(kBufferSizeFile, "r");
@@ -58,13 +48,4 @@ std::string LinuxSpidevSystem::GroupOf(const std::string& path) {
 
 void LinuxSpidevSystem::Idle(uint64_t ns) { std::this_thread::sleep_for(std::chrono::nanoseconds(ns)); }
 
-std::vector<std::string> LinuxSpidevSystem::Nodes() {
-  std::vector<std::string> nodes;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator("/dev", ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("spidev", 0) == 0) nodes.push_back(entry.path().string());
-  }
-  std::sort(nodes.begin(), nodes.end());
-  return nodes;
-}
+std::vector<std::string> LinuxSpidevSystem::Nodes() { return linux_device_calls::Nodes("spidev"); }

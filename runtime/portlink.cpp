@@ -66,6 +66,11 @@ RT_EXPORT int32_t RT_CALL PlRead(uint32_t hif, int32_t count, uint8_t fill, uint
                 status);
 }
 
+RT_EXPORT int32_t RT_CALL PlGetWindowLimit(uint32_t hif, uint32_t* bytes, int32_t* status, int32_t) {
+  return Report(With(hif, [&](InterfaceDevice& d) { return bytes && d.GetWindowLimit(RT1_WINDOW_LIMIT_ENTRY, bytes); }),
+                status);
+}
+
 static_assert(std::is_same_v<decltype(&PlOpen), PlOpenFn>);
 static_assert(std::is_same_v<decltype(&PlClose), PlCloseFn>);
 static_assert(std::is_same_v<decltype(&PlEnable), PlEnableFn>);
@@ -75,3 +80,4 @@ static_assert(std::is_same_v<decltype(&PlSetMode), PlSetModeFn>);
 static_assert(std::is_same_v<decltype(&PlXferByte), PlXferByteFn>);
 static_assert(std::is_same_v<decltype(&PlXfer), PlXferFn>);
 static_assert(std::is_same_v<decltype(&PlRead), PlReadFn>);
+static_assert(std::is_same_v<decltype(&PlGetWindowLimit), PlGetWindowLimitFn>);

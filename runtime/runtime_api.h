@@ -48,6 +48,13 @@ using SerXferFn = int32_t(RT_CALL*)(uint32_t hif, int32_t levelStart, int32_t le
 using SerReadFn = int32_t(RT_CALL*)(uint32_t hif, int32_t levelStart, int32_t levelEnd, uint8_t fill,
                                     uint8_t* rx, int32_t count, int32_t zero);
 
+// The most bytes one select window may carry whole, all its transfers
+// counted, command and data: `*bytes` gets it, 0 for no limit. A window
+// longer than that may fail, so a program splits longer reads into several
+// read commands. Optional: a runtime without it has no limit.
+#define RT2_WINDOW_LIMIT_ENTRY "SerGetWindowLimit"
+using SerGetWindowLimitFn = int32_t(RT_CALL*)(uint32_t hif, uint32_t* bytes);
+
 // The device manager's listing, an entry point the adapters do not need to
 // open a device: the interface devices the runtime can see, each name in the
 // form HubOpen takes and ending in a newline, the whole ending in a NUL.
@@ -71,3 +78,6 @@ using PlXferFn = int32_t(RT_CALL*)(uint32_t hif, int32_t count, const uint8_t* t
                                    int32_t* status, int32_t zero);
 using PlReadFn = int32_t(RT_CALL*)(uint32_t hif, int32_t count, uint8_t fill, uint8_t* rx, int32_t* status,
                                    int32_t zero);
+// The window limit of SerGetWindowLimit, for the first generation; optional too.
+#define RT1_WINDOW_LIMIT_ENTRY "PlGetWindowLimit"
+using PlGetWindowLimitFn = int32_t(RT_CALL*)(uint32_t hif, uint32_t* bytes, int32_t* status, int32_t zero);

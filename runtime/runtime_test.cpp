@@ -8,6 +8,7 @@
 
 #include "flash/sfprg.h"
 #include "platform/platform.h"
+#include "runtime/runtime_api.h"
 #include "spi/spirt1.h"
 #include "spi/spirt2.h"
 #include "testsupport/run_program.h"
@@ -208,6 +209,43 @@ TEST_F(Runtime, ConfigResetAndCapabilities) {
     EXPECT_NE(summary.find(noCaps ? "config-reset=released" : "config-reset=left asserted"), std::string::npos)
         << summary;
   }
+}
+
+// The window limit, an optional entry point of each generation, straight
+// from the libraries: the simulator carries windows of any length (0).
+TEST_F(Runtime, WindowLimitEntryPoints) {
+  const auto load = [](const char* dll) {
+    return platform::LoadModule(
+        platform::JoinPath(testsupport::BuildDir().c_str(), platform::ModuleFileName(dll).c_str()).c_str());
+  };
+  platform::Module core = load(RT2_DEVICE_LIBRARY), serial = load(RT2_SPI_LIBRARY), first = load(RT1_LIBRARY);
+  ASSERT_TRUE(core && serial && first);
+  const auto hubOpen = reinterpret_cast<HubOpenFn>(platform::FindEntry(core, "HubOpen"));
+  const auto hubClose = reinterpret_cast<HubCloseFn>(platform::FindEntry(core, "HubClose"));
+  const auto serLimit = reinterpret_cast<SerGetWindowLimitFn>(platform::FindEntry(serial, RT2_WINDOW_LIMIT_ENTRY));
+  const auto plOpen = reinterpret_cast<PlOpenFn>(platform::FindEntry(first, "PlOpen"));
+  const auto plClose = reinterpret_cast<PlCloseFn>(platform::FindEntry(first, "PlClose"));
+  const auto plLimit = reinterpret_cast<PlGetWindowLimitFn>(platform::FindEntry(first, RT1_WINDOW_LIMIT_ENTRY));
+  ASSERT_TRUE(hubOpen && hubClose && serLimit && plOpen && plClose && plLimit);
+  ScratchDir dir;
+  const std::string trace = dir.File("trace.txt");
+  uint32_t hif = 0, bytes = 1;
+  int32_t status = -1;
+  ASSERT_TRUE(hubOpen(&hif, ("sim:M25P80,trace=" + trace).c_str()));
+  EXPECT_TRUE(serLimit(hif, &bytes));
+  EXPECT_EQ(bytes, 0u);
+  EXPECT_FALSE(serLimit(hif, nullptr));
+  EXPECT_TRUE(hubClose(hif));
+  EXPECT_EQ(Lines(ReadFile(trace))[1], "2 SerGetWindowLimit() 0 -> ok");
+  bytes = 1;
+  ASSERT_TRUE(plOpen(&hif, "sim:M25P80", &status, 0));
+  EXPECT_TRUE(plLimit(hif, &bytes, &status, 0));
+  EXPECT_EQ(bytes, 0u);
+  EXPECT_EQ(status, 0);
+  EXPECT_FALSE(plLimit(hif + 1000, &bytes, &status, 0));  // no such interface
+  EXPECT_EQ(status, 1);
+  EXPECT_TRUE(plClose(hif, &status));
+  for (platform::Module module : {first, serial, core}) platform::FreeModule(module);
 }
 
 TEST_F(Runtime, ChipContentsPersistInTheImageFile) {

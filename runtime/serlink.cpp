@@ -47,6 +47,10 @@ RT_EXPORT int32_t RT_CALL SerRead(uint32_t hif, int32_t levelStart, int32_t leve
   });
 }
 
+RT_EXPORT int32_t RT_CALL SerGetWindowLimit(uint32_t hif, uint32_t* bytes) {
+  return With(hif, [&](InterfaceDevice& d) { return bytes && d.GetWindowLimit(RT2_WINDOW_LIMIT_ENTRY, bytes); });
+}
+
 static_assert(std::is_same_v<decltype(&SerEnable), SerEnableFn>);
 static_assert(std::is_same_v<decltype(&SerDisable), SerDisableFn>);
 static_assert(std::is_same_v<decltype(&SerSetSelect), SerSetSelectFn>);
@@ -56,3 +60,4 @@ static_assert(std::is_same_v<decltype(&SerSetClock), SerSetClockFn>);
 static_assert(std::is_same_v<decltype(&SerXferByte), SerXferByteFn>);
 static_assert(std::is_same_v<decltype(&SerXfer), SerXferFn>);
 static_assert(std::is_same_v<decltype(&SerRead), SerReadFn>);
+static_assert(std::is_same_v<decltype(&SerGetWindowLimit), SerGetWindowLimitFn>);

@@ -2,6 +2,7 @@
 // A Linux spidev node as a backend.
 #include "runtime/spidev_backend.h"
 
+#include <linux/spi/spi.h>
 #include <linux/spi/spidev.h>
 
 #include <algorithm>
@@ -12,20 +13,31 @@ namespace {
 
 // What the driver offers when its buffer size cannot be read: its default.
 constexpr uint32_t kDefaultBufferSize = 4096;
-// The size field of SPI_IOC_MESSAGE has 14 bits: 511 transfers of 32 bytes.
+// SPI_IOC_MESSAGE(N) carries N transfers in the request's size field,
+// _IOC_SIZEBITS wide: 14 bits give 511 transfers, 13 (MIPS, PowerPC, SPARC)
+// 255 (<asm/ioctl.h>).
 constexpr size_t kMaxTransfers = ((1u << _IOC_SIZEBITS) - 1) / sizeof(spi_ioc_transfer);
-// The driver places each transfer in its buffers at an offset aligned to the
-// kernel's smallest allocation alignment and counts the aligned lengths
-// against the buffer size. User space cannot read that alignment (8 on x86,
-// 64 on 32-bit ARM, 128 on 64-bit ARM), so lengths count as the largest.
+// spidev places each transfer in its buffers at an offset aligned to
+// ARCH_DMA_MINALIGN (ARCH_KMALLOC_MINALIGN before Linux 6.5) and counts the
+// aligned lengths against the buffer size (drivers/spi/spidev.c,
+// spidev_message). User space cannot read that alignment: 8 on x86 and on
+// riscv64 without non-coherent DMA, 64 on 32-bit ARM, 128 on arm64, and a
+// 32-bit program may run on a 64-bit kernel. Lengths count as the largest
+// of the architectures that carry SPI controllers, 128.
 constexpr uint32_t kLargestAlignment = 128;
 constexpr uint8_t kBitsPerWord = 8;
+// The windows WindowLimit() holds for: up to three transfers, the last of
+// which a half-duplex controller takes as two.
+constexpr uint64_t kWindowPieces = 4;
+// What a half-duplex controller gives for the bytes clocked in while the
+// command goes out: nothing is received, and the flash's output floats.
+constexpr uint8_t kNoReply = 0xFF;
 
 unsigned long MessageRequest(size_t transfers) {
   return _IOC(_IOC_WRITE, SPI_IOC_MAGIC, 0, transfers * sizeof(spi_ioc_transfer));
 }
 
-size_t Aligned(size_t length, size_t alignment) { return (length + alignment - 1) / alignment * alignment; }
+uint64_t Aligned(uint64_t length, uint64_t alignment) { return (length + alignment - 1) / alignment * alignment; }
 
 std::string Describe(const spi_ioc_transfer& t) {
   std::string s = "[";
@@ -40,8 +52,8 @@ bool SameShape(const spi_ioc_transfer& a, const spi_ioc_transfer& b) {
   return a.len == b.len && !a.tx_buf == !b.tx_buf && !a.rx_buf == !b.rx_buf && a.cs_change == b.cs_change;
 }
 
-// "SPI_IOC_MESSAGE(3) [0 cs_change] [4 tx] [4096 rx cs_change]", runs of
-// transfers of one shape folded ("[128 rx] x32").
+// "SPI_IOC_MESSAGE(2) [4 tx] [4096 rx]", runs of transfers of one shape
+// folded ("[128 rx] x32").
 std::string DescribeMessage(const std::vector<spi_ioc_transfer>& transfers) {
   std::string s = "SPI_IOC_MESSAGE(" + std::to_string(transfers.size()) + ")";
   for (size_t i = 0; i < transfers.size();) {
@@ -55,11 +67,17 @@ std::string DescribeMessage(const std::vector<spi_ioc_transfer>& transfers) {
   return s;
 }
 
+bool HasBothBuffers(const std::vector<spi_ioc_transfer>& transfers) {
+  return std::any_of(transfers.begin(), transfers.end(),
+                     [](const spi_ioc_transfer& t) { return t.tx_buf && t.rx_buf; });
+}
+
 std::string Result(int result, int err) {
   return result < 0 ? "-1 (" + std::string(std::strerror(err)) + ")" : std::to_string(result);
 }
 
 }  // namespace
+
 
 std::unique_ptr<SpidevBackend> SpidevBackend::Open(const SpidevDeviceRequest& request,
                                                    std::unique_ptr<SpidevSystem> system,
@@ -82,7 +100,7 @@ SpidevBackend::SpidevBackend(const SpidevDeviceRequest& request, std::unique_ptr
       xferCap_(request.xferCap) {}
 
 SpidevBackend::~SpidevBackend() {
-  if (fd_ >= 0) system_->Close(fd_);
+  if (fd_ >= 0) (void)Close();
 }
 
 std::string SpidevBackend::OpenFailure(int err) {
@@ -104,13 +122,13 @@ bool SpidevBackend::OpenNode(const SpidevDeviceRequest& request, std::string* er
     return false;
   }
   // A spidev node answers its own ioctls; anything else refuses them.
-  uint8_t mode = 0;
-  if (system_->Ioctl(fd_, SPI_IOC_RD_MODE, &mode, &err) < 0) {
+  if (system_->Ioctl(fd_, SPI_IOC_RD_MODE32, &nodeMode_, &err) < 0) {
     const bool foreign = err == ENOTTY || err == EINVAL;
-    *error = node_ + (foreign ? " is not a spidev device (SPI_IOC_RD_MODE: " : ": SPI_IOC_RD_MODE failed (") +
+    *error = node_ + (foreign ? " is not a spidev device (SPI_IOC_RD_MODE32: " : ": SPI_IOC_RD_MODE32 failed (") +
              std::strerror(err) + ")";
     return false;
   }
+  mode_ = nodeMode_;
   if (system_->Ioctl(fd_, SPI_IOC_RD_MAX_SPEED_HZ, &clockHz_, &err) < 0) {
     *error = node_ + ": SPI_IOC_RD_MAX_SPEED_HZ failed (" + std::strerror(err) + ")";
     return false;
@@ -120,16 +138,20 @@ bool SpidevBackend::OpenNode(const SpidevDeviceRequest& request, std::string* er
   bufferSize_ = size.value_or(kDefaultBufferSize);
   alignment_ = std::min(kLargestAlignment, bufferSize_);
   if (trace_.IsOpen()) {
-    trace_.Detail("opened " + node_ + ": mode " + std::to_string(mode) + ", " + std::to_string(clockHz_) +
+    trace_.Detail("opened " + node_ + ": mode " + std::to_string(nodeMode_) + ", " + std::to_string(clockHz_) +
                   " Hz, buffer size " + std::to_string(bufferSize_) +
                   (size ? "" : " (the driver's default: its bufsiz parameter cannot be read)"));
   }
   if (request.reset) {
-    if (!resetLine_->Request(request.reset->chip, request.reset->line, !request.reset->activeHigh, error)) {
+    const GpioOutput output{.activeLow = !request.reset->activeHigh, .openDrain = request.reset->openDrain};
+    if (!resetLine_->Request(request.reset->chip, request.reset->line, output, error)) {
       *error = "reset=" + resetName_ + ": " + *error;
       return false;
     }
-    if (trace_.IsOpen()) trace_.Detail("GPIO " + resetName_ + " taken, configuration reset released");
+    if (trace_.IsOpen()) {
+      trace_.Detail("GPIO " + resetName_ + " taken" + (output.openDrain ? " as open drain" : "") +
+                    ", configuration reset released");
+    }
   }
   return true;
 }
@@ -141,9 +163,9 @@ bool SpidevBackend::EnablePort(int32_t port) {
 }
 
 bool SpidevBackend::DisablePort() {
-  windowOpen_ = false;
-  queue_.clear();
-  return RaiseSelect();
+  DropWindow();
+  window_ = Window::kClosed;
+  return true;
 }
 
 bool SpidevBackend::IoctlFailed(const char* name, int err) {
@@ -151,7 +173,7 @@ bool SpidevBackend::IoctlFailed(const char* name, int err) {
 }
 
 bool SpidevBackend::Setting(unsigned long request, const char* name, void* value, uint32_t shown) {
-  if (windowOpen_) {
+  if (window_ != Window::kClosed) {
     return Fail(node_ + ": " + name + " inside a select window: the kernel would release chip select");
   }
   int err = 0;
@@ -159,10 +181,6 @@ bool SpidevBackend::Setting(unsigned long request, const char* name, void* value
   ++ioctls_;
   if (trace_.IsOpen()) trace_.Detail(std::string(name) + " " + std::to_string(shown) + " = " + Result(result, err));
   if (result < 0) return IoctlFailed(name, err);
-  // The kernel applies every setting through spi_setup, which leaves the
-  // device deselected.
-  csHeld_ = false;
-  raiseFirst_ = false;
   return true;
 }
 
@@ -171,8 +189,19 @@ bool SpidevBackend::SetMode(uint32_t mode, bool lsbFirst) {
     return Fail(node_ + ": SPI mode " + std::to_string(mode) + (lsbFirst ? " least significant bit first" : "") +
                 " asked for; flash chips take modes 0 and 3, most significant bit first");
   }
-  uint8_t value = static_cast<uint8_t>(mode);
-  return Setting(SPI_IOC_WR_MODE, "SPI_IOC_WR_MODE", &value, value);
+  // Written as a byte, the mode would lose the node's bits above it.
+  uint32_t value = (nodeMode_ & ~uint32_t{SPI_MODE_X_MASK}) | mode;
+  if (!Setting(SPI_IOC_WR_MODE32, "SPI_IOC_WR_MODE32", &value, value)) return false;
+  mode_ = value;
+  return true;
+}
+
+bool SpidevBackend::RestoreMode() {
+  if (mode_ == nodeMode_) return true;
+  uint32_t value = nodeMode_;
+  if (!Setting(SPI_IOC_WR_MODE32, "SPI_IOC_WR_MODE32", &value, value)) return false;
+  mode_ = value;
+  return true;
 }
 
 bool SpidevBackend::SetClock(uint32_t hz, uint32_t* granted) {
@@ -191,43 +220,44 @@ bool SpidevBackend::SetClock(uint32_t hz, uint32_t* granted) {
 }
 
 void SpidevBackend::OpenWindow() {
-  if (windowOpen_) return;
-  windowOpen_ = true;
+  if (window_ != Window::kClosed) return;
+  window_ = Window::kOpen;
   ++windows_;
 }
 
+void SpidevBackend::DropWindow() {
+  segments_.clear();
+  txBytes_.clear();
+}
+
 bool SpidevBackend::EndWindow() {
-  windowOpen_ = false;
-  if (!queue_.empty()) return Send(false);
-  // Everything has gone and chip select is held: the next message or a
-  // second release raises it (class comment).
-  if (csHeld_) raiseFirst_ = true;
-  return true;
+  const bool sent = window_ != Window::kOpen || segments_.empty() || Send();
+  DropWindow();
+  window_ = Window::kClosed;
+  return sent;
 }
 
 bool SpidevBackend::Select(bool asserted) {
-  if (asserted) {
-    OpenWindow();
-    return true;
-  }
-  return windowOpen_ ? EndWindow() : RaiseSelect();
+  if (!asserted) return EndWindow();
+  OpenWindow();
+  return true;
 }
 
 bool SpidevBackend::Transfer(const BusTransfer& t) {
   if (!t.selectedDuring) return IdleGap(t);
   OpenWindow();
-  if (!Queue(t)) return false;
-  if (!t.selectedAfter) return EndWindow();
-  return t.rx ? Send(true) : true;
+  const bool ok = Queue(t) && (!t.rx || Send());
+  // A transfer that releases chip select closes its window, failed or not.
+  if (!t.selectedAfter) return EndWindow() && ok;
+  return ok;
 }
 
 bool SpidevBackend::IdleGap(const BusTransfer& t) {
-  if (windowOpen_ || t.selectedAfter || t.rx) {
+  if (window_ != Window::kClosed || t.selectedAfter || t.rx) {
     return Fail(node_ + ": no transfer without chip select inside a select window or with a reply");
   }
   // The kernel asserts chip select for every message, so the bytes are not
-  // clocked: the time they would take passes instead. Nothing is selected
-  // meanwhile (a chip select a window left held clocks nothing).
+  // clocked: the time they would take passes instead, nothing selected.
   const uint64_t ns = clockHz_ ? t.count * 8 * 1'000'000'000ull / clockHz_ : 0;
   system_->Idle(ns);
   idleNs_ += ns;
@@ -235,91 +265,143 @@ bool SpidevBackend::IdleGap(const BusTransfer& t) {
   return true;
 }
 
-size_t SpidevBackend::Room(bool tx, bool rx) const {
-  const size_t slots = kMaxTransfers - (raiseFirst_ ? 1 : 0);
-  if (queue_.size() >= slots) return 0;
-  size_t room = xferCap_ ? xferCap_ : SIZE_MAX;
-  if (tx) room = std::min(room, (bufferSize_ - txUsed_) / alignment_ * alignment_);
-  if (rx) room = std::min(room, (bufferSize_ - rxUsed_) / alignment_ * alignment_);
-  return room;
-}
-
 bool SpidevBackend::Queue(const BusTransfer& t) {
+  if (window_ == Window::kSent) {
+    return Refuse(node_ + ": a transfer after the reply in one select window: spidev ends the window with the "
+                          "reply's message, and chip select would rise between them");
+  }
+  if (window_ == Window::kRefused) return Fail(node_ + ": the rest of a refused select window is dropped too");
   // Fill bytes whose answer nobody reads need a transmit buffer: a transfer
   // without either buffer clocks nothing.
   const bool tx = t.tx || !t.rx;
-  for (size_t done = 0; done < t.count;) {
-    const size_t room = Room(tx, t.rx != nullptr);
-    if (room == 0) {
-      if (!Send(true)) return false;
-      continue;
-    }
-    const size_t length = std::min(t.count - done, room);
-    const Piece piece{.txAt = txBytes_.size(),
-                      .tx = tx,
-                      .rx = t.rx ? t.rx + done : nullptr,
-                      .length = static_cast<uint32_t>(length)};
-    if (t.tx) {
-      txBytes_.insert(txBytes_.end(), t.tx + done, t.tx + done + length);
-    } else if (tx) {
-      txBytes_.insert(txBytes_.end(), length, t.fill);
-    }
-    if (tx) txUsed_ += Aligned(length, alignment_);
-    if (t.rx) rxUsed_ += Aligned(length, alignment_);
-    queue_.push_back(piece);
-    done += length;
+  segments_.push_back({.txAt = txBytes_.size(), .tx = tx, .rx = t.rx, .length = t.count});
+  if (t.tx) {
+    txBytes_.insert(txBytes_.end(), t.tx, t.tx + t.count);
+  } else if (tx) {
+    txBytes_.insert(txBytes_.end(), t.count, t.fill);
   }
-  return true;
+  return Fits() || Refuse(TooLong());
 }
 
-bool SpidevBackend::Send(bool hold) {
-  if (queue_.empty()) return true;
+bool SpidevBackend::Refuse(std::string reason) {
+  DropWindow();
+  window_ = Window::kRefused;
+  return Fail(std::move(reason));
+}
+
+size_t SpidevBackend::CommandLength(const Segment& s) const {
+  const uint8_t* bytes = txBytes_.data() + s.txAt;
+  size_t length = s.length;
+  while (length > 0 && bytes[length - 1] == 0) --length;
+  return length;
+}
+
+template <typename AddPart>
+void SpidevBackend::ForEachPart(AddPart add) const {
+  for (const Segment& s : segments_) {
+    const uint8_t* tx = s.tx ? txBytes_.data() + s.txAt : nullptr;
+    if (halfDuplex_ && tx && s.rx) {
+      const size_t command = CommandLength(s);
+      add(tx, nullptr, command);
+      add(nullptr, s.rx + command, s.length - command);
+    } else {
+      add(tx, s.rx, s.length);
+    }
+  }
+}
+
+std::vector<spi_ioc_transfer> SpidevBackend::Build() const {
   std::vector<spi_ioc_transfer> transfers;
-  transfers.reserve(queue_.size() + 1);
-  if (raiseFirst_) {
-    spi_ioc_transfer raise{};
-    raise.cs_change = 1;
-    transfers.push_back(raise);
-  }
-  for (const Piece& piece : queue_) {
-    spi_ioc_transfer t{};
-    t.tx_buf = piece.tx ? reinterpret_cast<uintptr_t>(txBytes_.data() + piece.txAt) : 0;
-    t.rx_buf = reinterpret_cast<uintptr_t>(piece.rx);
-    t.len = piece.length;
-    t.bits_per_word = kBitsPerWord;
-    transfers.push_back(t);
-    bytes_ += piece.length;
-  }
-  transfers.back().cs_change = hold ? 1 : 0;
-  queue_.clear();
-  txUsed_ = 0;
-  rxUsed_ = 0;
-  const bool sent = Message(transfers);
-  txBytes_.clear();
-  if (sent) raiseFirst_ = false;
-  // After a failure chip select may be held or not; counting it held only
-  // costs an empty transfer.
-  csHeld_ = hold || !sent;
-  return sent;
+  const size_t cap = xferCap_ ? xferCap_ : SIZE_MAX;
+  ForEachPart([&](const uint8_t* tx, uint8_t* rx, size_t length) {
+    for (size_t done = 0; done < length;) {
+      spi_ioc_transfer t{};
+      t.len = static_cast<uint32_t>(std::min(length - done, cap));
+      t.tx_buf = tx ? reinterpret_cast<uintptr_t>(tx + done) : 0;
+      t.rx_buf = rx ? reinterpret_cast<uintptr_t>(rx + done) : 0;
+      t.bits_per_word = kBitsPerWord;
+      transfers.push_back(t);
+      done += t.len;
+    }
+  });
+  return transfers;
 }
 
-bool SpidevBackend::RaiseSelect() {
-  if (!csHeld_) return true;
-  std::vector<spi_ioc_transfer> end(1);
-  if (!Message(end)) return false;
-  csHeld_ = false;
-  raiseFirst_ = false;
+bool SpidevBackend::Fits() const {
+  // Reckoned without building the transfers: a window refused may be far
+  // longer than any message.
+  uint64_t transfers = 0, txUsed = 0, rxUsed = 0;
+  ForEachPart([&](const uint8_t* tx, uint8_t* rx, size_t length) {
+    const uint64_t cap = xferCap_ ? xferCap_ : std::max<uint64_t>(length, 1);
+    const uint64_t whole = length / cap, rest = length % cap;
+    const uint64_t used = whole * Aligned(cap, alignment_) + Aligned(rest, alignment_);
+    transfers += whole + (rest ? 1 : 0);
+    if (tx) txUsed += used;
+    if (rx) rxUsed += used;
+  });
+  return transfers <= kMaxTransfers && txUsed <= bufferSize_ && rxUsed <= bufferSize_;
+}
+
+std::string SpidevBackend::TooLong() const {
+  size_t bytes = 0;
+  for (const Segment& s : segments_) bytes += s.length;
+  std::string limits = "buffer size " + std::to_string(bufferSize_) + " each way, transfers rounded up to " +
+                       std::to_string(alignment_) + " bytes, " + std::to_string(kMaxTransfers) + " transfers";
+  if (xferCap_) limits += ", xfer=" + std::to_string(xferCap_);
+  return node_ + ": a select window reaching " + std::to_string(bytes) + " bytes does not fit one spidev message (" +
+         limits + "); windows of up to " + std::to_string(WindowLimit()) + " bytes always do";
+}
+
+uint32_t SpidevBackend::WindowLimit() const {
+  // A piece of a window takes its length of a buffer rounded up to the
+  // alignment: at most alignment - 1 bytes more for each of the window's
+  // last, partial pieces, and aligned(xfer) - xfer more for each whole one
+  // that `xfer=` cuts.
+  const uint64_t slack = kWindowPieces * (alignment_ - 1);
+  if (bufferSize_ <= slack) return 1;
+  const uint64_t room = bufferSize_ - slack;
+  if (xferCap_ == 0) return static_cast<uint32_t>(room);
+  const uint64_t whole = Aligned(xferCap_, alignment_);
+  const uint64_t wholePieces = std::min(room / whole, kMaxTransfers - kWindowPieces);
+  const uint64_t rest = std::min<uint64_t>(xferCap_ - 1, room - wholePieces * whole);
+  return static_cast<uint32_t>(wholePieces * xferCap_ + rest);
+}
+
+bool SpidevBackend::Send() {
+  std::vector<spi_ioc_transfer> transfers = Build();
+  int err = 0;
+  // A window of no bytes clocks nothing: no message.
+  int result = transfers.empty() ? 0 : Message(transfers, &err);
+  // spi.c refuses a transfer with both buffers on a half-duplex link.
+  if (result < 0 && err == EINVAL && !halfDuplex_ && HasBothBuffers(transfers)) {
+    halfDuplex_ = true;
+    if (trace_.IsOpen()) {
+      trace_.Detail("the controller refuses a transfer with both buffers: half duplex, the command and its "
+                    "answer go as two transfers from now on");
+    }
+    if (!Fits()) return Refuse(TooLong());
+    transfers = Build();
+    result = Message(transfers, &err);
+  }
+  if (result < 0) {
+    return Refuse(node_ + ": SPI_IOC_MESSAGE(" + std::to_string(transfers.size()) + ") failed (" +
+                  std::strerror(err) + ")");
+  }
+  for (const Segment& s : segments_) {
+    bytes_ += s.length;
+    if (halfDuplex_ && s.tx && s.rx) std::fill_n(s.rx, CommandLength(s), kNoReply);
+  }
+  DropWindow();
+  window_ = Window::kSent;
   return true;
 }
 
-bool SpidevBackend::Message(std::vector<spi_ioc_transfer>& transfers) {
-  int err = 0;
-  const int result = system_->Ioctl(fd_, MessageRequest(transfers.size()), transfers.data(), &err);
+int SpidevBackend::Message(std::vector<spi_ioc_transfer>& transfers, int* err) {
+  const int result = system_->Ioctl(fd_, MessageRequest(transfers.size()), transfers.data(), err);
   ++ioctls_;
   ++messages_;
-  if (trace_.IsOpen()) trace_.Detail(DescribeMessage(transfers) + " = " + Result(result, err));
-  if (result < 0) return IoctlFailed(("SPI_IOC_MESSAGE(" + std::to_string(transfers.size()) + ")").c_str(), err);
-  return true;
+  if (trace_.IsOpen()) trace_.Detail(DescribeMessage(transfers) + " = " + Result(result, *err));
+  return result;
 }
 
 bool SpidevBackend::ConfigReset(bool asserted) {
@@ -331,12 +413,12 @@ bool SpidevBackend::ConfigReset(bool asserted) {
 
 bool SpidevBackend::Close() {
   // A window that was never released is dropped: its command is incomplete.
-  windowOpen_ = false;
-  queue_.clear();
-  const bool raised = RaiseSelect();
+  DropWindow();
+  window_ = Window::kClosed;
+  const bool restored = RestoreMode();
   if (fd_ >= 0) system_->Close(fd_);
   fd_ = -1;
-  return raised;
+  return restored;
 }
 
 std::string SpidevBackend::Summary() const {

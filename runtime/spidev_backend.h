@@ -16,27 +16,35 @@
 
 struct spi_ioc_transfer;
 
-/// One select window is one chip-select period on the wire, never more: a
-/// chip latches a program or erase command when chip select rises, so a
-/// stray rise inside a window would corrupt it. spidev asserts chip select
-/// for each message and holds it after one only when the message's last
-/// transfer asks for it (cs_change), so:
+/// One select window is one SPI_IOC_MESSAGE, which ends with chip select
+/// released, and so one chip-select period on the wire. The kernel drives
+/// only this device's chip select and takes no bus lock between ioctls:
+/// chip select held after one would let another device's traffic run while
+/// the flash still drives MISO, and a controller driver that skips
+/// transfers without buffers would drop the empty transfer meant to raise
+/// it, joining the next command to the held period. So:
 /// - what a window puts without needing a reply is queued, and goes in one
-///   message with the window's next transfer that needs a reply, or with its
+///   message with the window's transfer that needs a reply, or at its
 ///   release;
-/// - while the window is open, each message holds chip select; what does
-///   not fit one message (the driver's buffer size each way, 511 transfers,
-///   `xfer=` bytes a transfer) goes in several, chip select held between;
-/// - a release with something queued sends it in a message that ends by
-///   releasing chip select; a release with nothing queued (the window's last
-///   transfer needed a reply and has gone) costs no system call: the next
-///   message begins with an empty transfer that raises chip select before
-///   its first byte, and a second release, disabling the port or closing
-///   raises it at once.
+/// - in every command the programs send, a transfer that needs a reply is
+///   the last of its window: its message ends the window at the kernel, and
+///   the release that follows changes nothing on the wire;
+/// - a transfer after that reply in the same window, or a window longer
+///   than one message carries (the driver's buffer size each way, each
+///   transfer rounded up to the kernel's alignment; the request's transfer
+///   count; `xfer=` bytes a transfer), is refused with its reason, never
+///   split across ioctls. WindowLimit() tells the programs how long a
+///   window may be.
 /// A get clocks out zeros (a transfer without transmit data), whatever its
 /// fill byte: flash chips ignore their data input while they shift data out,
 /// and fill bytes would take as much of the driver's transmit buffer as the
-/// data, one message more for every 64 KiB read.
+/// data. On a half-duplex controller (the kernel refuses a transfer with
+/// both buffers: EINVAL) a put that needs its reply goes as the command, up
+/// to its last non-zero byte, then the answer clocked with zeros; the
+/// backend retries the message in that shape and keeps it.
+/// The node's mode is read whole at open (the device tree may have set
+/// SPI_CS_HIGH, SPI_3WIRE, dual or quad bits); only the clock phase and
+/// polarity change, and the mode is restored at close.
 class SpidevBackend : public Backend {
  public:
   /// Opens request.node through `system`; `resetLine` drives the
@@ -57,18 +65,29 @@ class SpidevBackend : public Backend {
   /// A transfer with chip select released is a pause the program asks for
   /// while a chip works (an idle gap): no message, the time passes.
   bool Transfer(const BusTransfer& transfer) override;
+  /// The most bytes a window of up to three transfers (a command, address
+  /// or dummy bytes, data) carries in one message, however their lengths
+  /// and directions fall.
+  uint32_t WindowLimit() const override;
   bool OffersConfigReset() const override { return resetLine_ != nullptr; }
   bool ConfigReset(bool asserted) override;
   bool Close() override;
   std::string Summary() const override;
 
  private:
-  // A queued transfer: its transmit bytes are in txBytes_ from txAt.
-  struct Piece {
+  // A transfer of the open window: its transmit bytes are in txBytes_ from
+  // txAt, or it has none and clocks zeros.
+  struct Segment {
     size_t txAt;
     bool tx;
     uint8_t* rx;
-    uint32_t length;
+    size_t length;
+  };
+  enum class Window {
+    kClosed,
+    kOpen,
+    kSent,     // its reply has gone: the window has ended at the kernel
+    kRefused,  // dropped; what is left of it is dropped too
   };
 
   SpidevBackend(const SpidevDeviceRequest& request, std::unique_ptr<SpidevSystem> system,
@@ -78,18 +97,34 @@ class SpidevBackend : public Backend {
 
   bool IdleGap(const BusTransfer& t);
   void OpenWindow();
+  /// Sends what is queued, and closes the window.
   bool EndWindow();
-  /// Queues `t` in pieces, sending each message that fills up.
+  void DropWindow();
+  /// Drops the window and what is left of it, failing with `reason`.
+  bool Refuse(std::string reason);
+  /// Adds `t` to the window; false, dropping the window, when nothing may
+  /// follow in it or the window no longer fits one message.
   bool Queue(const BusTransfer& t);
-  /// Bytes the next piece may carry in the message being built.
-  size_t Room(bool tx, bool rx) const;
-  /// Sends the queue as one message; `hold` keeps chip select asserted after it.
-  bool Send(bool hold);
-  /// Raises chip select that a message held, in a message of its own.
-  bool RaiseSelect();
-  bool Message(std::vector<spi_ioc_transfer>& transfers);
+  /// Calls add(tx, rx, length) for each part of the window in the shape the
+  /// controller takes: a half-duplex one gets a put that needs its reply
+  /// as its command, then its answer.
+  template <typename AddPart>
+  void ForEachPart(AddPart add) const;
+  /// The window as one message's transfers, each part cut at `xfer=`.
+  std::vector<spi_ioc_transfer> Build() const;
+  /// The part of a put, needing its reply, that a half-duplex controller
+  /// sends: up to its last non-zero byte.
+  size_t CommandLength(const Segment& s) const;
+  /// The window fits one message: the request's transfers, the driver's buffers.
+  bool Fits() const;
+  std::string TooLong() const;
+  /// Sends the window as one message, which releases chip select.
+  bool Send();
+  /// SPI_IOC_MESSAGE: its result, or -1 with `err`.
+  int Message(std::vector<spi_ioc_transfer>& transfers, int* err);
   /// A settings ioctl; the kernel releases chip select on every one.
   bool Setting(unsigned long request, const char* name, void* value, uint32_t shown);
+  bool RestoreMode();
   bool IoctlFailed(const char* name, int err);
 
   std::unique_ptr<SpidevSystem> system_;
@@ -103,14 +138,13 @@ class SpidevBackend : public Backend {
   uint32_t bufferSize_ = 0;
   uint32_t alignment_ = 0;
   uint32_t clockHz_ = 0;
+  uint32_t nodeMode_ = 0;  // as the node was found; restored at close
+  uint32_t mode_ = 0;      // as last written
+  bool halfDuplex_ = false;
 
-  bool windowOpen_ = false;
-  bool csHeld_ = false;      // the last message left chip select asserted
-  bool raiseFirst_ = false;  // ... for a window that has ended since
-  std::vector<Piece> queue_;
+  Window window_ = Window::kClosed;
+  std::vector<Segment> segments_;
   std::vector<uint8_t> txBytes_;
-  size_t txUsed_ = 0;  // of the driver's buffers, as it counts them
-  size_t rxUsed_ = 0;
 
   uint64_t ioctls_ = 0;
   uint64_t messages_ = 0;

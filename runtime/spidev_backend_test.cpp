@@ -5,11 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/spi/spi.h>
+
 #include <numeric>
 #include <regex>
 
-#include "runtime/system_seams.h"
-#include "testsupport/fake_gpio_line.h"
+#include "testsupport/fake_gpio_kernel.h"
 #include "testsupport/fake_spidev_kernel.h"
 #include "testsupport/sim_frames.h"
 
@@ -19,25 +20,35 @@ using testsupport::FakeSpidevConfig;
 using testsupport::FakeSpidevKernel;
 using testsupport::HexBytes;
 
+// What the fake kernel differs in from one case to the next.
+struct Node {
+  uint32_t bufferSize = 4096;
+  uint32_t xferCap = 0;
+  bool halfDuplex = false;
+  uint32_t mode = 0;  // as the device tree set it
+};
+
 // The backend over a fake kernel with an N25Q128 on the bus.
 class Spidev : public testing::Test {
  protected:
-  bool Open(const SpidevDeviceRequest& request, uint32_t bufferSize = 4096,
-            std::vector<std::string>* levels = nullptr) {
+  bool Open(const SpidevDeviceRequest& request, const Node& node = {}) {
     backend.reset();  // before the kernel it reaches
     FakeSpidevConfig config;
     config.sim.chip = "N25Q128";
-    config.bufferSize = bufferSize;
+    config.bufferSize = node.bufferSize;
+    config.halfDuplex = node.halfDuplex;
+    config.mode = node.mode;
     std::string error;
     kernel = FakeSpidevKernel::Create(config, &error);
     if (!kernel) return false;
     std::unique_ptr<GpioLine> line;
-    if (request.reset) line = std::make_unique<testsupport::FakeGpioLine>(levels);
+    if (request.reset) line = std::make_unique<GpioLine>(gpio.Seam());
     backend = SpidevBackend::Open(request, kernel->Seam(), std::move(line), trace, &error);
     EXPECT_TRUE(backend) << error;
     return backend != nullptr;
   }
-  static SpidevDeviceRequest Node(uint32_t xferCap = 0) {
+  bool Open(const Node& node) { return Open(Request(node.xferCap), node); }
+  static SpidevDeviceRequest Request(uint32_t xferCap = 0) {
     SpidevDeviceRequest request;
     request.node = "/dev/spidev0.0";
     request.xferCap = xferCap;
@@ -45,6 +56,7 @@ class Spidev : public testing::Test {
   }
 
   TraceWriter trace;  // closed: records nothing
+  testsupport::FakeGpioKernel gpio;
   std::unique_ptr<FakeSpidevKernel> kernel;
   std::unique_ptr<SpidevBackend> backend;
 };
@@ -59,7 +71,7 @@ struct Step {
 Step Select() { return {Step::kSelect}; }
 Step Release() { return {Step::kRelease}; }
 Step Put(std::string hex, size_t more = 0) { return {Step::kPut, std::move(hex), more}; }
-Step PutRx(std::string hex) { return {Step::kPut, std::move(hex), 0, true}; }
+Step PutRx(std::string hex, size_t more = 0) { return {Step::kPut, std::move(hex), more, true}; }
 Step Get(size_t count) { return {Step::kGet, "", count, true}; }
 // A select-bracketed one-call transfer (second generation).
 Step OneCall(std::string hex, size_t more = 0) { return {Step::kOneCall, std::move(hex), more}; }
@@ -103,8 +115,7 @@ std::vector<std::string> Expand(const std::vector<std::string>& lines) {
 
 struct WindowCase {
   const char* label;
-  uint32_t bufferSize;
-  uint32_t xferCap;
+  Node node;
   std::vector<Step> steps;
   std::vector<std::string> messages;  // as the kernel took them
   std::vector<std::string> periods;   // chip-select periods on the wire
@@ -114,9 +125,9 @@ void PrintTo(const WindowCase& c, std::ostream* os) { *os << c.label; }
 
 class Windows : public Spidev, public testing::WithParamInterface<WindowCase> {};
 
-TEST_P(Windows, EachWindowIsOneSelectPeriod) {
+TEST_P(Windows, EachWindowIsOneMessageAndOneSelectPeriod) {
   const WindowCase& c = GetParam();
-  ASSERT_TRUE(Open(Node(c.xferCap), c.bufferSize));
+  ASSERT_TRUE(Open(c.node));
   kernel->ClearLog();
   for (const Step& step : c.steps) ASSERT_TRUE(RunStep(*backend, step)) << backend->TakeReason();
   EXPECT_EQ(kernel->Messages(), Expand(c.messages));
@@ -128,81 +139,225 @@ INSTANTIATE_TEST_SUITE_P(
     Table, Windows,
     testing::Values(
         // Put-only windows go out whole at the release, which they end.
-        WindowCase{"WriteEnableInOneCall", 4096, 0, {OneCall("06")}, {"tx1"}, {"06"}},
-        WindowCase{"WriteEnableSelectPutRelease", 4096, 0, {Select(), Put("06"), Release()}, {"tx1"}, {"06"}},
-        WindowCase{"PageProgramInOneCall", 4096, 0,
-                   {OneCall("06"), OneCall("02 00 01 00", 256)},
-                   {"tx1", "tx260"},
+        WindowCase{"WriteEnableInOneCall", {}, {OneCall("06")}, {"tx1"}, {"06"}},
+        WindowCase{"WriteEnableSelectPutRelease", {}, {Select(), Put("06"), Release()}, {"tx1"}, {"06"}},
+        WindowCase{"PageProgramInOneCall", {}, {OneCall("06"), OneCall("02 00 01 00", 256)}, {"tx1", "tx260"},
                    {"06", "02 00 01 00 +256"}},
-        WindowCase{"PageProgramHeaderThenData", 4096, 0,
+        WindowCase{"PageProgramHeaderThenData", {},
                    {OneCall("06"), Select(), Put("02 00 01 00"), Put("", 256), Release()},
                    {"tx1", "tx4 tx256"},
                    {"06", "02 00 01 00 +256"}},
-        WindowCase{"PutLongerThanTheBuffer", 4096, 0,
-                   {OneCall("06"), Select(), Put("02 00 01 00", 9996), Release()},
-                   {"tx1", "tx4096+cs (x2)", "tx1808"},
-                   {"06", "02 00 01 00 +9996"}},
-        // Put-then-get windows: the reply needs the message now, and chip
-        // select stays asserted until the release has been seen.
-        WindowCase{"StatusInOneCall", 4096, 0, {OneCallRx("05 00")}, {"txrx2"}, {"05 00"}},
-        WindowCase{"IdentificationHoldsUntilTheNextMessage", 4096, 0,
-                   {Select(), PutRx("9F 00 00 00"), Release()},
-                   {"txrx4+cs"},
-                   {"9F 00 00 00 (held)"}},
-        WindowCase{"TheNextMessageRaisesTheSelectFirst", 4096, 0,
+        // A window with a reply goes with the reply, and its message
+        // releases chip select: the release after it sends nothing.
+        WindowCase{"StatusInOneCall", {}, {OneCallRx("05 00")}, {"txrx2"}, {"05 00"}},
+        WindowCase{"IdentificationEndsWithItsReply", {}, {Select(), PutRx("9F 00 00 00"), Release()}, {"txrx4"},
+                   {"9F 00 00 00"}},
+        WindowCase{"TheNextCommandIsAPeriodOfItsOwn", {},
                    {Select(), PutRx("05 00"), Release(), Select(), Put("06"), Release()},
-                   {"txrx2+cs", "0+cs tx1"},
+                   {"txrx2", "tx1"},
                    {"05 00", "06"}},
-        WindowCase{"ReadOfTheBufferSize", 65536, 0,
+        WindowCase{"ReadOfTheBufferSize", {.bufferSize = 65536},
                    {Select(), Put("03 00 00 00"), Get(65536), Release()},
-                   {"tx4 rx65536+cs"},
-                   {"03 00 00 00 +65536 (held)"}},
-        WindowCase{"GetLongerThanTheBuffer", 4096, 0,
-                   {Select(), Put("03 00 00 00"), Get(65536), Release()},
-                   {"tx4 rx4096+cs", "rx4096+cs (x15)"},
-                   {"03 00 00 00 +65536 (held)"}},
-        WindowCase{"ReadsBackToBack", 65536, 0,
+                   {"tx4 rx65536"},
+                   {"03 00 00 00 +65536"}},
+        WindowCase{"ReadsBackToBack", {.bufferSize = 65536},
                    {Select(), Put("03 00 00 00"), Get(65536), Release(), Select(), Put("03 01 00 00"), Get(65536),
                     Release()},
-                   {"tx4 rx65536+cs", "0+cs tx4 rx65536+cs"},
-                   {"03 00 00 00 +65536", "03 01 00 00 +65536 (held)"}},
-        WindowCase{"SeveralGets", 4096, 0,
-                   {Select(), Put("03 00 10 00"), Get(10), Get(20), Release()},
-                   {"tx4 rx10+cs", "rx20+cs"},
-                   {"03 00 10 00 +30 (held)"}},
-        // A release with nothing queued: a second release, or a setting
-        // (the kernel deselects on every one), raises chip select.
-        WindowCase{"SecondRelease", 4096, 0,
-                   {Select(), PutRx("05 00"), Release(), Release()},
-                   {"txrx2+cs", "0"},
+                   {"tx4 rx65536", "tx4 rx65536"},
+                   {"03 00 00 00 +65536", "03 01 00 00 +65536"}},
+        // A second release, or a setting, after a window that ended with
+        // its reply: nothing is left to raise.
+        WindowCase{"SecondRelease", {}, {Select(), PutRx("05 00"), Release(), Release()}, {"txrx2"}, {"05 00"}},
+        WindowCase{"SettingAfterTheRelease", {}, {Select(), PutRx("05 00"), Release(), Clock()}, {"txrx2"},
                    {"05 00"}},
-        WindowCase{"SettingAfterTheRelease", 4096, 0, {Select(), PutRx("05 00"), Release(), Clock()}, {"txrx2+cs"},
-                   {"05 00"}},
-        WindowCase{"TransferCap", 4096, 128,
+        WindowCase{"TransferCap", {.xferCap = 128},
                    {Select(), Put("03 00 00 00"), Get(1000), Release()},
-                   {"tx4 rx128*7 rx104+cs"},
-                   {"03 00 00 00 +1000 (held)"}},
-        WindowCase{"TransferCountLimit", 65536, 1,
-                   {Select(), Put("03 00 00 00"), Get(600), Release()},
-                   {"tx1*4 rx1*506 rx1+cs", "rx1*92 rx1+cs"},
-                   {"03 00 00 00 +600 (held)"}}),
+                   {"tx4 rx128*7 rx104"},
+                   {"03 00 00 00 +1000"}},
+        WindowCase{"TransferCountLimit", {.bufferSize = 65536, .xferCap = 1},
+                   {Select(), Put("03 00 00 00"), Get(507), Release()},
+                   {"tx1*4 rx1*507"},
+                   {"03 00 00 00 +507"}},
+        // A half-duplex controller refuses the full-duplex shape (the
+        // kernel logs no message it refuses); the command, to its last
+        // non-zero byte, then the answer, from then on.
+        WindowCase{"HalfDuplexStatusAndIdentification", {.halfDuplex = true},
+                   {OneCallRx("05 00"), Select(), PutRx("9F 00 00 00"), Release(), OneCall("06")},
+                   {"tx1 rx1", "tx1 rx3", "tx1"},
+                   {"05 00", "9F 00 00 00", "06"}},
+        WindowCase{"HalfDuplexCommandWithoutAnswer", {.halfDuplex = true}, {OneCallRx("06")}, {"tx1"}, {"06"}},
+        WindowCase{"AWindowOfNoBytesSendsNothing", {}, {Select(), Get(0), Release(), OneCall("")}, {}, {}}),
     [](const testing::TestParamInfo<WindowCase>& info) { return info.param.label; });
 
-TEST_F(Spidev, ReadsReturnTheChipsBytes) {
-  ASSERT_TRUE(Open(Node(), 4096));
+struct RefusalCase {
+  const char* label;
+  Node node;
+  std::vector<Step> steps;  // the last is refused
+  std::string reason;
+  std::vector<std::string> messages;
+  std::vector<std::string> periods;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.label; }
+
+class Refusals : public Spidev, public testing::WithParamInterface<RefusalCase> {};
+
+// A window that cannot go whole in one message goes nowhere: the chip
+// holds what it held, and the release that the program always sends
+// after a failed step sends nothing.
+TEST_P(Refusals, AWindowThatCannotGoWholeIsRefusedAndNothingOfItReachesTheChip) {
+  const RefusalCase& c = GetParam();
+  ASSERT_TRUE(Open(c.node));
   std::span<uint8_t> array = kernel->Sim().Contents();
   std::iota(array.begin(), array.end(), uint8_t{0});
-  const uint8_t header[4] = {0x03, 0x00, 0x10, 0x07};
-  std::vector<uint8_t> data(10000);
-  ASSERT_TRUE(backend->Select(true));
-  ASSERT_TRUE(backend->Transfer({true, true, header, 0, nullptr, 4}));
-  ASSERT_TRUE(backend->Transfer({true, true, nullptr, 0x55, data.data(), data.size()}));
-  ASSERT_TRUE(backend->Select(false));
-  EXPECT_TRUE(std::equal(data.begin(), data.end(), array.begin() + 0x1007));
+  const std::vector<uint8_t> before(array.begin(), array.end());
+  kernel->ClearLog();
+  for (size_t i = 0; i + 1 < c.steps.size(); ++i) ASSERT_TRUE(RunStep(*backend, c.steps[i])) << i;
+  EXPECT_FALSE(RunStep(*backend, c.steps.back()));
+  EXPECT_EQ(backend->TakeReason(), c.reason);
+  EXPECT_TRUE(backend->Select(false));
+  EXPECT_EQ(kernel->Messages(), c.messages);
+  EXPECT_EQ(kernel->SelectPeriods(), c.periods);
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), array.begin()));
+  // The next window is the program's again.
+  ASSERT_TRUE(RunStep(*backend, OneCallRx("05 00")));
+  EXPECT_EQ(kernel->SelectPeriods().back(), "05 00");
+}
+
+const std::string kTooLong =
+    "/dev/spidev0.0: a select window reaching %N bytes does not fit one spidev message (buffer size %B each way, "
+    "transfers rounded up to 128 bytes, 511 transfers%X); windows of up to %L bytes always do";
+
+std::string TooLong(size_t bytes, uint32_t bufferSize, uint32_t limit, const char* xfer = "") {
+  std::string text = kTooLong;
+  for (const auto& [name, value] : {std::pair<std::string, std::string>{"%N", std::to_string(bytes)},
+                                    {"%B", std::to_string(bufferSize)},
+                                    {"%X", xfer},
+                                    {"%L", std::to_string(limit)}}) {
+    text.replace(text.find(name), name.size(), value);
+  }
+  return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Refusals,
+    testing::Values(
+        RefusalCase{"PutLongerThanTheBuffer", {},
+                    {OneCall("06"), Select(), Put("02 00 01 00", 9996)},
+                    TooLong(10000, 4096, 3588),
+                    {"tx1"},
+                    {"06"}},
+        RefusalCase{"GetLongerThanTheBuffer", {},
+                    {Select(), Put("03 00 00 00"), Get(65536)},
+                    TooLong(65540, 4096, 3588),
+                    {},
+                    {}},
+        // What the program asked of the QEMU guest's controller (xfer=128)
+        // before it split its reads: the whole chip in one window.
+        RefusalCase{"AWholeChipReadInShortTransfers", {.xferCap = 128},
+                    {Select(), Put("03 00 00 00"), Get(16 << 20)},
+                    TooLong(4 + (16 << 20), 4096, 3588, ", xfer=128"),
+                    {},
+                    {}},
+        RefusalCase{"MoreTransfersThanOneRequestCarries", {.bufferSize = 65536, .xferCap = 1},
+                    {Select(), Put("03 00 00 00"), Get(508)},
+                    TooLong(512, 65536, 507, ", xfer=1"),
+                    {},
+                    {}},
+        RefusalCase{"ATransferAfterTheReply", {},
+                    {Select(), Put("03 00 10 00"), Get(10), Get(20)},
+                    "/dev/spidev0.0: a transfer after the reply in one select window: spidev ends the window with "
+                    "the reply's message, and chip select would rise between them",
+                    {"tx4 rx10"},
+                    {"03 00 10 00 +10"}}),
+    [](const testing::TestParamInfo<RefusalCase>& info) { return info.param.label; });
+
+// The limit holds for every window of up to three transfers however the
+// bytes fall: each shape of exactly the limit goes in one message.
+TEST_F(Spidev, WindowsOfTheLimitGoWholeWhateverTheirShape) {
+  struct LimitCase {
+    Node node;
+    uint32_t limit;
+  };
+  for (const LimitCase& c : {LimitCase{{}, 3588}, LimitCase{{.bufferSize = 65536}, 65028},
+                             LimitCase{{.xferCap = 128}, 3588}, LimitCase{{.xferCap = 100}, 2804},
+                             LimitCase{{.bufferSize = 65536, .xferCap = 1}, 507},
+                             LimitCase{{.halfDuplex = true}, 3588}}) {
+    const size_t n = c.limit;
+    // Reads at 03 whose puts are non-zero, so that a half-duplex controller
+    // takes them whole as the command.
+    const std::vector<std::pair<std::vector<Step>, std::string>> shapes{
+        {{Select(), Put("03 00 00 00"), Get(n - 4), Release()}, "03 00 00 00"},
+        {{OneCall("03", n - 1)}, "03 A5 A5 A5"},
+        {{Select(), Put("03"), PutRx("01", n - 2), Release()}, "03 01 A5 A5"},
+        {{Select(), Put("03"), Put("01"), PutRx("01", n - 3), Release()}, "03 01 01 A5"},
+    };
+    for (const auto& [steps, first] : shapes) {
+      SCOPED_TRACE(std::to_string(c.node.bufferSize) + " xfer " + std::to_string(c.node.xferCap) + " " + first);
+      ASSERT_TRUE(Open(c.node));
+      EXPECT_EQ(backend->WindowLimit(), c.limit);
+      kernel->ClearLog();
+      for (const Step& step : steps) ASSERT_TRUE(RunStep(*backend, step)) << backend->TakeReason();
+      EXPECT_EQ(kernel->Messages().size(), 1u);
+      EXPECT_EQ(kernel->SelectPeriods(), std::vector<std::string>{first + " +" + std::to_string(n - 4)});
+      EXPECT_EQ(kernel->Violations(), std::vector<std::string>{});
+    }
+  }
+}
+
+TEST_F(Spidev, ReadsReturnTheChipsBytes) {
+  for (const bool halfDuplex : {false, true}) {
+    ASSERT_TRUE(Open({.halfDuplex = halfDuplex}));
+    std::span<uint8_t> array = kernel->Sim().Contents();
+    std::iota(array.begin(), array.end(), uint8_t{0});
+    const uint8_t header[4] = {0x03, 0x00, 0x10, 0x07};
+    std::vector<uint8_t> data(backend->WindowLimit() - sizeof header);
+    ASSERT_TRUE(backend->Select(true));
+    ASSERT_TRUE(backend->Transfer({true, true, header, 0, nullptr, 4}));
+    ASSERT_TRUE(backend->Transfer({true, true, nullptr, 0x55, data.data(), data.size()}));
+    ASSERT_TRUE(backend->Select(false));
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), array.begin() + 0x1007));
+    // A put that wants its reply: on a half-duplex controller nothing comes
+    // back while the command goes out.
+    const uint8_t identification[4] = {0x9F, 0x00, 0x00, 0x00};
+    uint8_t id[4] = {};
+    ASSERT_TRUE(backend->Transfer({true, false, identification, 0, id, 4}));
+    EXPECT_EQ(std::vector<uint8_t>(id, id + 4), (std::vector<uint8_t>{0xFF, 0x20, 0xBA, 0x18}));
+  }
+}
+
+// The controller is found half duplex once: the refused message is tried
+// again in the other shape, and later ones go in that shape at once.
+TEST_F(Spidev, AHalfDuplexControllerCostsOneRefusedIoctl) {
+  ASSERT_TRUE(Open({.halfDuplex = true}));
+  const uint64_t before = kernel->Ioctls();
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(RunStep(*backend, OneCallRx("05 00")));
+  EXPECT_EQ(kernel->Ioctls() - before, 4u);
+  EXPECT_EQ(kernel->Messages(), std::vector<std::string>(3, "tx1 rx1"));
+}
+
+// The device tree's mode bits stay: only the clock phase and polarity
+// change, and the node gets its mode back when the device closes.
+TEST_F(Spidev, KeepsTheNodesModeBitsAndRestoresTheMode) {
+  const uint32_t tree = SPI_CS_HIGH | SPI_TX_DUAL | SPI_RX_DUAL;
+  for (const bool closed : {true, false}) {
+    ASSERT_TRUE(Open({.mode = tree}));
+    ASSERT_TRUE(backend->SetMode(3, false));
+    EXPECT_EQ(kernel->Mode(), tree | SPI_MODE_3);
+    ASSERT_TRUE(backend->SetMode(0, false));
+    EXPECT_EQ(kernel->Mode(), tree);
+    ASSERT_TRUE(backend->SetMode(3, false));
+    if (closed) {
+      EXPECT_TRUE(backend->Close());
+    } else {
+      backend.reset();  // a run that ends without closing the device
+    }
+    EXPECT_EQ(kernel->Mode(), tree);
+  }
 }
 
 TEST_F(Spidev, ClockIsTheOneAskedForUnderTheCap) {
-  SpidevDeviceRequest request = Node();
+  SpidevDeviceRequest request = Request();
   request.speedCap = 2000000;
   ASSERT_TRUE(Open(request));
   const uint32_t before = backend->Clock();
@@ -217,7 +372,7 @@ TEST_F(Spidev, ClockIsTheOneAskedForUnderTheCap) {
 }
 
 TEST_F(Spidev, RefusesWhatANodeCannotDo) {
-  ASSERT_TRUE(Open(Node()));
+  ASSERT_TRUE(Open(Request()));
   uint32_t granted = 0;
   EXPECT_FALSE(backend->EnablePort(1));
   EXPECT_NE(backend->TakeReason().find("has no port 1"), std::string::npos);
@@ -244,7 +399,7 @@ TEST_F(Spidev, RefusesWhatANodeCannotDo) {
 }
 
 TEST_F(Spidev, ATransferWithoutChipSelectIsAnIdleGap) {
-  ASSERT_TRUE(Open(Node()));
+  ASSERT_TRUE(Open(Request()));
   uint32_t granted = 0;
   ASSERT_TRUE(backend->SetClock(8000000, &granted));
   kernel->ClearLog();
@@ -265,7 +420,7 @@ TEST_F(Spidev, AFailedIoctlGivesTheKernelsReason) {
   std::string error;
   kernel = FakeSpidevKernel::Create(config, &error);
   ASSERT_TRUE(kernel);
-  backend = SpidevBackend::Open(Node(), kernel->Seam(), nullptr, trace, &error);
+  backend = SpidevBackend::Open(Request(), kernel->Seam(), nullptr, trace, &error);
   ASSERT_TRUE(backend);
   const uint8_t status[2] = {0x05, 0x00};
   uint8_t rx[2];
@@ -274,39 +429,39 @@ TEST_F(Spidev, AFailedIoctlGivesTheKernelsReason) {
   EXPECT_TRUE(backend->Transfer({true, false, status, 0, rx, 2}));  // the next one goes through
 }
 
+// The line starts inactive; open drain lets it go where push-pull drives
+// it high. Each case a line of its own, each given back at the end.
 TEST_F(Spidev, ResetLineIsActiveLowUnlessAskedOtherwise) {
-  for (const bool activeHigh : {false, true}) {
-    SpidevDeviceRequest request = Node();
-    request.reset = GpioLineName{.chip = "gpiochip0", .line = 5, .activeHigh = activeHigh};
-    std::vector<std::string> levels;
-    ASSERT_TRUE(Open(request, 4096, &levels));
+  struct ResetCase {
+    bool activeHigh;
+    bool openDrain;
+    std::vector<std::string> levels;  // at the request, then active, then inactive
+  };
+  uint32_t line = 0;
+  for (const ResetCase& c : {ResetCase{false, false, {"high", "low", "high"}},
+                             ResetCase{true, false, {"low", "high", "low"}},
+                             ResetCase{false, true, {"released", "low", "released"}},
+                             ResetCase{true, true, {"low", "released", "low"}}}) {
+    SpidevDeviceRequest request = Request();
+    request.reset = GpioLineName{.chip = "gpiochip0", .line = ++line, .activeHigh = c.activeHigh,
+                                 .openDrain = c.openDrain};
+    ASSERT_TRUE(Open(request));
     EXPECT_TRUE(backend->OffersConfigReset());
     ASSERT_TRUE(backend->ConfigReset(true));
     ASSERT_TRUE(backend->ConfigReset(false));
-    const std::vector<std::string> expected =
-        activeHigh ? std::vector<std::string>{"low", "high", "low"} : std::vector<std::string>{"high", "low", "high"};
-    EXPECT_EQ(levels, expected);
+    EXPECT_EQ(gpio.Levels("gpiochip0", line), c.levels);
+    EXPECT_TRUE(backend->Close());
+    backend.reset();
+    EXPECT_FALSE(gpio.Held("gpiochip0", line));
   }
-  SpidevDeviceRequest request = Node();
+  SpidevDeviceRequest request = Request();
   request.reset = GpioLineName{.chip = "gpiochip9", .line = 5};
   std::string error;
-  backend.reset();
   FakeSpidevConfig config;
   config.sim.chip = "N25Q128";
   kernel = FakeSpidevKernel::Create(config, &error);
-  EXPECT_FALSE(SpidevBackend::Open(request, kernel->Seam(), std::make_unique<testsupport::FakeGpioLine>(), trace,
-                                   &error));
+  EXPECT_FALSE(SpidevBackend::Open(request, kernel->Seam(), std::make_unique<GpioLine>(gpio.Seam()), trace, &error));
   EXPECT_EQ(error, "reset=gpiochip9:5: no GPIO chip 'gpiochip9' (No such file or directory)");
 }
-
-#ifdef ROMWICK_HAVE_LIBGPIOD
-TEST(SystemGpioLine, ANonexistentChipIsRefusedWithItsReason) {
-  std::string error;
-  const std::unique_ptr<GpioLine> line = MakeGpioLine(&error);
-  ASSERT_TRUE(line) << error;
-  EXPECT_FALSE(line->Request("romwick-no-such-chip", 0, true, &error));
-  EXPECT_EQ(error.rfind("no GPIO chip 'romwick-no-such-chip' (", 0), 0u) << error;
-}
-#endif
 
 }  // namespace

@@ -11,14 +11,19 @@ namespace {
 
 constexpr const char* kNameHint = "spidev:/dev/spidev<bus>.<chip select>";
 
-// `<chip>:<line>[:active-high]`; the chip may itself be a path without colons.
+// `<chip>:<line>[:active-high][:open-drain]`, the flags in either order;
+// the chip may itself be a path without colons.
 bool ParseGpioLine(const std::string& text, GpioLineName* line) {
   const std::vector<std::string> parts = SplitAt(text, ':');
-  if (parts.size() < 2 || parts.size() > 3 || parts[0].empty()) return false;
+  if (parts.size() < 2 || parts.size() > 4 || parts[0].empty()) return false;
   line->chip = parts[0];
   if (!ParseUnsigned(parts[1], &line->line)) return false;
-  line->activeHigh = parts.size() == 3;
-  return parts.size() == 2 || parts[2] == "active-high";
+  for (size_t i = 2; i < parts.size(); ++i) {
+    bool* flag = parts[i] == "active-high" ? &line->activeHigh : parts[i] == "open-drain" ? &line->openDrain : nullptr;
+    if (!flag || *flag) return false;  // unknown, or given twice
+    *flag = true;
+  }
+  return true;
 }
 
 bool ApplySpidevKey(const KeyItem& item, SpidevDeviceRequest* request, bool* ok) {

@@ -9,11 +9,12 @@
 
 #include "runtime/backend_scheme.h"
 
-/// A GPIO line: `<chip>:<line>[:active-high]`.
+/// A GPIO line: `<chip>:<line>[:active-high][:open-drain]`.
 struct GpioLineName {
   std::string chip;  // a character device, its name or label, or its number
   uint32_t line = 0;
   bool activeHigh = false;
+  bool openDrain = false;  // driven low or let go, for a net others drive too
 
   bool operator==(const GpioLineName&) const = default;
 };

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The kernel and USB interfaces of the real backends. In the test build of
 // the runtime (ROMWICK_TEST_HOOKS), ROMWICK_TEST_FAKE_SPIDEV puts the fake
-// spidev kernel and a fake GPIO line in their place, ROMWICK_TEST_FTDI the
+// spidev kernel and the fake GPIO character device in their place, ROMWICK_TEST_FTDI the
 // MPSSE emulator and ROMWICK_TEST_CH341A the CH341A emulator, so that the
 // built program can be run against them.
 #include "runtime/system_seams.h"
@@ -12,7 +12,7 @@
 #include "testsupport/ch341a_emulator.h"
 #include "testsupport/mpsse_emulator.h"
 #ifdef ROMWICK_HAVE_SPIDEV
-#include "testsupport/fake_gpio_line.h"
+#include "testsupport/fake_gpio_kernel.h"
 #include "testsupport/fake_spidev_kernel.h"
 #endif
 #endif
@@ -24,10 +24,8 @@
 #endif
 
 #ifdef ROMWICK_HAVE_SPIDEV
+#include "runtime/linux_gpio_system.h"
 #include "runtime/linux_spidev_system.h"
-#ifdef ROMWICK_HAVE_LIBGPIOD
-#include "runtime/libgpiod_line.h"
-#endif
 
 #ifdef ROMWICK_TEST_HOOKS
 namespace {
@@ -45,15 +43,10 @@ std::unique_ptr<SpidevSystem> MakeSpidevSystem(std::string* error) {
 
 std::unique_ptr<GpioLine> MakeGpioLine(std::string* error) {
 #ifdef ROMWICK_TEST_HOOKS
-  if (FakeKernel()) return std::make_unique<testsupport::FakeGpioLine>();
+  if (FakeKernel()) return std::make_unique<GpioLine>(std::make_unique<testsupport::FakeGpioKernel>());
 #endif
-#ifdef ROMWICK_HAVE_LIBGPIOD
   (void)error;
-  return std::make_unique<LibgpiodLine>();
-#else
-  *error = "reset= needs libgpiod, and this runtime was built without it";
-  return nullptr;
-#endif
+  return std::make_unique<GpioLine>(std::make_unique<LinuxGpioSystem>());
 }
 #endif
 

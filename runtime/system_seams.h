@@ -18,7 +18,7 @@
 std::unique_ptr<SpidevSystem> MakeSpidevSystem(std::string* error);
 
 /// A GPIO line of the kernel's character device; null, with the reason in
-/// `error`, in a runtime built without libgpiod.
+/// `error`, where it cannot be had.
 std::unique_ptr<GpioLine> MakeGpioLine(std::string* error);
 #endif
 

@@ -2,6 +2,7 @@
 // The fake spidev kernel.
 #include "testsupport/fake_spidev_kernel.h"
 
+#include <linux/spi/spi.h>
 #include <linux/spi/spidev.h>
 
 #include <climits>
@@ -15,8 +16,13 @@ namespace testsupport {
 namespace {
 
 constexpr int kFd = 3;
-// The mode bits the fake controller has: clock phase and polarity.
-constexpr uint8_t kControllerModes = SPI_CPHA | SPI_CPOL;
+// The mode bits spidev lets user space read and write (drivers/spi/spidev.c).
+constexpr uint32_t kSpidevModeMask = SPI_MODE_X_MASK | SPI_CS_HIGH | SPI_LSB_FIRST | SPI_3WIRE | SPI_LOOP |
+                                     SPI_NO_CS | SPI_READY | SPI_TX_DUAL | SPI_TX_QUAD | SPI_TX_OCTAL |
+                                     SPI_RX_DUAL | SPI_RX_QUAD | SPI_RX_OCTAL | SPI_RX_CPHA_FLIP | SPI_3WIRE_HIZ;
+// What the fake controller cannot do: shift least significant bit first,
+// loop back, wait for a ready line.
+constexpr uint32_t kControllerLacks = SPI_LSB_FIRST | SPI_LOOP | SPI_READY;
 
 std::string Shape(const spi_ioc_transfer& t) {
   std::string s = t.len == 0 ? "" : std::string(t.tx_buf ? "tx" : "") + (t.rx_buf ? "rx" : "");
@@ -71,6 +77,7 @@ bool ApplyKey(const KeyItem& item, FakeSpidevConfig* config) {
     return ok;
   }
   if (item.key == "align") return item.Unsigned(&config->alignment) && config->alignment > 0;
+  if (item.key == "mode") return item.Unsigned(&config->mode) && (config->mode & ~kSpidevModeMask) == 0;
   if (item.key == "report") return item.Path(&config->report);
   if (item.key == "deny") {
     config->openError = EACCES;
@@ -90,6 +97,8 @@ bool ApplyKey(const KeyItem& item, FakeSpidevConfig* config) {
     return true;
   }
   if (item.key == "notspidev") return item.Flag(&config->notSpidev);
+  if (item.key == "halfduplex") return item.Flag(&config->halfDuplex);
+  if (item.key == "skipempty") return item.Flag(&config->skipsBufferless);
   if (item.key == "nonode" && item.Flag(&flag)) {
     config->node.clear();
     return true;
@@ -170,7 +179,10 @@ int FakeSpidevKernel::Ioctl(int fd, unsigned long request, void* arg, int* err) 
 int FakeSpidevKernel::Setting(unsigned long request, void* arg, int* err) {
   switch (request) {
     case SPI_IOC_RD_MODE:
-      *static_cast<uint8_t*>(arg) = mode_;
+      *static_cast<uint8_t*>(arg) = static_cast<uint8_t>(mode_ & kSpidevModeMask);
+      return 0;
+    case SPI_IOC_RD_MODE32:
+      *static_cast<uint32_t*>(arg) = mode_ & kSpidevModeMask;
       return 0;
     case SPI_IOC_RD_BITS_PER_WORD:
       *static_cast<uint8_t*>(arg) = bitsPerWord_;
@@ -178,15 +190,14 @@ int FakeSpidevKernel::Setting(unsigned long request, void* arg, int* err) {
     case SPI_IOC_RD_MAX_SPEED_HZ:
       *static_cast<uint32_t*>(arg) = speedHz_;
       return 0;
-    case SPI_IOC_WR_MODE: {
-      const uint8_t mode = *static_cast<const uint8_t*>(arg);
-      if (mode & ~kControllerModes) break;
-      mode_ = mode;
-      SetSelect(false);
+    case SPI_IOC_WR_MODE:
+      if ((*err = WriteMode(*static_cast<const uint8_t*>(arg))) != 0) return -1;
       return 0;
-    }
+    case SPI_IOC_WR_MODE32:
+      if ((*err = WriteMode(*static_cast<const uint32_t*>(arg))) != 0) return -1;
+      return 0;
     case SPI_IOC_RD_LSB_FIRST:
-      *static_cast<uint8_t*>(arg) = 0;
+      *static_cast<uint8_t*>(arg) = (mode_ & SPI_LSB_FIRST) ? 1 : 0;
       return 0;
     case SPI_IOC_WR_LSB_FIRST:  // the controller shifts most significant bit first only
     case SPI_IOC_WR_BITS_PER_WORD:
@@ -209,6 +220,17 @@ int FakeSpidevKernel::Setting(unsigned long request, void* arg, int* err) {
   return -1;
 }
 
+int FakeSpidevKernel::WriteMode(uint32_t mode) {
+  // spidev keeps only the kernel's own bits above SPI_MODE_MASK, none here:
+  // what it is given is the mode, and a byte has no dual or quad bits.
+  if ((mode & ~kSpidevModeMask) != 0 || (mode & kControllerLacks) != 0) return EINVAL;
+  mode_ = mode;
+  SetSelect(false);  // spi_setup leaves the device deselected
+  return 0;
+}
+
+bool FakeSpidevKernel::RefusesBothBuffers() const { return config_.halfDuplex || (mode_ & SPI_3WIRE) != 0; }
+
 int FakeSpidevKernel::Validate(const spi_ioc_transfer* transfers, size_t count) const {
   const uint32_t bufferSize = config_.bufferSize.value_or(4096);
   uint64_t total = 0, txTotal = 0, rxTotal = 0;
@@ -222,6 +244,7 @@ int FakeSpidevKernel::Validate(const spi_ioc_transfer* transfers, size_t count) 
   }
   for (size_t i = 0; i < count; ++i) {
     if ((transfers[i].bits_per_word ? transfers[i].bits_per_word : bitsPerWord_) != 8) return EINVAL;
+    if (RefusesBothBuffers() && transfers[i].tx_buf && transfers[i].rx_buf) return EINVAL;
   }
   return 0;
 }
@@ -242,13 +265,14 @@ int FakeSpidevKernel::Message(const spi_ioc_transfer* transfers, size_t size, in
   SetSelect(true);
   for (size_t i = 0; i < count; ++i) {
     const spi_ioc_transfer& t = transfers[i];
-    if (t.tx_buf || t.rx_buf) {
+    const bool buffered = t.tx_buf || t.rx_buf;
+    if (buffered) {
       Clock(reinterpret_cast<const uint8_t*>(t.tx_buf), reinterpret_cast<uint8_t*>(t.rx_buf), t.len);
     } else if (t.len > 0) {
       Violation("a transfer of " + std::to_string(t.len) + " bytes without buffers clocks nothing");
     }
     total += static_cast<int>(t.len);
-    if (!t.cs_change) continue;
+    if (!t.cs_change || (!buffered && config_.skipsBufferless)) continue;
     if (i + 1 == count) {
       keepSelected = true;
     } else {
@@ -256,7 +280,11 @@ int FakeSpidevKernel::Message(const spi_ioc_transfer* transfers, size_t size, in
       SetSelect(true);
     }
   }
-  if (!keepSelected) SetSelect(false);
+  if (keepSelected) {
+    Violation("chip select stays asserted after the ioctl: the kernel takes no bus lock between ioctls");
+  } else {
+    SetSelect(false);
+  }
   if (violated_) {
     *err = EIO;
     return -1;
@@ -308,8 +336,9 @@ void FakeSpidevKernel::WriteReport() const {
   std::FILE* file = std::fopen(config_.report.c_str(), "w");
   if (!file) return;
   const SimStats stats = sim_->Stats();
-  std::fprintf(file, "fake spidev kernel: ioctls=%llu messages=%llu selects=%llu ops:", static_cast<unsigned long long>(ioctls_),
-               static_cast<unsigned long long>(messageCount_), static_cast<unsigned long long>(stats.selects));
+  std::fprintf(file, "fake spidev kernel: ioctls=%llu messages=%llu selects=%llu mode=%u ops:",
+               static_cast<unsigned long long>(ioctls_), static_cast<unsigned long long>(messageCount_),
+               static_cast<unsigned long long>(stats.selects), static_cast<unsigned>(mode_));
   for (size_t i = 0; i < kSimOpCount; ++i) {
     std::fprintf(file, "%s %s=%llu", i ? "," : "", SimOpName(static_cast<SimOp>(i)),
                  static_cast<unsigned long long>(stats.ops[i]));

@@ -89,13 +89,90 @@ TEST_F(FakeKernel, TakesAtMost511TransfersAndEightBitWords) {
 TEST_F(FakeKernel, DrivesChipSelectAsTheCoreDoes) {
   const std::vector<uint8_t> enable{0x06}, disable{0x04}, status{0x05, 0x00};
   EXPECT_EQ(Send({Tx(enable, true), Tx(disable)}), 2);  // cs_change between: two periods
-  EXPECT_EQ(Send({Tx(status, true)}), 2);               // on the last: held after the message
+  EXPECT_EQ(kernel->Violations(), std::vector<std::string>{});
+  // On the last: held after the message, with no bus lock, which the fake refuses.
+  EXPECT_EQ(Send({Tx(status, true)}), -1);
+  EXPECT_EQ(err, EIO);
+  EXPECT_EQ(kernel->Violations(), std::vector<std::string>{"chip select stays asserted after the ioctl: the kernel "
+                                                           "takes no bus lock between ioctls"});
   EXPECT_EQ(kernel->SelectPeriods(), (std::vector<std::string>{"06", "04", "05 00 (held)"}));
   uint8_t mode = 0;
   EXPECT_EQ(kernel->Ioctl(fd, SPI_IOC_WR_MODE, &mode, &err), 0);  // every setting deselects
   EXPECT_EQ(kernel->SelectPeriods(), (std::vector<std::string>{"06", "04", "05 00"}));
   EXPECT_EQ(kernel->Messages(), (std::vector<std::string>{"tx1+cs tx1", "tx2+cs"}));
-  EXPECT_EQ(kernel->Violations(), std::vector<std::string>{});
+}
+
+// A driver that skips transfers without buffers drops their cs_change too:
+// the empty transfer meant to end a held period does nothing, and the next
+// command joins the period before it.
+TEST_F(FakeKernel, ADriverThatSkipsBufferlessTransfersKeepsThePeriodOpen) {
+  for (const bool skips : {false, true}) {
+    FakeSpidevConfig config;
+    config.sim.chip = "M25P80";
+    config.skipsBufferless = skips;
+    std::string error;
+    kernel = FakeSpidevKernel::Create(config, &error);
+    fd = kernel->Open("/dev/spidev0.0", &err);
+    const std::vector<uint8_t> status{0x05, 0x00}, enable{0x06};
+    EXPECT_EQ(Send({Tx(status, true)}), -1);
+    spi_ioc_transfer raise{};
+    raise.cs_change = 1;
+    Send({raise, Tx(enable)});
+    const std::vector<std::string> periods =
+        skips ? std::vector<std::string>{"05 00 06"} : std::vector<std::string>{"05 00", "06"};
+    EXPECT_EQ(kernel->SelectPeriods(), periods);
+  }
+}
+
+// spidev reads and writes the mode as spi.h defines it, 32 bits; a byte
+// written clears the bits above it, which the device tree may have set.
+TEST_F(FakeKernel, TheModeIsThirtyTwoBitsAndAByteClearsTheUpperOnes) {
+  FakeSpidevConfig config;
+  config.sim.chip = "M25P80";
+  config.mode = SPI_CS_HIGH | SPI_TX_DUAL | SPI_RX_DUAL;
+  std::string error;
+  kernel = FakeSpidevKernel::Create(config, &error);
+  fd = kernel->Open("/dev/spidev0.0", &err);
+  uint8_t byte = 0;
+  uint32_t word = 0;
+  EXPECT_EQ(kernel->Ioctl(fd, SPI_IOC_RD_MODE, &byte, &err), 0);
+  EXPECT_EQ(byte, SPI_CS_HIGH);
+  EXPECT_EQ(kernel->Ioctl(fd, SPI_IOC_RD_MODE32, &word, &err), 0);
+  EXPECT_EQ(word, config.mode);
+  word = config.mode | SPI_MODE_3;
+  EXPECT_EQ(kernel->Ioctl(fd, SPI_IOC_WR_MODE32, &word, &err), 0);
+  EXPECT_EQ(kernel->Mode(), config.mode | SPI_MODE_3);
+  byte = SPI_MODE_0;
+  EXPECT_EQ(kernel->Ioctl(fd, SPI_IOC_WR_MODE, &byte, &err), 0);
+  EXPECT_EQ(kernel->Mode(), uint32_t{SPI_MODE_0});
+  for (const uint32_t refused : {uint32_t{SPI_LSB_FIRST}, uint32_t{1} << 20}) {
+    word = refused;
+    EXPECT_EQ(kernel->Ioctl(fd, SPI_IOC_WR_MODE32, &word, &err), -1);
+    EXPECT_EQ(err, EINVAL);
+  }
+}
+
+// spi.c refuses a transfer with both buffers on a half-duplex controller,
+// and on any in SPI_3WIRE mode, before anything is clocked.
+TEST_F(FakeKernel, AHalfDuplexLinkRefusesATransferWithBothBuffers) {
+  for (const bool threeWire : {false, true}) {
+    FakeSpidevConfig config;
+    config.sim.chip = "M25P80";
+    config.halfDuplex = !threeWire;
+    config.mode = threeWire ? SPI_3WIRE : 0;
+    std::string error;
+    kernel = FakeSpidevKernel::Create(config, &error);
+    fd = kernel->Open("/dev/spidev0.0", &err);
+    const std::vector<uint8_t> command{0x9F}, status{0x05, 0x00};
+    std::vector<uint8_t> reply(3), both(2);
+    spi_ioc_transfer full = Tx(status);
+    full.rx_buf = reinterpret_cast<uintptr_t>(both.data());
+    EXPECT_EQ(Send({full}), -1);
+    EXPECT_EQ(err, EINVAL);
+    EXPECT_EQ(Send({Tx(command), Rx(reply)}), 4);
+    EXPECT_EQ(reply, (std::vector<uint8_t>{0x20, 0x20, 0x14}));
+    EXPECT_EQ(kernel->SelectPeriods(), std::vector<std::string>{"9F 00 00 00"});
+  }
 }
 
 TEST_F(FakeKernel, ChipSelectRisingInsideAProgramFailsTheMessage) {
