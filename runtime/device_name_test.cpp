@@ -110,6 +110,25 @@ INSTANTIATE_TEST_SUITE_P(
                    s.chip = "AT45DB081";
                    s.protectBits = 0;
                  }},
+        NameCase{"sim:W25Q256JV,qe,sfdp=/tmp/dump.bin,clock=133000000,protect=0x3C", true,
+                 [](DeviceRequest& r) {
+                   SimDeviceRequest& s = Sim(r);
+                   s.chip = "W25Q256JV";
+                   s.quadEnable = true;
+                   s.sfdpPath = "/tmp/dump.bin";
+                   s.topClockHz = 133000000;
+                   s.protectBits = 0x3C;
+                 }},
+        // Of several sfdp keys the last counts.
+        NameCase{"sim:GD25Q128C,sfdp=/tmp/dump.bin,sfdp=off", true,
+                 [](DeviceRequest& r) {
+                   SimDeviceRequest& s = Sim(r);
+                   s.chip = "GD25Q128C";
+                   s.noSfdp = true;
+                 }},
+        NameCase{"sim:GD25Q128C,sfdp", false, nullptr}, NameCase{"sim:GD25Q128C,sfdp=", false, nullptr},
+        NameCase{"sim:GD25Q128C,qe=1", false, nullptr}, NameCase{"sim:GD25Q128C,clock=999999", false, nullptr},
+        NameCase{"sim:GD25Q128C,clock", false, nullptr},
         NameCase{"sim:M25P80,hold=300", true,
                  [](DeviceRequest& r) {
                    SimDeviceRequest& s = Sim(r);

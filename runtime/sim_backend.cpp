@@ -18,8 +18,12 @@ SimConfig ToConfig(const SimDeviceRequest& request) {
   config.protect = request.protect;
   config.protectBits = request.protectBits;
   config.writeProtectPin = request.writeProtectPin;
+  config.quadEnable = request.quadEnable;
+  config.noSfdp = request.noSfdp;
+  config.sfdpFile = request.sfdpPath;
   config.flips = request.flips;
   if (request.latencyUs) config.latencyUs = *request.latencyUs;
+  if (request.topClockHz) config.topClockHz = *request.topClockHz;
   return config;
 }
 

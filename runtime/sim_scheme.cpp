@@ -45,6 +45,17 @@ bool ApplySimKey(const KeyItem& item, SimDeviceRequest* request, bool* ok) {
     request->protectBits = item.hasValue ? std::optional<uint32_t>(bits) : std::nullopt;
   } else if (item.key == "wp") {
     *ok = item.Flag(&request->writeProtectPin);
+  } else if (item.key == "qe") {
+    *ok = item.Flag(&request->quadEnable);
+  } else if (item.key == "sfdp") {
+    request->noSfdp = item.value == "off";
+    request->sfdpPath = request->noSfdp ? "" : item.value;
+    *ok = item.hasValue && !item.value.empty();
+  } else if (item.key == "clock") {
+    // At least 1 MHz, so that the slowest division stays above 30 Hz.
+    uint32_t hz = 0;
+    *ok = item.Unsigned(&hz) && hz >= 1'000'000;
+    request->topClockHz = hz;
   } else if (item.key == "flip") {
     uint32_t address = 0;
     *ok = item.Unsigned(&address);

@@ -23,6 +23,10 @@ struct SimDeviceRequest {
   bool protect = false;  // every sector protected
   std::optional<uint32_t> protectBits;  // protect=<bits>; the later protect key wins
   bool writeProtectPin = false;         // wp: W# held low
+  bool quadEnable = false;              // qe: QE set at power-up
+  bool noSfdp = false;                  // sfdp=off
+  std::string sfdpPath;                 // sfdp=<file>; the later sfdp key wins
+  std::optional<uint32_t> topClockHz;   // clock=<Hz>: the fastest clock the interface grants
   std::vector<uint32_t> flips;          // flip=<address>, once per address
   bool noCaps = false;
   std::optional<uint32_t> latencyUs;

@@ -55,15 +55,15 @@ INSTANTIATE_TEST_SUITE_P(
                       BusyCase{"M25P80", {"06", "C7"}, 8 * kS},
                       BusyCase{"M25P16", {"06", "C7"}, 13 * kS},
                       BusyCase{"M25P32", {"06", "C7"}, 23 * kS},
-                      BusyCase{"AT45DB081", {"83 00 00 00"}, 17 * kMs},
-                      BusyCase{"AT45DB081", {"81 00 00 00"}, 15 * kMs},
-                      BusyCase{"AT45DB081", {"50 00 00 00"}, 45 * kMs},
+                      BusyCase{"AT45DB081", {"83 00 00 00"}, 14 * kMs},
+                      BusyCase{"AT45DB081", {"81 00 00 00"}, 13 * kMs},
+                      BusyCase{"AT45DB081", {"50 00 00 00"}, 30 * kMs},
                       BusyCase{"AT45DB081", {"53 00 00 00"}, 200 * kUs},
                       BusyCase{"M25P80", {"06", "01 1C"}, 1300 * kUs},
                       BusyCase{"M25P64", {"06", "01 1C"}, 5 * kMs},
                       BusyCase{"N25Q128", {"06", "01 1C"}, 1300 * kUs},
-                      BusyCase{"AT45DB081", {"3D 2A 7F CF"}, 15 * kMs},
-                      BusyCase{"AT45DB081", {"3D 2A 7F FC 00"}, 3 * kMs}),
+                      BusyCase{"AT45DB081", {"3D 2A 7F CF"}, 13 * kMs},
+                      BusyCase{"AT45DB081", {"3D 2A 7F FC 00"}, 2 * kMs}),
     [](const auto& info) { return Describe(info.param); });
 
 }  // namespace

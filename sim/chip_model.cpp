@@ -40,12 +40,17 @@ void ChipModel::Deselect() {
 
 size_t ChipModel::Clock(TxBytes tx, uint8_t* rx, size_t n) {
   size_t taken = 1;
+  driven_ = false;
   if (position_ == 0) {
+    limitHz_ = facts_.maxHz;
     // tx and rx may be one buffer: take the byte in before answering.
     Decode(tx[0]);
     Float(rx, 1);
   } else {
     taken = Exchange(tx, rx, n);
+  }
+  if (driven_ && rx && clock_.Hz() > limitHz_) {
+    for (size_t i = 0; i < taken; ++i) rx[i] = static_cast<uint8_t>(~rx[i]);
   }
   position_ += taken;
   return taken;
@@ -66,7 +71,8 @@ void ChipModel::StartProgramOrErase(uint64_t ns) {
   busyUntilNs_ = faults_.stuck ? std::numeric_limits<uint64_t>::max() : clock_.Now() + ns;
 }
 
-uint32_t ChipModel::ReadArray(uint32_t start, uint8_t* rx, size_t count) const {
+uint32_t ChipModel::ReadArray(uint32_t start, uint8_t* rx, size_t count) {
+  driven_ = true;
   const size_t size = memory_.size();
   size_t at = start;
   while (count > 0) {

@@ -36,6 +36,11 @@ struct ChipFaults {
   // enables its sector protection. None: unprotected.
   std::optional<uint32_t> protect;
   bool writeProtectPin = false;  // W# (DataFlash: WP) held low
+  bool quadEnable = false;       // serial NOR: the QE bit set at power-up
+  // Serial NOR: SFDP answered instead of the part's tables (past the end FF);
+  // none: the part's own.
+  std::optional<std::vector<uint8_t>> sfdp;
+  bool noSfdp = false;  // serial NOR: 5Ah is not answered
   // Array addresses (linear, as Contents()) that a program covering them
   // leaves different from what it was sent; see ChipModel::DropBits.
   std::set<uint32_t> flips;
@@ -57,6 +62,12 @@ class ChipModel {
   /// (unless null). Returns how many it took, at least one: the bus charges
   /// their time before it offers the rest, so that within one long transfer
   /// the chip sees time pass (a busy period can end in a status read).
+  ///
+  /// Above the command's clock limit the part's output does not settle
+  /// before the host samples it: every byte the chip drives then reads as
+  /// its complement. That differs from the true byte in every bit, so a
+  /// read clocked too fast never matches the array, and a status byte never
+  /// reads as the part's status.
   size_t Clock(TxBytes tx, uint8_t* rx, size_t n);
 
   /// The array, laid out linearly (a DataFlash page after page); the size of
@@ -116,13 +127,18 @@ class ChipModel {
   }
   /// Copies `count` array bytes from `start` to `rx` (unless null), running on
   /// from address 0 after the last byte; returns the address after the last.
-  uint32_t ReadArray(uint32_t start, uint8_t* rx, size_t count) const;
+  uint32_t ReadArray(uint32_t start, uint8_t* rx, size_t count);
 
   /// The line floats while the chip does not drive it; the pull-up reads FF.
-  static void Float(uint8_t* rx, size_t n);
-  static void Drive(uint8_t* rx, uint8_t value) {
+  void Float(uint8_t* rx, size_t n);
+  void Drive(uint8_t* rx, uint8_t value) {
+    driven_ = true;
     if (rx) *rx = value;
   }
+  /// Called from Decode: the command of this select period answers correctly
+  /// only up to `hz` (its plain read; every other command has the part's
+  /// general limit).
+  void LimitClock(uint32_t hz) { limitHz_ = hz; }
 
   std::vector<uint8_t> memory_;
 
@@ -133,6 +149,8 @@ class ChipModel {
   const VirtualClock& clock_;
   const ChipFaults faults_;
   uint64_t busyUntilNs_ = 0;
+  uint32_t limitHz_ = 0;  // of the command in progress
+  bool driven_ = false;   // the chip drove the bytes of the last exchange
   bool selected_ = false;
   size_t position_ = 0;
   uint32_t address_ = 0;

@@ -11,7 +11,7 @@ constexpr uint8_t kOpReadId = 0x9F;
 constexpr uint8_t kOpStatus = 0xD7;
 constexpr uint8_t kOpBufferWrite = 0x84;  // buffer 1
 constexpr uint8_t kOpBufferRead = 0xD4;  // buffer 1, one don't-care byte
-constexpr uint8_t kOpBufferReadSlow = 0xD1;  // buffer 1, low clock, no don't-care byte
+constexpr uint8_t kOpBufferReadSlow = 0xD1;  // buffer 1, low clock (as 03h), no don't-care byte
 constexpr uint8_t kOpBufferToPage = 0x83;  // with built-in erase
 constexpr uint8_t kOpBufferToPageNoErase = 0x88;
 constexpr uint8_t kOpPageToBuffer = 0x53;
@@ -92,7 +92,10 @@ void DataFlashChip::Decode(uint8_t opcode) {
     case kOpStatus: command_ = Command::kStatus; return;
     case kOpBufferWrite: command_ = Command::kBufferWrite; return;
     case kOpBufferRead: command_ = Command::kBufferRead; return;
-    case kOpBufferReadSlow: command_ = Command::kBufferReadSlow; return;
+    case kOpBufferReadSlow:
+      command_ = Command::kBufferReadSlow;
+      LimitClock(Facts().readMaxHz);
+      return;
     default: break;
   }
   command_ = Command::kNone;
@@ -105,7 +108,10 @@ void DataFlashChip::Decode(uint8_t opcode) {
     case kOpPageErase: command_ = Command::kPageErase; break;
     case kOpBlockErase: command_ = Command::kBlockErase; break;
     case kOpChipErase: command_ = Command::kChipErase; break;
-    case kOpRead: command_ = Command::kRead; break;
+    case kOpRead:
+      command_ = Command::kRead;
+      LimitClock(Facts().readMaxHz);
+      break;
     case kOpFastRead: command_ = Command::kFastRead; break;
     case kOpProtect:
       command_ = Command::kProtect;

@@ -74,7 +74,10 @@ void SectorEraseChip::Decode(uint8_t opcode) {
       break;
     case kOpSectorErase: command_ = Command::kSectorErase; break;
     case kOpBulkErase: command_ = Command::kBulkErase; break;
-    case kOpRead: command_ = Command::kRead; break;
+    case kOpRead:
+      command_ = Command::kRead;
+      LimitClock(Facts().readMaxHz);
+      break;
     case kOpFastRead: command_ = Command::kFastRead; break;
     default: command_ = Command::kNone; break;
   }

@@ -8,13 +8,18 @@
 #include <span>
 #include <string_view>
 
+#include "sim/serial_nor_facts.h"
+
 enum class SimFamily : uint8_t {
   kSectorErase,  // M25P/N25Q: 256-byte page program, sector and bulk erase
   kDataFlash,    // AT45DB: SRAM buffer, page-oriented program and erase
+  kSerialNor,    // today's parts: 4/32/64 KiB erase, several registers, SFDP, 4-byte addressing
 };
 
 /// One modelled part. Times are the datasheets' typical figures in nanoseconds;
-/// fields a family does not use are zero.
+/// fields a family does not use are zero. Every part has its two clock
+/// limits: its plain read (03h; the DataFlash's 03h and D1h) answers
+/// correctly up to `readMaxHz`, every other command up to `maxHz`.
 ///
 /// A sector-erase part's block-protect value (BP2..BP0, with BP3 above them on
 /// a part that has it) protects a part of the array given in its datasheet's
@@ -36,6 +41,8 @@ struct SimChipFacts {
   // DataFlash: pages per protection sector; sector 0 splits into 0a, its first
   // block, and 0b, the rest.
   uint32_t protectSectorPages = 0;
+  uint32_t readMaxHz = 0;
+  uint32_t maxHz = 0;
   uint64_t statusWriteNs = 0;     // write status register
   uint64_t programNs = 0;         // page program; DataFlash buffer to page with erase
   uint64_t programNoEraseNs = 0;  // DataFlash buffer to page without erase; its
@@ -45,6 +52,7 @@ struct SimChipFacts {
                                   // register erase
   uint64_t eraseUnitNs = 0;       // sector erase; DataFlash block erase
   uint64_t chipEraseNs = 0;       // bulk erase; DataFlash chip erase
+  const SerialNorFacts* nor = nullptr;  // the serial NOR family's own facts
 
   uint32_t Size() const { return pageSize * pageCount; }
 };

@@ -15,11 +15,12 @@
 
 #include "sim/dataflash_chip.h"
 #include "sim/sector_erase_chip.h"
+#include "sim/serial_nor_chip.h"
 
 namespace {
 
-// The device divides its 60 MHz base clock by a 16-bit divisor of at least 2.
-constexpr uint32_t kBaseHz = 60'000'000;
+// The device divides its base clock, twice its top clock, by a 16-bit divisor
+// of at least 2.
 constexpr uint32_t kMinDivisor = 2;
 constexpr uint32_t kMaxDivisor = 65536;
 constexpr uint32_t kPowerOnHz = 1'000'000;
@@ -32,14 +33,21 @@ uint32_t EverySectorProtected(const SimChipFacts& facts) {
 }
 
 std::unique_ptr<ChipModel> MakeChip(const SimChipFacts& facts, const VirtualClock& clock,
-                                    const SimConfig& config) {
+                                    const SimConfig& config, std::optional<std::vector<uint8_t>> sfdp) {
   ChipFaults faults{.id = config.id,
                     .stuck = config.stuck,
                     .protect = config.protectBits,
                     .writeProtectPin = config.writeProtectPin,
+                    .quadEnable = config.quadEnable,
+                    .sfdp = std::move(sfdp),
+                    .noSfdp = config.noSfdp,
                     .flips = {config.flips.begin(), config.flips.end()}};
   if (config.protect) faults.protect = EverySectorProtected(facts);
-  if (facts.family == SimFamily::kDataFlash) return std::make_unique<DataFlashChip>(facts, clock, faults);
+  switch (facts.family) {
+    case SimFamily::kDataFlash: return std::make_unique<DataFlashChip>(facts, clock, faults);
+    case SimFamily::kSerialNor: return std::make_unique<SerialNorChip>(facts, clock, faults);
+    case SimFamily::kSectorErase: break;
+  }
   return std::make_unique<SectorEraseChip>(facts, clock, faults);
 }
 
@@ -81,11 +89,19 @@ bool CheckFaults(const SimChipFacts& facts, const SimConfig& config, std::string
                std::to_string(SectorCount(facts)) + ")";
       return false;
     }
-    if (facts.family == SimFamily::kSectorErase && (bits & ~uint32_t{facts.statusWritable}) != 0) {
+    if (facts.family != SimFamily::kDataFlash && (bits & ~uint32_t{facts.statusWritable}) != 0) {
       *error = "protection bits " + Hex(bits) + " are not all in the " + chip + " status register (" +
                Hex(facts.statusWritable) + ")";
       return false;
     }
+  }
+  if (config.quadEnable && !(facts.nor && facts.nor->quadEnable.mask != 0)) {
+    *error = "the " + chip + " has no quad-enable bit";
+    return false;
+  }
+  if ((config.noSfdp || !config.sfdpFile.empty()) && !facts.nor) {
+    *error = "the " + chip + " answers no SFDP";
+    return false;
   }
   for (uint32_t address : config.flips) {
     if (address >= facts.Size()) {
@@ -142,6 +158,20 @@ bool WriteImage(const std::string& path, const std::vector<uint8_t>& contents, s
   return ok;
 }
 
+/// The SFDP space a file holds; at most the 16 MiB that 5Ah's three address
+/// bytes reach.
+bool ReadSfdpFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+  constexpr uintmax_t kSfdpSpace = uintmax_t{1} << 24;
+  std::error_code ec;
+  const uintmax_t size = std::filesystem::file_size(path, ec);
+  std::FILE* file = ec || size > kSfdpSpace ? nullptr : std::fopen(path.c_str(), "rb");
+  bytes->resize(file ? size : 0);
+  const bool ok = file && std::fread(bytes->data(), 1, bytes->size(), file) == bytes->size();
+  if (file) std::fclose(file);
+  if (!ok) *error = "cannot read SFDP file " + Quoted(path) + (size > kSfdpSpace && !ec ? " (larger than 16 MiB)" : "");
+  return ok;
+}
+
 bool ReadImage(const std::string& path, std::vector<uint8_t>& contents, std::string* error) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   const bool ok = file && std::fread(contents.data(), 1, contents.size(), file) == contents.size();
@@ -182,7 +212,9 @@ std::unique_ptr<SimInterface> SimInterface::Create(const SimConfig& config, std:
     return nullptr;
   }
   if (!CheckFaults(*facts, config, error)) return nullptr;
-  sim->chip_ = MakeChip(*facts, sim->clock_, config);
+  std::optional<std::vector<uint8_t>> sfdp;
+  if (!config.sfdpFile.empty() && !ReadSfdpFile(config.sfdpFile, &sfdp.emplace(), error)) return nullptr;
+  sim->chip_ = MakeChip(*facts, sim->clock_, config, std::move(sfdp));
   if (!config.image.empty() && !OpenImage(config.image, facts->name, sim->chip_->Contents(), error))
     return nullptr;
   return sim;
@@ -208,9 +240,10 @@ void SimInterface::SetSelectLine(bool high) {
 }
 
 uint32_t SimInterface::SetClock(uint32_t hz) {
-  const uint32_t divisor =
-      hz == 0 ? kMaxDivisor : std::clamp((kBaseHz + hz - 1) / hz, kMinDivisor, kMaxDivisor);
-  clockHz_ = kBaseHz / divisor;
+  const uint64_t baseHz = uint64_t{config_.topClockHz} * kMinDivisor;
+  const uint64_t divisor =
+      hz == 0 ? kMaxDivisor : std::clamp<uint64_t>((baseHz + hz - 1) / hz, kMinDivisor, kMaxDivisor);
+  clockHz_ = static_cast<uint32_t>(std::max<uint64_t>(1, baseHz / divisor));
   clock_.SetBitRate(clockHz_);
   return clockHz_;
 }

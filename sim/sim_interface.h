@@ -33,10 +33,14 @@ struct SimConfig {
   // protection then enabled even for a mask of 0.
   std::optional<uint32_t> protectBits{};
   bool writeProtectPin = false;  // W# (DataFlash: WP) held low
+  bool quadEnable = false;       // serial NOR: QE set at power-up
+  bool noSfdp = false;           // serial NOR: 5Ah goes unanswered
+  std::string sfdpFile{};        // serial NOR: its bytes answer 5Ah; empty: the part's tables
   // Array addresses (linear, as Contents()) that a program covering them
   // leaves different from what it sent; see ChipModel::DroppedBits.
   std::vector<uint32_t> flips{};
   uint32_t latencyUs = 100;  // charged per runtime call: a USB round trip
+  uint32_t topClockHz = 30'000'000;  // the fastest SPI clock the device grants
 };
 
 /// One interface device and its chip. A runtime maps each entry point onto
@@ -44,9 +48,10 @@ struct SimConfig {
 class SimInterface {
  public:
   /// Builds the device; null, with the reason in `error`, for an unknown chip,
-  /// protection or flip addresses the chip does not have, or an image file
-  /// that cannot be used. A missing image file is created erased; one of
-  /// another size than the chip is refused.
+  /// protection, flip addresses, a quad-enable bit or SFDP the chip does not
+  /// have, an SFDP file that cannot be read, or an image file that cannot be
+  /// used. A missing image file is created erased; one of another size than
+  /// the chip is refused.
   static std::unique_ptr<SimInterface> Create(const SimConfig& config, std::string* error);
 
   /// Every runtime call starts here: it is counted and its latency charged.
@@ -57,9 +62,11 @@ class SimInterface {
   bool BeginCall();
   /// Drives chip select: `high` false selects the chip.
   void SetSelectLine(bool high);
-  /// Sets the SPI clock and returns the one granted: the fastest 60 MHz / d
-  /// (d a whole number from 2 to 65536) not above `hz`; so at most 30 MHz, and
-  /// the slowest, about 916 Hz, for anything below it.
+  /// Sets the SPI clock and returns the one granted: the fastest B / d (d a
+  /// whole number from 2 to 65536) not above `hz`, where the base clock B is
+  /// twice the top clock of the configuration (60 MHz by default); so at most
+  /// the top clock (30 MHz), and the slowest, B / 65536 (about 916 Hz), for
+  /// anything below it.
   uint32_t SetClock(uint32_t hz);
   uint32_t GetClock() const { return clockHz_; }
   /// Full-duplex transfer of `n` bytes from `tx`; what is clocked in goes to

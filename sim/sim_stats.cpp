@@ -13,6 +13,9 @@ const char* SimOpName(SimOp op) {
       "enable sector protection",         "disable sector protection",
       "erase sector protection register", "program sector protection register",
       "read sector protection register",
+      "read sfdp",      "enter 4-byte addressing",       "exit 4-byte addressing",
+      "write address register",           "block lock",
+      "clear error flags",
       "ignored",
   };
   const auto i = static_cast<size_t>(op);

@@ -34,6 +34,12 @@ enum class SimOp : uint8_t {
   kProtectErase,
   kProtectProgram,
   kProtectRead,
+  kReadSfdp,
+  kEnter4Byte,
+  kExit4Byte,
+  kWriteAddress,
+  kBlockLock,
+  kClearErrors,
   kIgnored,
   kCount
 };

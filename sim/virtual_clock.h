@@ -12,7 +12,12 @@ class VirtualClock {
   uint64_t Now() const { return nowPs_ / kPsPerNs; }
   void Advance(uint64_t ns) { nowPs_ += ns * kPsPerNs; }
   /// Eight bit times per byte at `hz` (not zero).
-  void SetBitRate(uint32_t hz) { psPerByte_ = 8 * kPsPerS / hz; }
+  void SetBitRate(uint32_t hz) {
+    hz_ = hz;
+    psPerByte_ = 8 * kPsPerS / hz;
+  }
+  /// The bus clock the bytes are clocked at.
+  uint32_t Hz() const { return hz_; }
   void AdvanceBytes(uint64_t count) { nowPs_ += count * psPerByte_; }
 
  private:
@@ -21,5 +26,6 @@ class VirtualClock {
   static constexpr uint64_t kPsPerNs = 1000;
   static constexpr uint64_t kPsPerS = 1000ull * 1000 * 1000 * 1000;
   uint64_t nowPs_ = 0;
+  uint32_t hz_ = 1'000'000;
   uint64_t psPerByte_ = 8 * kPsPerS / 1'000'000;
 };
