@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -88,6 +89,18 @@ TEST_F(Install, LaysOutTheProgramItsRuntimeManualCompletionAndUdevRules) {
   if (compressed) {
     const ProgramResult unpacked = RunProgram(FindTool("gzip"), {"-dc", Staged(manPage)});
     EXPECT_EQ(ReadFile(MAN_PAGE), unpacked.output);
+  }
+}
+
+// Debian wants every library linked against what it calls; all call the C
+// library, if only as their start files do when they are unloaded.
+TEST_F(Install, EveryRuntimeLibraryIsLinkedAgainstTheCLibrary) {
+  const std::string readelf = FindTool("readelf");
+  if (readelf.empty()) GTEST_SKIP() << "readelf is not installed";
+  for (const char* library : kRuntimeLibraries) {
+    const ProgramResult dynamic = RunProgram(readelf, {"-d", StagedPrefix(INSTALL_LIBDIR "/romwick/") + library});
+    EXPECT_TRUE(std::regex_search(dynamic.output, std::regex(R"(\(NEEDED\) +Shared library: \[libc\.so)")))
+        << library << dynamic.output;
   }
 }
 
