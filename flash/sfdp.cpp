@@ -21,6 +21,7 @@ constexpr uint16_t kFourByteTableId = 0xFF84;
 constexpr uint32_t kBasicMinimumDwords = 9;  // JESD216's whole table
 constexpr uint32_t kBasicReadDwords = 16;    // DWORD16 holds the last field read
 constexpr uint32_t kFourByteDwords = 2;
+constexpr uint32_t kDefaultPageSize = 256;  // where DWORD11 is not given, as Linux assumes
 constexpr uint32_t kMaxDensityLog2 = 35;  // bits in 2^32 bytes, what 4-byte addresses reach
 constexpr uint8_t kEraseTypes = 4;
 constexpr uint32_t kEraseUnitsMs[4] = {1, 16, 128, 1000};            // DWORD10, per erase type
@@ -259,7 +260,10 @@ class SfdpParser {
 
   /// DWORD11: the page size, page program and chip erase times.
   bool TakeProgramAndChipErase(const Dwords& table, SfdpFacts& facts) {
-    if (!table.Has(11)) return true;
+    if (!table.Has(11)) {
+      facts.pageSize = static_cast<uint32_t>(std::min<uint64_t>(kDefaultPageSize, facts.sizeBytes));
+      return true;
+    }
     const uint32_t dword11 = table[11];
     const unsigned pageLog2 = dword11 >> 4 & 0xF;
     if (pageLog2 > Log2(facts.sizeBytes)) {

@@ -11,6 +11,11 @@
 
 // How the SFDP space is read and what is believed
 // -----------------------------------------------
+// Where each field sits and how it is counted: Linux's
+// drivers/mtd/spi-nor/sfdp.{c,h}; Zephyr's drivers/flash/jesd216.{c,h}
+// (DWORD10, 11 and 14 to 16); EDK2's SpiNorFlashJedecSfdp.h (JESD216F.02);
+// Cypress KBA230621 (program times). The dumps in sfdp_test.cpp check them.
+//
 // The space is read with 5Ah, three address bytes and a dummy byte, whatever
 // address mode the chip is in; addresses are 24 bits, so every table must lie
 // below 0x1000000. The SFDP header's byte 7 (the access protocol, FFh for this
@@ -18,7 +23,8 @@
 // signature has been read the way it was.
 //
 // Revisions. The SFDP header's minor revision is 0 for JESD216, 5 for A, 6 for
-// B, 7 for C, 8 for D, 9 for E and 0Ah for F; the major revision must be 1.
+// B (Linux's sfdp.h), 7 for C, 8 for D, 9 for E and 0Ah for F (the W77Q51NW,
+// a JESD216F part, says 1.10); the major revision must be 1.
 // The Basic Flash Parameter Table (BFPT, parameter ID FF00h) is 9 DWORDs long
 // in JESD216, 16 in A and B, 20 in C and D, 23 in F (the W77Q51NW's, SFDP 1.10).
 // Which fields exist is decided by the table's length alone, never by its
@@ -37,7 +43,8 @@
 // unread. A vendor's table is never read.
 //
 // Pointers and lengths, for each table that is read: the pointer must be
-// DWORD-aligned (JESD216: "The address must be DWORD-aligned"), the table
+// DWORD-aligned ("The address must be DWORD-aligned", the parameter header's
+// description as the SST26VF032B datasheet, DS20005218E, prints it), the table
 // must not overlap the SFDP header or the parameter headers, and it must end
 // inside the 24-bit space. The BFPT must be at least 9 DWORDs long, the 4BAIT
 // at least 2.
@@ -126,7 +133,8 @@ struct SfdpFacts {
   uint8_t bfptMinor = 0;      // its byte 1
   uint32_t bfptDwords = 0;    // its byte 3, the table's length; DWORDs past 16 are not read
   uint64_t sizeBytes = 0;     // DWORD2
-  uint32_t pageSize = 256;    // 2^N, N in DWORD11 bits 7:4; 256 where the table predates the field
+  uint32_t pageSize = 256;    // 2^N, N in DWORD11 bits 7:4; 256 (or the whole chip, if smaller) where the table
+                              // predates the field
   SfdpAddressBytes addressBytes = SfdpAddressBytes::kThreeOnly;  // DWORD1 bits 18:17 (11b is refused)
   std::vector<SfdpEraseType> eraseTypes;                         // ascending by size, absent types left out
   uint8_t enter4ByteMethods = 0;    // DWORD16 bits 31:24, kSfdpEnter4Byte* bits; 0 when not given

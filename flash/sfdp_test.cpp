@@ -468,6 +468,17 @@ TEST(Sfdp, DensityAbove2GbitIsAPowerOfTwo) {
   }
 }
 
+TEST(Sfdp, AChipSmallerThanTheDefaultPageIsOnePage) {
+  // The N25Q256A's 9-DWORD table, which gives no page size, for a 128-byte chip.
+  SfdpFacts facts;
+  SfdpError error;
+  ASSERT_TRUE(ParseSfdp(Edited(kN25Q256A, {{0x34, "ff 03 00 00"}, {0x4C, "07 20 00 ff"}}), &facts, &error))
+      << error.reason;
+  EXPECT_EQ(facts.sizeBytes, 128u);
+  EXPECT_EQ(facts.pageSize, 128u);
+  EXPECT_EQ(facts.eraseTypes, (std::vector<SfdpEraseType>{{.size = 128, .opcode = 0x20, .type = 1}}));
+}
+
 TEST(Sfdp, FieldsPastAShortTableAreNotGiven) {
   // The same table declared 9 DWORDs long: DWORD10 on are neither read nor believed.
   const std::vector<uint8_t> space = Edited(kMX66L1G45G, {{0x0B, "09"}});
