@@ -22,11 +22,11 @@ constexpr uint32_t kBasicMinimumDwords = 9;  // JESD216's whole table
 constexpr uint32_t kBasicReadDwords = 16;    // DWORD16 holds the last field read
 constexpr uint32_t kFourByteDwords = 2;
 constexpr uint32_t kDefaultPageSize = 256;  // where DWORD11 is not given, as Linux assumes
-constexpr uint32_t kMaxDensityLog2 = 35;  // bits in 2^32 bytes, what 4-byte addresses reach
+constexpr uint32_t kMaxDensityLog2 = 35;    // bits in 2^32 bytes, what 4-byte addresses reach
 constexpr uint8_t kEraseTypes = 4;
-constexpr uint32_t kEraseUnitsMs[4] = {1, 16, 128, 1000};            // DWORD10, per erase type
-constexpr uint32_t kChipEraseUnitsMs[4] = {16, 256, 4000, 64000};    // DWORD11 bits 30:29
-constexpr uint32_t kProgramUnitsUs[2] = {8, 64};                     // DWORD11 bit 13
+constexpr uint32_t kEraseUnitsMs[4] = {1, 16, 128, 1000};          // DWORD10, per erase type
+constexpr uint32_t kChipEraseUnitsMs[4] = {16, 256, 4000, 64000};  // DWORD11 bits 30:29
+constexpr uint32_t kProgramUnitsUs[2] = {8, 64};                   // DWORD11 bit 13
 
 [[gnu::format(printf, 1, 2)]] std::string Format(const char* format, ...) {
   char text[160];
@@ -147,10 +147,12 @@ class SfdpParser {
   /// Erased or absent SFDP reads as all FF, an unanswered read as all 00.
   bool CheckSignature(const uint8_t* bytes) {
     if (std::memcmp(bytes, kSignature, sizeof kSignature) == 0) return true;
-    const auto all = [bytes](uint8_t value) { return std::all_of(bytes, bytes + 4, [value](uint8_t b) { return b == value; }); };
+    const auto all = [bytes](uint8_t value) {
+      return std::all_of(bytes, bytes + 4, [value](uint8_t b) { return b == value; });
+    };
     if (all(0xFF) || all(0x00)) {
-      return Fail(SfdpFailure::kNoSignature, Format("not present (the signature reads %02X %02X %02X %02X)",
-                                                    bytes[0], bytes[1], bytes[2], bytes[3]));
+      return Fail(SfdpFailure::kNoSignature, Format("not present (the signature reads %02X %02X %02X %02X)", bytes[0],
+                                                    bytes[1], bytes[2], bytes[3]));
     }
     return Fail(SfdpFailure::kNoSignature,
                 Format("wrong signature %02X %02X %02X %02X", bytes[0], bytes[1], bytes[2], bytes[3]));
@@ -159,7 +161,9 @@ class SfdpParser {
   /// Where a table may lie: DWORD-aligned, after the headers, inside the space.
   bool CheckPlace(const ParameterHeader& table, size_t headerCount) {
     const uint32_t headersEnd = kHeaderBytes + static_cast<uint32_t>(headerCount) * kParameterHeaderBytes;
-    if (table.pointer % 4 != 0) return Malformed(Format("parameter table at 0x%06X is not DWORD-aligned", table.pointer));
+    if (table.pointer % 4 != 0) {
+      return Malformed(Format("parameter table at 0x%06X is not DWORD-aligned", table.pointer));
+    }
     if (table.pointer < headersEnd) {
       return Malformed(Format("parameter table at 0x%06X overlaps the parameter headers", table.pointer));
     }
@@ -195,12 +199,12 @@ class SfdpParser {
   }
 
   bool TakeAddressBytes(uint32_t dword1, SfdpFacts& facts) {
-    switch (dword1 >> 17 & 3) {
-      case 0: facts.addressBytes = SfdpAddressBytes::kThreeOnly; return true;
-      case 1: facts.addressBytes = SfdpAddressBytes::kThreeOrFour; return true;
-      case 2: facts.addressBytes = SfdpAddressBytes::kFourOnly; return true;
-      default: return Malformed("address bytes field is 11b, a reserved value");
-    }
+    static constexpr SfdpAddressBytes kByCode[] = {SfdpAddressBytes::kThreeOnly, SfdpAddressBytes::kThreeOrFour,
+                                                   SfdpAddressBytes::kFourOnly};
+    const uint32_t code = dword1 >> 17 & 3;
+    if (code == 3) return Malformed("address bytes field is 11b, a reserved value");
+    facts.addressBytes = kByCode[code];
+    return true;
   }
 
   bool TakeDensity(uint32_t dword2, SfdpFacts& facts) {
@@ -218,7 +222,8 @@ class SfdpParser {
       return Malformed(Format("density 0x%08llX bits is not a power of two", static_cast<unsigned long long>(bits)));
     }
     if (bits < 8) {
-      return Malformed(Format("density %llu bits is not a whole number of bytes", static_cast<unsigned long long>(bits)));
+      return Malformed(
+          Format("density %llu bits is not a whole number of bytes", static_cast<unsigned long long>(bits)));
     }
     facts.sizeBytes = bits / 8;
     return true;
@@ -235,9 +240,12 @@ class SfdpParser {
         if (opcode == 0x00 || opcode == 0xFF) continue;
         return Malformed(Format("erase type %u has opcode %02Xh and no size", type, opcode));
       }
-      if (log2Size >= 32) return Malformed(Format("erase type %u erases 2^%u bytes, too many to count", type, log2Size));
+      if (log2Size >= 32) {
+        return Malformed(Format("erase type %u erases 2^%u bytes, too many to count", type, log2Size));
+      }
       if (log2Size > chipLog2) {
-        return Malformed(Format("erase type %u erases 2^%u bytes, more than the chip's 2^%u", type, log2Size, chipLog2));
+        return Malformed(
+            Format("erase type %u erases 2^%u bytes, more than the chip's 2^%u", type, log2Size, chipLog2));
       }
       facts.eraseTypes.push_back({.size = 1u << log2Size, .opcode = opcode, .type = type});
     }
@@ -291,8 +299,7 @@ class SfdpParser {
     const ParameterHeader* table = PickNewest(headers, kFourByteTableId);
     if (!table) return true;
     if (table->dwords < kFourByteDwords) {
-      return Malformed(
-          Format("4-byte address table length %u is less than %u DWORDs", table->dwords, kFourByteDwords));
+      return Malformed(Format("4-byte address table length %u is less than %u DWORDs", table->dwords, kFourByteDwords));
     }
     std::vector<uint8_t> bytes;
     if (!CheckPlace(*table, headers.size()) || !Read(table->pointer, kFourByteDwords * 4, bytes)) return false;
@@ -316,9 +323,7 @@ class SfdpParser {
 
 }  // namespace
 
-bool ReadSfdp(const SfdpReader& read, SfdpFacts* facts, SfdpError* error) {
-  return SfdpParser(read, error).Run(facts);
-}
+bool ReadSfdp(const SfdpReader& read, SfdpFacts* facts, SfdpError* error) { return SfdpParser(read, error).Run(facts); }
 
 bool ParseSfdp(std::span<const uint8_t> space, SfdpFacts* facts, SfdpError* error) {
   const SfdpReader fromDump = [space](uint32_t address, uint8_t* destination, uint32_t length) {

@@ -74,7 +74,8 @@
 // along the list, and each type number 1-4 appears at most once; pageSize is a
 // power of two no larger than 32768 or sizeBytes; each time's maximum is at
 // least its typical value and both are 0 when either is; the 4BAIT fields are
-// false and every opcode4 is 0 when has4ByteInstructionTable is false.
+// false and every opcode4 is 0 when has4ByteInstructionTable is false, and no
+// opcode4 is FFh.
 
 /// One erase type: what one command erases and its opcodes.
 struct SfdpEraseType {
@@ -98,7 +99,7 @@ inline constexpr uint8_t kSfdpEnter4ByteB7 = 0x01;                     // B7h
 inline constexpr uint8_t kSfdpEnter4ByteWriteEnableB7 = 0x02;          // 06h, then B7h
 inline constexpr uint8_t kSfdpEnter4ByteExtendedAddress = 0x04;        // A31:24 in a register: C8h reads, C5h writes
 inline constexpr uint8_t kSfdpEnter4ByteBankRegister = 0x08;           // bank register bit 7: 16h reads, 17h writes
-inline constexpr uint8_t kSfdpEnter4ByteConfigurationRegister = 0x10;  // nonvolatile register bit 0: B5h reads, B1h writes
+inline constexpr uint8_t kSfdpEnter4ByteConfigurationRegister = 0x10;  // nonvolatile bit 0: B5h reads, B1h writes
 inline constexpr uint8_t kSfdpEnter4ByteDedicatedOpcodes = 0x20;       // a 4-byte-address opcode set
 inline constexpr uint8_t kSfdpEnter4ByteAlways = 0x40;                 // always in 4-byte mode
 

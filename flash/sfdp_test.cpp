@@ -43,7 +43,9 @@ std::vector<uint8_t> FromHex(const char* text) {
   for (const char* c = text; *c; ++c) {
     if (std::isxdigit(static_cast<unsigned char>(*c))) digits += *c;
   }
-  for (size_t i = 0; i + 1 < digits.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+    bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+  }
   return bytes;
 }
 
@@ -63,7 +65,9 @@ struct Read {
   friend bool operator==(const Read&, const Read&) = default;
 };
 
-void PrintTo(const Read& r, std::ostream* os) { *os << "{0x" << std::hex << r.address << ", " << std::dec << r.length << "}"; }
+void PrintTo(const Read& r, std::ostream* os) {
+  *os << "{0x" << std::hex << r.address << ", " << std::dec << r.length << "}";
+}
 
 /// A reader over a dump that logs each read and fails the one numbered `failAt` (from 1; 0: none).
 class RecordingReader {
