@@ -1,12 +1,13 @@
 # SPDX-License-Identifier: MIT
 # Drives the CMake build. `make demo` runs the main job against a simulated
-# chip; `make test` builds and runs every test; `make fuzz` runs each image
-# reader's fuzz target for FUZZ_SECONDS; `make bench` compares a Release build
-# with the tools users pick instead (bench/README.md), `make bench-quick` does
-# it on 1 MiB inputs. `make e2e` runs the program, cross-compiled for armhf,
-# against a flash model behind a real Linux spidev driver in QEMU
-# (e2e/README.md). `make install` installs the build; `make package` builds
-# the Debian package in a build of its own whose prefix is /usr.
+# chip; `make test` builds and runs every test; `make fuzz` runs each reader's
+# fuzz target (the image readers', the SFDP parser's) for FUZZ_SECONDS;
+# `make bench` compares a Release build with the tools users pick instead
+# (bench/README.md), `make bench-quick` does it on 1 MiB inputs. `make e2e`
+# runs the program, cross-compiled for armhf, against a flash model behind a
+# real Linux spidev driver in QEMU (e2e/README.md). `make install` installs
+# the build; `make package` builds the Debian package in a build of its own
+# whose prefix is /usr.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
@@ -44,15 +45,18 @@ asan:
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j2
 
 # New inputs the fuzzers find go to $(FUZZ_OUT)/<reader>/, crashes to
-# $(FUZZ_OUT)/; the seed corpus in the source tree is only read.
+# $(FUZZ_OUT)/; the seed corpus in the source tree,
+# <folder>/fuzz/corpus/<reader>, is only read.
+FUZZ_READERS = image/ihex image/ghex flash/sfdp
 fuzz:
 	cmake -S . -B $(FUZZ_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DROMWICK_TESTS=OFF -DROMWICK_FUZZ=ON
-	cmake --build $(FUZZ_BUILD) --target ihex_fuzz ghex_fuzz
-	for reader in ihex ghex; do \
+	cmake --build $(FUZZ_BUILD) --target $(foreach r,$(FUZZ_READERS),$(notdir $(r))_fuzz)
+	for path in $(FUZZ_READERS); do \
+	  reader=$${path#*/} && folder=$${path%/*} && \
 	  mkdir -p $(FUZZ_OUT)/$$reader && \
 	  $(FUZZ_BUILD)/$${reader}_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=$(FUZZ_MAX_LEN) -print_final_stats=1 \
-	    -artifact_prefix=$(FUZZ_OUT)/ $(FUZZ_OUT)/$$reader image/fuzz/corpus/$$reader || exit 1; \
+	    -artifact_prefix=$(FUZZ_OUT)/ $(FUZZ_OUT)/$$reader $$folder/fuzz/corpus/$$reader || exit 1; \
 	done
 
 bench:
