@@ -134,7 +134,7 @@ busybox() {
 
 cross_build() {
   local start=$SECONDS
-  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$board_dir/$triplet.cmake" \
+  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DROMWICK_TESTS=OFF >/dev/null
   cmake --build "$build"
   say "cross build: $(seconds_since $start) s"
@@ -161,7 +161,7 @@ find_cross_library() {
 copy_libraries() {
   local root=$1 file lib path
   local -a queue
-  mapfile -t queue < <(find "$root/usr" -type f \( -name romwick -o -name '*.so*' \))
+  mapfile -t queue < <(find "$root/usr" -type f \( -path '*/bin/romwick' -o -name '*.so*' \))
   local -A seen=()
   while ((${#queue[@]})); do
     file=${queue[0]}
@@ -202,13 +202,13 @@ reference_reads() {
   local exp=$work/expected name=$1
   local length
   length=$(stat -c %s "$exp/$name.bin")
-  "$here/data.py" place --file "$exp/$name.bin" --at 0 --size 16777216 --out "$exp/$name-chip.bin"
+  "$here/data.py" place --file "$exp/$name.bin" --at 0 --size 16777216 --out "$exp/$name-reference-chip.bin"
   local format
   for format in hex:-fh ihx:-fi; do
-    "$host_romwick" -d "sim:N25Q128,image=$exp/$name-chip.bin" -r "$exp/$name.${format%%:*}" \
+    "$host_romwick" -d "sim:N25Q128,image=$exp/$name-reference-chip.bin" -r "$exp/$name.${format%%:*}" \
       "${format#*:}" -a 0 -l "$length" >/dev/null
   done
-  rm "$exp/$name-chip.bin"
+  rm "$exp/$name-reference-chip.bin"
 }
 
 # boot PHASE FILE...: boots the guest with FILE... in its /e2e and the flash

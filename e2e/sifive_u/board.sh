@@ -3,6 +3,7 @@
 # is25wp256 flash model (SFDP, 4-byte addressing) on chip select 0 of SPI0,
 # behind the kernel's spi-sifive and spidev drivers; a 64-bit RISC-V guest.
 triplet=riscv64-linux-gnu
+toolchain_file=$board_dir/riscv64.cmake
 loader=ld-linux-riscv64-lp64d.so.1
 tohost_flags=()
 kernel_arch=riscv
@@ -21,7 +22,7 @@ qemu_dir=$cache/qemu-riscv-bookworm-backports
 memory=1G
 # The SBI console: QEMU 10's SiFive UART drops characters that user space
 # writes to ttySIF0. panic=-1 and -no-reboot end QEMU on a panic.
-kernel_command_line="console=hvc0 rdinit=/init panic=-1 random.trust_bootloader=on"
+kernel_command_line="console=hvc0 rdinit=/init panic=-1"
 # The whole-chip write, verify and read take minutes under emulation; a
 # guest that is still running after this has hung.
 guest_timeout=1200

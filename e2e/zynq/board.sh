@@ -3,6 +3,7 @@
 # flash model on chip select 0 of its first Cadence SPI controller, behind
 # the kernel's spi-cadence and spidev drivers; a 32-bit ARM (armhf) guest.
 triplet=arm-linux-gnueabihf
+toolchain_file=$board_dir/armhf.cmake
 loader=ld-linux-armhf.so.3
 # The A32 semihosting call (guest/tohost.c).
 tohost_flags=(-marm)
@@ -13,7 +14,7 @@ busybox_suite=bookworm
 busybox_arch=armhf
 # The board's second UART is the console; the first leads nowhere.
 qemu=(qemu-system-arm -M xilinx-zynq-a9 -m 512M -serial null -serial stdio)
-kernel_command_line="console=ttyPS0,115200 rdinit=/init random.trust_bootloader=on"
+kernel_command_line="console=ttyPS0,115200 rdinit=/init"
 # A whole-chip write and read at 128 bytes a transfer take about a minute
 # under emulation; a guest that is still running after this has hung.
 guest_timeout=600
