@@ -62,4 +62,17 @@ TEST(OutOfMemory, WithoutRoomForTheImageBufferTheRunSaysSoAndStops) {
   EXPECT_EQ(result.exitCode, 5);
 }
 
+TEST(OutOfMemory, InsideTheDeviceRuntimeTheOpenFailsWithItsReason) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer needs far more address space than the limit leaves";
+#endif
+  // 30 MB of address space: the program's own image buffer fits, the
+  // simulated chip's 16 MB array in the runtime does not.
+  const auto result = testsupport::RunProgram(
+      "/bin/sh", {"-c", "ulimit -v 30000 && exec \"$0\" -d sim:N25Q128 -id", testsupport::BuildDir() + "/romwick"});
+  EXPECT_EQ(result.output, "Unable to connect to device: sim:N25Q128\n");
+  EXPECT_EQ(result.errors, "romwick runtime: cannot open 'sim:N25Q128': out of memory\n");
+  EXPECT_EQ(result.exitCode, 4);
+}
+
 }  // namespace

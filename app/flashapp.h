@@ -11,6 +11,7 @@
 
 #include "app/progress_line.h"
 #include "app/run_observer.h"
+#include "platform/platform.h"
 #include "image/ghex.h"
 #include "image/ihex.h"
 
@@ -40,6 +41,19 @@ struct ImageSpan {
 struct FlashRange {
   uint64_t start;
   uint64_t end;
+};
+
+/// What "-u" wrote back into the erase units it rewrote, outside the image:
+/// the bytes those units held before, which the verify expects to find
+/// again. `bytes` holds the runs' bytes one after the other.
+struct RestoredBytes {
+  std::vector<FlashRange> runs;  // ascending
+  std::vector<uint8_t> bytes;
+
+  void Clear() {
+    runs.clear();
+    bytes.clear();
+  }
 };
 
 class FLASHAPP {
@@ -114,11 +128,9 @@ class FLASHAPP {
   int32_t byteCount = 0;
   IHEX ihex;
   GHEX ghex;
-  /// The file the chip is read into while it is written (empty when it is
-  /// written under its own name), the file it will replace, and whether the
+  /// How the file the chip is read into reaches its name, and whether the
   /// save into it succeeded.
-  std::string imageTemporary;
-  std::string imageTarget;
+  platform::Replacement imageReplacement;
   bool imageComplete = false;
 
  private:
@@ -161,8 +173,14 @@ class FLASHAPP {
   /// Reads [start, start + length) in chunks into `destination`.
   bool ReadChunks(uint32_t start, uint32_t length, uint8_t* destination);
   /// Copies `unit` bytes of `current` to `wanted` and lays the image bytes
-  /// of [start, start + unit) over them; returns how many image bytes that was.
-  uint32_t LayImageOver(uint32_t start, uint32_t unit, const uint8_t* current, uint8_t* wanted) const;
+  /// of [start, start + unit) over them; returns how many image bytes that
+  /// was. With `restored`, the bytes of the unit outside the image are added
+  /// to it.
+  uint32_t LayImageOver(uint32_t start, uint32_t unit, const uint8_t* current, uint8_t* wanted,
+                        RestoredBytes* restored) const;
+  /// What the verify expects the `length` bytes from `start` to hold: the
+  /// image's bytes, and "-u"'s restored ones where it rewrote a unit.
+  void Expected(uint64_t start, uint32_t length, uint8_t* expected) const;
   /// A programmer operation failed: "Interrupted" if that was why, else
   /// `message` (and which wait timed out, if one did) with `code`. False.
   bool FlashFailed(const char* message, int32_t code);
@@ -176,9 +194,11 @@ class FLASHAPP {
   ProgressLine progress;
   RunObserver observer{progress};
   bool interruptionReported = false;
-  /// What "-u" rewrote, for the verify; and the image bytes it found the chip
+  /// What "-u" rewrote (whole units), for the verify, with the bytes it
+  /// wrote back outside the image; and the image bytes it found the chip
   /// already holding.
   std::vector<FlashRange> rewritten;
+  RestoredBytes restored;
   int32_t bytesAlreadyThere = 0;
 };
 

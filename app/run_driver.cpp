@@ -221,7 +221,14 @@ bool FLASHAPP::ReadStep() {
   printf("Reading flash memory and writing to file: %s\n", options.GetFileName());
   // The file is made before the chip is read, so that a name that cannot be
   // written fails at once; it takes its name only once the save succeeded.
-  if (!OpenImageFile() || !ReadFromFlash() || !SaveImage() || !CloseImageFile()) return false;
+  // A signal that came during the last read command still ends the run as
+  // interrupted: the old file stays, as for a signal at any other moment.
+  if (!OpenImageFile() || !ReadFromFlash() || Interrupted() || !SaveImage()) return false;
+  if (Interrupted()) {
+    imageComplete = false;
+    return false;
+  }
+  if (!CloseImageFile()) return false;
   printf("Bytes written to file: %d\n", byteCount);
   if (options.GetPrintTime()) PrintElapsed("Elapsed time", start);
   return true;

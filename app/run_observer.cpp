@@ -4,6 +4,8 @@
 
 #include "platform/platform.h"
 
+bool RunObserver::MayStartCommand() { return platform::PendingInterruption() == 0; }
+
 bool RunObserver::StillBusy(FlashOp, uint32_t elapsedMs, uint32_t typicalMs) {
   if (platform::PendingInterruption() != 0) return false;
   // Only the whole-chip erases come with a typical time: the waits long

@@ -10,6 +10,8 @@ class RunObserver : public WaitObserver {
  public:
   explicit RunObserver(ProgressLine& progress) : progress_(progress) {}
 
+  /// False once an interrupting signal has come.
+  bool MayStartCommand() override;
   /// False once an interrupting signal has come: the command is out whole
   /// and the chip finishes it by itself.
   bool StillBusy(FlashOp op, uint32_t elapsedMs, uint32_t typicalMs) override;

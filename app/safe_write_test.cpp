@@ -5,11 +5,15 @@
 // program prints, its exit code, the chip's whole image and the trace.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <csignal>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -305,6 +309,38 @@ INSTANTIATE_TEST_SUITE_P(
         UpdateCase{"DataFlashIdentical", AT45DB081, false, SameAsTheChip, 0x20000, {}, 20, 0, 0, 0, false, false}),
     [](const testing::TestParamInfo<UpdateCase>& info) { return std::string(info.param.name); });
 
+// The bytes -u writes back around the file, in the units it rewrites, are
+// programmed like the file's: a cell that fails among them is a verify
+// failure, not silently changed data outside the image.
+TEST_F(SafeWrite, UpdateVerifiesTheBytesItWritesBack) {
+  struct Case {
+    const Chip& chip;
+    uint32_t address;  // of the 16-byte file
+    uint32_t flip;     // a byte of the unit outside the file
+  };
+  for (const Case& c : {Case{M25P80, 0x10010, 0x10100}, Case{AT45DB081, 1000, 800}}) {
+    std::string expected = Seed(c.chip);
+    const std::string data = Pattern(16, 5);
+    const std::string input = File("in.bin", data);
+    const auto run =
+        Romwick({"-d", Dev(c.chip, ",flip=" + std::to_string(c.flip)), "-w", input, "-a", std::to_string(c.address), "-u"});
+    const auto held = static_cast<uint8_t>(expected[c.flip]);
+    const auto dropped = static_cast<uint8_t>(held == 0xFF ? 0xFE : held | (~held & (held + 1)));
+    char failure[128];
+    std::snprintf(failure, sizeof failure,
+                  "Verify failed at address 0x%06X: flash holds 0x%02X, held 0x%02X before the write (1 bytes differ)\n",
+                  c.flip, dropped, held);
+    EXPECT_EQ(run.output, "Writing file: " + input + " to flash memory device\n"
+                          "Erase units unchanged: 0, erased: 1, programmed without erase: 0\n"
+                          "Bytes written to flash: 16\n" + failure)
+        << c.chip.name;
+    EXPECT_EQ(run.exitCode, 13);
+    expected.replace(c.address, data.size(), data);
+    expected[c.flip] = static_cast<char>(dropped);
+    EXPECT_TRUE(Contents() == expected) << c.chip.name;
+  }
+}
+
 // Records in one sector make one unit; the sector between the records'
 // sectors is not read.
 TEST_F(SafeWrite, UpdateTakesAUnitOnceForAllItsRecords) {
@@ -405,6 +441,77 @@ TEST_P(Interrupted, ReadLeavesTheOldFile) {
   EXPECT_EQ(names, (std::vector<std::string>{"chip.bin", "out.bin"}));
 }
 
+/// The call number a trace line starts with ("2016 SerXfer(...)"), 0 for the summary.
+uint32_t CallNumber(const std::string& line) { return static_cast<uint32_t>(std::strtoul(line.c_str(), nullptr, 10)); }
+
+/// The opcodes of the select periods that begin after call `after` of a
+/// trace, in order: the first byte sent in each period. A period begins with
+/// a select call at level 0, or a transfer that selects the chip itself.
+std::vector<std::string> CommandsAfter(const std::string& trace, uint32_t after) {
+  static const std::regex kSelect(R"((Ser|Pl)SetSelect\(level=([01])\))");
+  static const std::regex kTransfer(R"(\(select=([01]),([01]), n=[0-9]+\) (tx|fill) ([0-9A-F]{2}))");
+  std::vector<std::string> commands;
+  bool selected = false;
+  bool awaitingCommand = false;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m;
+    const bool counts = CallNumber(line) > after;
+    if (std::regex_search(line, m, kSelect)) {
+      selected = m[2] == "0";
+      awaitingCommand = selected && counts;
+    } else if (std::regex_search(line, m, kTransfer)) {
+      const bool begins = !selected && m[1] == "0";
+      if ((begins && counts) || awaitingCommand) commands.push_back(m[4]);
+      awaitingCommand = false;
+      selected = m[2] == "0";
+    }
+  }
+  return commands;
+}
+
+// A signal at any moment of a write lets the command in flight and its wait
+// finish, and starts nothing after it: no write enable or page program goes
+// out once a status poll has seen the chip ready.
+TEST_F(SafeWrite, NoCommandStartsAfterAnInterruptingSignal) {
+  const std::string input = File("in.bin", Pattern(0x800, 3));
+  for (const char* generation : {"-1", "-2"}) {
+    Erased(M25P80);
+    std::remove(trace.c_str());
+    ASSERT_EQ(Romwick({"-d", Dev(M25P80, ",trace=" + trace), generation, "-w", input, "-a", "0x1F800", "-NV"}).exitCode,
+              0);
+    const std::string whole = Trace();
+    // Bus calls are counted from the first after the open, the enable and
+    // the two clock and mode settings.
+    const uint32_t firstProgram = CallNumber(whole.substr(whole.rfind('\n', whole.find(" tx 02 01 F8")) + 1));
+    for (uint32_t hold = firstProgram - 8; hold < firstProgram + 40; ++hold) {
+      Erased(M25P80);
+      std::remove(trace.c_str());
+      auto program = testsupport::StartRomwick({"-d", Dev(M25P80, ",trace=" + trace + ",hold=" + std::to_string(hold)),
+                                                generation, "-w", input, "-a", "0x1F800", "-NV"});
+      ASSERT_TRUE(program->WaitForError("romwick runtime: holding call"));
+      program->Signal(SIGTERM);
+      EXPECT_EQ(program->Finish().exitCode, 143);
+      for (const std::string& command : CommandsAfter(Trace(), hold + 4)) {
+        EXPECT_EQ(command, "05") << generation << " hold=" << hold;
+      }
+    }
+  }
+}
+
+// A signal during the last read command: the read is whole, but the run was
+// interrupted, and the old file stays as at any other moment.
+TEST_P(Interrupted, DuringTheLastReadCommandTheOldFileStays) {
+  Seed(M25P80);
+  const std::string output = File("out.bin", "the old file");
+  // Calls 1 to 3 identify the chip; 4 to 7 are the one read command.
+  const auto run = RunAndInterrupt({"-d", Dev(M25P80, ",hold=6"), "-r", output, "-l", "4096"});
+  EXPECT_EQ(run.output, "Reading flash memory and writing to file: " + output + "\nInterrupted\n");
+  EXPECT_EQ(run.exitCode, GetParam().exitCode);
+  EXPECT_EQ(ReadFile(output), "the old file");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, Interrupted,
                          testing::Values(SignalCase{{SIGINT}, 130}, SignalCase{{SIGTERM}, 143},
                                          SignalCase{{SIGHUP}, 129},
@@ -462,6 +569,47 @@ TEST_F(SafeWrite, AFailedReadLeavesTheOldFile) {
   EXPECT_EQ(run.exitCode, 4);
   EXPECT_EQ(ReadFile(output), "the old file");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+// A file in a folder that may not be written in (so no temporary file can
+// stand beside it) is written only once the whole read is in memory: a read
+// that fails leaves it as it was. The run must be an ordinary user's, since
+// root may write in any folder.
+TEST_F(SafeWrite, AFileThatCanOnlyBeWrittenInPlaceIsKeptByAFailedRead) {
+  std::vector<std::string> asUser;
+  if (geteuid() == 0) {
+    const std::string setpriv = testsupport::FindTool("setpriv");
+    if (setpriv.empty()) GTEST_SKIP() << "needs setpriv to run the program as an ordinary user";
+    asUser = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"};
+  }
+  const auto run = [&](const std::vector<std::string>& args) {
+    std::vector<std::string> command = asUser;
+    command.push_back(testsupport::BuildDir() + "/romwick");
+    command.insert(command.end(), args.begin(), args.end());
+    return testsupport::RunProgram(command[0], {command.begin() + 1, command.end()});
+  };
+  const std::string folder = dir.File("ro");
+  const std::string old = folder + "/old.bin";
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  WriteFile(old, "keep me");
+  ASSERT_EQ(chmod(old.c_str(), 0666), 0);
+  ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+
+  // The identification takes three bus calls; the ninth falls in the read.
+  const auto failed = run({"-d", "sim:M25P80,fail=9", "-r", old});
+  EXPECT_EQ(failed.output, "Reading flash memory and writing to file: " + old + "\nError reading from flash memory\n");
+  EXPECT_EQ(failed.exitCode, 4);
+  EXPECT_EQ(ReadFile(old), "keep me");
+
+  const auto read = run({"-d", "sim:M25P80", "-r", old, "-l", "64"});
+  EXPECT_EQ(read.output, "Reading flash memory and writing to file: " + old + "\nBytes written to file: 64\n");
+  EXPECT_EQ(read.exitCode, 0);
+  EXPECT_EQ(ReadFile(old), std::string(64, '\xFF'));
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"old.bin"});
+  chmod(folder.c_str(), 0755);
 }
 
 TEST_F(SafeWrite, AFileReadFromTheChipHasTheModeOfAPlainFileOrKeepsItsOwn) {

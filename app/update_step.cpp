@@ -8,6 +8,7 @@
 
 #include "app/flashapp.h"
 #include "app/options.h"
+#include "base/ranges.h"
 #include "flash/sfprg.h"
 
 namespace {
@@ -35,20 +36,30 @@ bool FLASHAPP::ReadChunks(uint32_t start, uint32_t length, uint8_t* destination)
   return true;
 }
 
-uint32_t FLASHAPP::LayImageOver(uint32_t start, uint32_t unit, const uint8_t* current, uint8_t* wanted) const {
+uint32_t FLASHAPP::LayImageOver(uint32_t start, uint32_t unit, const uint8_t* current, uint8_t* wanted,
+                                RestoredBytes* restored) const {
   std::memcpy(wanted, current, unit);
   // Bytes of the unit outside the image keep what the chip holds: "-u" loses nothing.
   const uint64_t base = options.GetAddress();
   const uint64_t end = uint64_t{start} + unit;
+  const auto keep = [&](uint64_t from, uint64_t to) {
+    if (!restored || from >= to) return;
+    AppendRange(restored->runs, FlashRange{from, to});
+    restored->bytes.insert(restored->bytes.end(), current + (from - start), current + (to - start));
+  };
   auto span = std::upper_bound(imageSpans.begin(), imageSpans.end(), start,
                                [base](uint64_t at, const ImageSpan& s) { return at < base + s.End(); });
   uint32_t laid = 0;
+  uint64_t outside = start;  // the first byte not yet laid or kept
   for (; span != imageSpans.end() && base + span->offset < end; ++span) {
     const uint64_t from = std::max<uint64_t>(start, base + span->offset);
     const uint64_t to = std::min<uint64_t>(end, base + span->End());
+    keep(outside, from);
     std::memcpy(wanted + (from - start), imageBuffer.get() + (from - base), to - from);
     laid += static_cast<uint32_t>(to - from);
+    outside = to;
   }
+  keep(outside, end);
   return laid;
 }
 
@@ -56,16 +67,12 @@ bool FLASHAPP::UpdateFlash() {
   byteCount = 0;
   bytesAlreadyThere = 0;
   rewritten.clear();
+  restored.Clear();
   const uint32_t unit = programmer->GetEraseUnit();
   // The units under the image, each once, as runs of neighbours.
   std::vector<FlashRange> runs;
   for (const FlashRange& r : ImageRanges()) {
-    const FlashRange units = WholeUnits(r, unit);
-    if (!runs.empty() && units.start <= runs.back().end) {
-      runs.back().end = std::max(runs.back().end, units.end);
-    } else {
-      runs.push_back(units);
-    }
+    AppendRange(runs, WholeUnits(r, unit));
   }
   uint64_t total = 0;
   for (const FlashRange& r : runs) total += r.end - r.start;
@@ -86,22 +93,21 @@ bool FLASHAPP::UpdateFlash() {
         if (Interrupted()) return false;
         const uint32_t start = static_cast<uint32_t>(at) + offset;
         const uint8_t* holds = current.data() + offset;
-        const uint32_t imageBytes = LayImageOver(start, unit, holds, wanted.data());
+        const uint32_t imageBytes = LayImageOver(start, unit, holds, wanted.data(), nullptr);
         if (std::memcmp(wanted.data(), holds, unit) == 0) {
           ++unchanged;
           bytesAlreadyThere += static_cast<int32_t>(imageBytes);
         } else {
           const bool erase = !OnlyClearsBits(wanted.data(), holds, unit);
+          // The verify reads the whole unit back: its bytes outside the image
+          // were programmed too, and a cell that fails there loses data.
+          LayImageOver(start, unit, holds, wanted.data(), &restored);
           if (!programmer->RewriteUnit(controller.get(), start, wanted.data(), holds, erase)) {
             return FlashFailed("Error writing to the flash memory\n", RC_DEVICE_ACCESS);
           }
           ++(erase ? erased : programmedOnly);
           byteCount += static_cast<int32_t>(imageBytes);
-          if (!rewritten.empty() && rewritten.back().end == start) {
-            rewritten.back().end += unit;
-          } else {
-            rewritten.push_back({start, uint64_t{start} + unit});
-          }
+          AppendRange(rewritten, FlashRange{start, uint64_t{start} + unit});
         }
         done += unit;
         progress.Update(done);

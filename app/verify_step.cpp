@@ -2,6 +2,7 @@
 // The verify step: what the write programmed, read back and compared with
 // the image, since a chip can ignore or garble a program without a word.
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <vector>
 
@@ -10,40 +11,40 @@
 #include "flash/sfprg.h"
 #include "platform/platform.h"
 
-namespace {
-
-/// The parts of `ranges` that lie in `within`; both ascending, neither
-/// overlapping itself.
-std::vector<FlashRange> Intersect(const std::vector<FlashRange>& ranges, const std::vector<FlashRange>& within) {
-  std::vector<FlashRange> parts;
-  for (auto r = ranges.begin(), w = within.begin(); r != ranges.end() && w != within.end();) {
-    const uint64_t start = std::max(r->start, w->start);
-    const uint64_t end = std::min(r->end, w->end);
-    if (start < end) parts.push_back({start, end});
-    // The one that ends first has nothing more in common with the other.
-    if (r->end < w->end) {
-      ++r;
-    } else {
-      ++w;
-    }
+void FLASHAPP::Expected(uint64_t start, uint32_t length, uint8_t* expected) const {
+  const uint64_t end = start + length;
+  // Copies what lies in [start, end) of [from, to), whose bytes `source` holds.
+  const auto lay = [&](uint64_t from, uint64_t to, const uint8_t* source) {
+    const uint64_t first = std::max(from, start);
+    const uint64_t last = std::min(to, end);
+    if (first < last) std::memcpy(expected + (first - start), source + (first - from), last - first);
+  };
+  const uint64_t base = options.GetAddress();
+  auto span = std::upper_bound(imageSpans.begin(), imageSpans.end(), start,
+                               [base](uint64_t at, const ImageSpan& s) { return at < base + s.End(); });
+  for (; span != imageSpans.end() && base + span->offset < end; ++span) {
+    lay(base + span->offset, base + span->End(), imageBuffer.get() + span->offset);
   }
-  return parts;
+  size_t at = 0;  // where the run's bytes begin in restored.bytes
+  for (const FlashRange& run : restored.runs) {
+    lay(run.start, run.end, restored.bytes.data() + at);
+    at += run.end - run.start;
+  }
 }
-
-}  // namespace
 
 bool FLASHAPP::VerifyStep() {
   const uint32_t startTick = platform::GetTickCount();
-  // After "-u" only the units it rewrote need reading: it found the others
-  // holding the image already.
+  // After "-u" only the units it rewrote need reading, whole: it found the
+  // others holding the image already, and wrote back what the rewritten
+  // ones held outside the image.
   const bool updated = options.GetUpdate();
-  const std::vector<FlashRange> ranges = updated ? Intersect(ImageRanges(), rewritten) : ImageRanges();
+  const std::vector<FlashRange> ranges = updated ? rewritten : ImageRanges();
   uint64_t total = 0;
   for (const FlashRange& r : ranges) total += r.end - r.start;
   progress.Start("Verifying", total);
 
-  const uint64_t base = options.GetAddress();
   std::vector<uint8_t> scratch(kChunkSize);
+  std::vector<uint8_t> expected(kChunkSize);
   int32_t differing = 0;
   uint32_t firstAddress = 0;
   uint8_t flashHolds = 0, fileHolds = 0;
@@ -55,13 +56,13 @@ bool FLASHAPP::VerifyStep() {
       if (!programmer->Read(controller.get(), static_cast<uint32_t>(at), static_cast<int32_t>(chunk), scratch.data())) {
         return FlashFailed("Error reading from flash memory\n", RC_DEVICE_ACCESS);
       }
-      const uint8_t* image = imageBuffer.get() + (at - base);
+      Expected(at, chunk, expected.data());
       for (uint32_t i = 0; i < chunk; ++i) {
-        if (scratch[i] == image[i]) continue;
+        if (scratch[i] == expected[i]) continue;
         if (differing++ == 0) {
           firstAddress = static_cast<uint32_t>(at + i);
           flashHolds = scratch[i];
-          fileHolds = image[i];
+          fileHolds = expected[i];
         }
       }
       at += chunk;
@@ -71,11 +72,17 @@ bool FLASHAPP::VerifyStep() {
   }
   progress.Clear();
   if (differing > 0) {
-    printf("Verify failed at address 0x%06X: flash holds 0x%02X, file holds 0x%02X (%d bytes differ)\n", firstAddress,
-           flashHolds, fileHolds, differing);
+    // A byte "-u" wrote back is not the file's: it is what the chip held.
+    const bool restoredByte = std::ranges::any_of(
+        restored.runs, [&](const FlashRange& run) { return firstAddress >= run.start && firstAddress < run.end; });
+    printf(restoredByte ? "Verify failed at address 0x%06X: flash holds 0x%02X, held 0x%02X before the write (%d bytes "
+                          "differ)\n"
+                        : "Verify failed at address 0x%06X: flash holds 0x%02X, file holds 0x%02X (%d bytes differ)\n",
+           firstAddress, flashHolds, fileHolds, differing);
     return Fail(nullptr, RC_VERIFY_FAILED);
   }
-  printf("Bytes verified: %d\n", static_cast<int32_t>(total) + (updated ? bytesAlreadyThere : 0));
+  // The file's bytes: after "-u", those it rewrote and those it found in place.
+  printf("Bytes verified: %d\n", updated ? byteCount + bytesAlreadyThere : static_cast<int32_t>(total));
   if (options.GetPrintTime()) PrintElapsed("Elapsed time", startTick);
   return true;
 }

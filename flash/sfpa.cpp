@@ -48,8 +48,8 @@ bool SFPA::ProgramPage(SPICTL* ctl, uint32_t address, int32_t count, const uint8
     // A one-call transaction sends a single buffer: header and data together.
     std::vector<uint8_t> frame(header.begin(), header.end());
     frame.insert(frame.end(), source, source + count);
-    if (!Command(ctl, static_cast<int32_t>(frame.size()), frame.data(), nullptr, true)) return false;
-  } else if (!Transaction(ctl, {Send(4, header.data()), Send(count, source)})) {
+    if (!StartCommand(ctl, static_cast<int32_t>(frame.size()), frame.data(), nullptr, true)) return false;
+  } else if (!Start(ctl, {Send(4, header.data()), Send(count, source)})) {
     return false;
   }
   return WaitFor(ctl, FlashOp::kPageProgram);
@@ -67,14 +67,14 @@ bool SFPA::EraseSector(SPICTL* ctl, uint32_t address) {
   if (address >= device.size) return false;
   if (!WriteEnable(ctl, true)) return false;
   const std::array<uint8_t, 4> command = Header(kSectorErase, address);
-  if (!Command(ctl, 4, command.data(), nullptr, true)) return false;
+  if (!StartCommand(ctl, 4, command.data(), nullptr, true)) return false;
   return WaitFor(ctl, FlashOp::kSectorErase);
 }
 
 bool SFPA::EraseAll(SPICTL* ctl) {
   if (!WriteEnable(ctl, false)) return false;
   const uint8_t command = kBulkErase;
-  if (!Command(ctl, 1, &command, nullptr, false)) return false;
+  if (!StartCommand(ctl, 1, &command, nullptr, false)) return false;
   return WaitFor(ctl, FlashOp::kBulkErase);
 }
 
@@ -121,7 +121,8 @@ bool SFPA::ReadProtection(SPICTL* ctl, WriteProtection* protection) {
 bool SFPA::ClearProtection(SPICTL* ctl) {
   // Status register 00: every block-protect bit clear, and SRWD with them.
   const uint8_t command[2] = {kWriteStatus, 0x00};
-  return WriteEnable(ctl, true) && Command(ctl, 2, command, nullptr, true) && WaitFor(ctl, FlashOp::kWriteStatus);
+  return WriteEnable(ctl, true) && StartCommand(ctl, 2, command, nullptr, true) &&
+         WaitFor(ctl, FlashOp::kWriteStatus);
 }
 
 uint32_t SFPA::GetEraseUnit() { return device.sectorSize; }
@@ -142,5 +143,5 @@ bool SFPA::RewriteUnit(SPICTL* ctl, uint32_t start, const uint8_t* contents, con
 
 bool SFPA::WriteEnable(SPICTL* ctl, bool oneCall) {
   const uint8_t command = kWriteEnable;
-  return Command(ctl, 1, &command, nullptr, oneCall);
+  return StartCommand(ctl, 1, &command, nullptr, oneCall);
 }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/ranges.h"
+
 namespace {
 
 constexpr uint8_t kReadStatus = 0xD7;
@@ -40,9 +42,9 @@ bool SFPB::ProgramPage(SPICTL* ctl, uint32_t address, int32_t count, const uint8
   const bool wholePage = static_cast<uint32_t>(count) == device.pageSize;
   if (!wholePage && !LoadPageIntoBuffer(ctl, address - offset)) return false;
   const std::array<uint8_t, 4> bufferWrite = Header(kBuffer1Write, offset);
-  if (!Transaction(ctl, {Send(4, bufferWrite.data()), Send(count, source)})) return false;
+  if (!Start(ctl, {Send(4, bufferWrite.data()), Send(count, source)})) return false;
   const std::array<uint8_t, 4> program = Header(kBuffer1ToPage, ToDeviceAddress(address));
-  if (!Transaction(ctl, {Send(4, program.data())})) return false;
+  if (!Start(ctl, {Send(4, program.data())})) return false;
   return WaitFor(ctl, FlashOp::kPageProgram);
 }
 
@@ -56,7 +58,7 @@ bool SFPB::ReadStatus(SPICTL* ctl, uint8_t* status) {
 
 bool SFPB::EraseAll(SPICTL* ctl) {
   uint8_t scratch[sizeof kChipErase];
-  if (!Transaction(ctl, {Send(sizeof kChipErase, kChipErase, scratch)})) return false;
+  if (!Start(ctl, {Send(sizeof kChipErase, kChipErase, scratch)})) return false;
   return WaitFor(ctl, FlashOp::kChipErase);
 }
 
@@ -92,13 +94,7 @@ bool SFPB::ReadProtection(SPICTL* ctl, WriteProtection* protection) {
   }
   // A sector's byte is FF when it is protected and 00 when not; anything
   // else is taken as protected.
-  const auto add = [&](uint32_t start, uint32_t end) {
-    if (!protection->areas.empty() && protection->areas.back().end == start) {
-      protection->areas.back().end = end;
-    } else {
-      protection->areas.push_back({start, end});
-    }
-  };
+  const auto add = [&](uint32_t start, uint32_t end) { AppendRange(protection->areas, WriteProtection::Area{start, end}); };
   if (bytes[0] & kSector0aBits) add(0, device.blockSize);
   if (bytes[0] & kSector0bBits) add(device.blockSize, device.sectorSize);
   for (uint32_t sector = 1; sector < sectors; ++sector) {
@@ -109,7 +105,7 @@ bool SFPB::ReadProtection(SPICTL* ctl, WriteProtection* protection) {
 
 bool SFPB::ClearProtection(SPICTL* ctl) {
   uint8_t scratch[sizeof kDisableSectorProtection];
-  return Transaction(ctl, {Send(sizeof kDisableSectorProtection, kDisableSectorProtection, scratch)});
+  return Start(ctl, {Send(sizeof kDisableSectorProtection, kDisableSectorProtection, scratch)});
 }
 
 uint32_t SFPB::GetEraseUnit() { return device.pageSize; }
@@ -122,9 +118,9 @@ bool SFPB::RewriteUnit(SPICTL* ctl, uint32_t start, const uint8_t* contents, con
   if (erase) return ProgramPage(ctl, start, page, contents);
   if (std::equal(contents, contents + page, current)) return true;
   const std::array<uint8_t, 4> bufferWrite = Header(kBuffer1Write, 0);
-  if (!Transaction(ctl, {Send(4, bufferWrite.data()), Send(page, contents)})) return false;
+  if (!Start(ctl, {Send(4, bufferWrite.data()), Send(page, contents)})) return false;
   const std::array<uint8_t, 4> program = Header(kBuffer1ToPageNoErase, ToDeviceAddress(start));
-  if (!Transaction(ctl, {Send(4, program.data())})) return false;
+  if (!Start(ctl, {Send(4, program.data())})) return false;
   return WaitFor(ctl, FlashOp::kPageProgramNoErase);
 }
 
@@ -134,6 +130,6 @@ uint32_t SFPB::ToDeviceAddress(uint32_t address) const {
 
 bool SFPB::LoadPageIntoBuffer(SPICTL* ctl, uint32_t pageStart) {
   const std::array<uint8_t, 4> command = Header(kPageToBuffer1, ToDeviceAddress(pageStart));
-  if (!Transaction(ctl, {Send(4, command.data())})) return false;
+  if (!Start(ctl, {Send(4, command.data())})) return false;
   return WaitFor(ctl, FlashOp::kPageToBuffer);
 }

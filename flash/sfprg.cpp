@@ -108,6 +108,20 @@ bool SFPRG::Command(SPICTL* ctl, int32_t count, const uint8_t* tx, uint8_t* rx, 
   return Transaction(ctl, {Send(count, tx, rx)});
 }
 
+bool SFPRG::MayStart() {
+  if (!observer || observer->MayStartCommand()) return true;
+  lastWait.end = WaitEnd::kGivenUp;
+  return false;
+}
+
+bool SFPRG::Start(SPICTL* ctl, std::initializer_list<Transfer> transfers) {
+  return MayStart() && Transaction(ctl, transfers);
+}
+
+bool SFPRG::StartCommand(SPICTL* ctl, int32_t count, const uint8_t* tx, uint8_t* rx, bool oneCall) {
+  return MayStart() && Command(ctl, count, tx, rx, oneCall);
+}
+
 uint32_t SFPRG::MaxUs(FlashOp op) const {
   switch (op) {
     case FlashOp::kPageProgram: return device.programMaxUs;
@@ -189,7 +203,7 @@ bool SFPRG::ReadInCommands(SPICTL* ctl, uint32_t start, int32_t length, uint8_t*
   while (length > 0) {
     const int32_t n = static_cast<int32_t>(std::min<uint32_t>(static_cast<uint32_t>(length), device.readMax));
     const std::array<uint8_t, 4> header = Header(kReadData, chipAddress(start));
-    if (!Transaction(ctl, {Send(4, header.data()), Receive(n, fill, destination)})) return false;
+    if (!Start(ctl, {Send(4, header.data()), Receive(n, fill, destination)})) return false;
     start += static_cast<uint32_t>(n);
     destination += n;
     length -= n;

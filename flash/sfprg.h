@@ -110,6 +110,12 @@ class SFPRG {
   /// One Put as a whole transaction: with `oneCall` and a controller of kind
   /// SPIKIND_RT2 a single PutSelect, otherwise the general form.
   bool Command(SPICTL* ctl, int32_t count, const uint8_t* tx, uint8_t* rx, bool oneCall);
+  /// Transaction and Command for a command that starts new work on the chip
+  /// (a write enable, program, erase, read or buffer command, as against the
+  /// status reads of a wait): nothing is sent, and the result is false, once
+  /// the observer wants the work to end.
+  bool Start(SPICTL* ctl, std::initializer_list<Transfer> transfers);
+  bool StartCommand(SPICTL* ctl, int32_t count, const uint8_t* tx, uint8_t* rx, bool oneCall);
 
   /// Waits for the chip to finish `op`, within the bound of its maximum.
   bool WaitFor(SPICTL* ctl, FlashOp op);
@@ -141,6 +147,8 @@ class SFPRG {
   /// adds the time it took at the current clock to `idleUs`.
   bool IdleBus(SPICTL* ctl, uint64_t* idleUs);
   bool EndWait(WaitEnd end);
+  /// False, the work given up, when the observer wants it to end.
+  bool MayStart();
 
   WaitObserver* observer = nullptr;
   WaitRecord lastWait;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -348,6 +349,7 @@ TEST(IdleClocking, KeepsChipSelectReleasedAtTheCurrentClock) {
 class Watcher : public WaitObserver {
  public:
   explicit Watcher(size_t giveUpAfter) : giveUpAfter_(giveUpAfter) {}
+  bool MayStartCommand() override { return commandsAllowed-- > 0; }
   bool StillBusy(FlashOp op, uint32_t elapsedMs, uint32_t typicalMs) override {
     calls.push_back({op, elapsedMs, typicalMs});
     return calls.size() < giveUpAfter_;
@@ -359,6 +361,7 @@ class Watcher : public WaitObserver {
     bool operator==(const Call&) const = default;
   };
   std::vector<Call> calls;
+  int commandsAllowed = 1000;
 
  private:
   size_t giveUpAfter_;
@@ -385,6 +388,34 @@ TEST_F(StatusWait, TheObserverSeesEachBusyReadAndMayGiveUp) {
   ctl.AnswerStatus(0x05, {0x01, 0x00});
   EXPECT_TRUE(programmer.ProgramPage(&ctl, 0, 16, kSource.data()));
   EXPECT_EQ(pages.calls, (std::vector<Watcher::Call>{{FlashOp::kPageProgram, 0, 0}}));
+}
+
+// Once the observer wants the work to end, the command in flight and its
+// wait finish, and nothing new starts: not the next page's write enable,
+// nor a read's next command.
+TEST_F(StatusWait, NoNewCommandStartsOnceTheObserverWantsTheWorkToEnd) {
+  SFPA programmer;
+  programmer.SetDevice(Row("M25P80"));
+  Chip(programmer.GetDevice(), {0x01, 0x00}, 1);
+  Watcher watcher(100);
+  programmer.SetObserver(&watcher);
+  watcher.commandsAllowed = 2;  // the first page's write enable and program
+  const std::vector<uint8_t> data(600, 0x5A);
+  EXPECT_FALSE(programmer.Write(&ctl, 0x1F0, 600, data.data()));
+  EXPECT_EQ(programmer.LastWait().end, SFPRG::WaitEnd::kGivenUp);
+  std::vector<std::string> opcodes;
+  for (const std::vector<uint8_t>& t : ctl.SentPerTransaction()) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02X", t[0]);
+    opcodes.push_back(hex);
+  }
+  EXPECT_EQ(opcodes, (std::vector<std::string>{"06", "02", "05", "05"}));
+
+  ctl.ClearLog();
+  watcher.commandsAllowed = 0;
+  std::vector<uint8_t> into(16);
+  EXPECT_FALSE(programmer.Read(&ctl, 0, 16, into.data()));
+  EXPECT_TRUE(ctl.SentPerTransaction().empty());
 }
 
 TEST(FlashOpNames, SayWhatTimedOut) {

@@ -233,8 +233,7 @@ bool FLASHAPP::OpenImageFile() {
   const char* mode = ImageFileMode(fileIsWritten, options.GetFileFormat());
   if (name) {
     // A file read from the chip replaces the old one only once it is whole.
-    imageFile = fileIsWritten ? platform::OpenReplacement(name, mode, &imageTemporary, &imageTarget)
-                              : std::fopen(name, mode);
+    imageFile = fileIsWritten ? platform::OpenReplacement(name, mode, &imageReplacement) : std::fopen(name, mode);
   }
   if (imageFile) return true;
   std::printf(kOpenFailed, name ? name : "");
@@ -245,6 +244,11 @@ bool FLASHAPP::OpenImageFile() {
 bool FLASHAPP::LoadImage() { return Transfer(*this, &FormatTransfers::load); }
 
 bool FLASHAPP::SaveImage() {
+  // A file that could only be opened in place is emptied now, with the
+  // chip's contents read whole: a failed read has left it as it was.
+  if (imageFile && imageReplacement.inPlace && !platform::EmptyInPlace(imageFile)) {
+    return Fail(kWriteFailed, RC_OUTPUT_FILE);
+  }
   imageComplete = Transfer(*this, &FormatTransfers::save);
   return imageComplete;
 }
@@ -253,12 +257,13 @@ bool FLASHAPP::CloseImageFile() {
   const bool closed = !imageFile || std::fclose(imageFile) == 0;
   imageFile = nullptr;
   const bool saved = std::exchange(imageComplete, false);
-  const std::string temporary = std::exchange(imageTemporary, {});
+  const platform::Replacement replacement = std::exchange(imageReplacement, {});
+  const std::string& temporary = replacement.temporary;
   if (!saved) {
     platform::DiscardReplacement(temporary);
     return true;
   }
-  if (closed && (temporary.empty() || platform::PutReplacementInPlace(temporary, imageTarget))) return true;
+  if (closed && (temporary.empty() || platform::PutReplacementInPlace(temporary, replacement.target))) return true;
   platform::DiscardReplacement(temporary);
   return Fail(kWriteFailed, RC_OUTPUT_FILE);
 }

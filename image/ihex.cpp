@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/ranges.h"
 #include "image/hex_record.h"
 #include "image/text_lines.h"
 
@@ -152,13 +153,7 @@ std::vector<IHEX::Range> IHEX::GetFilledRanges() const {
   std::vector<Range> ranges = filled;
   std::ranges::sort(ranges, {}, &Range::start);
   std::vector<Range> merged;
-  for (const Range& r : ranges) {
-    if (!merged.empty() && r.start <= merged.back().end) {
-      merged.back().end = std::max(merged.back().end, r.end);
-    } else {
-      merged.push_back(r);
-    }
-  }
+  for (const Range& r : ranges) AppendRange(merged, r);
   return merged;
 }
 bool IHEX::IsLinear() const { return flags & FLAG_LINEAR; }

@@ -72,16 +72,31 @@ int PendingInterruption();
 /// Forgets a caught signal (tests).
 void ForgetInterruption();
 
+/// How a file that is written whole (a chip read into it) reaches its name.
+struct Replacement {
+  /// The file the stream writes, put in place of `target` once complete;
+  /// empty when the stream writes `target` itself.
+  std::string temporary;
+  std::string target;
+  /// The stream is open on the old file, which is still whole: no second
+  /// name could be made beside it. EmptyInPlace empties it just before the
+  /// new contents are written.
+  bool inPlace = false;
+};
+
 /// Opens `path` for writing with fopen's `mode`, so that a file already
 /// under that name stays whole until the new one is complete: where `path`
 /// names a regular file or nothing, the stream writes a temporary file beside
-/// it (`*temporary` names it, `*target` the file it is to replace, a link
-/// followed); where it names anything else (a device, a pipe), or no
-/// temporary file can be made there, the stream writes `path` itself and
-/// `*temporary` is empty. Null when the file cannot be written at all, an
-/// existing file that may not be written included. The new file gets the
-/// mode a plain fopen would give it; one that replaces a file keeps its mode.
-FILE* OpenReplacement(const char* path, const char* mode, std::string* temporary, std::string* target);
+/// it (`temporary` names it, `target` the file it is to replace, a link
+/// followed); where it names anything else (a device, a pipe), the stream
+/// writes `path` itself. Where no temporary file can be made (a folder that
+/// may not be written in, holding a file that may), the stream is open on the
+/// old file, untouched (`inPlace`). Null when the file cannot be written at
+/// all, an existing file that may not be written included. The new file gets
+/// the mode a plain fopen would give it; one that replaces a file keeps its mode.
+FILE* OpenReplacement(const char* path, const char* mode, Replacement* replacement);
+/// Empties the old file a stream opened in place is on, and rewinds it.
+bool EmptyInPlace(FILE* stream);
 /// Puts the completed, closed temporary file in place of `target`; false,
 /// with the temporary removed, when it cannot.
 bool PutReplacementInPlace(const std::string& temporary, const std::string& target);

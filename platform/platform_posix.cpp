@@ -130,9 +130,21 @@ mode_t CurrentUmask() {
 
 }  // namespace
 
-FILE* OpenReplacement(const char* path, const char* mode, std::string* temporary, std::string* target) {
-  temporary->clear();
-  *target = path;
+namespace {
+
+/// fopen's "w" modes as the "r+" mode that leaves the file as it is.
+FILE* OpenInPlace(const char* path, const char* mode, Replacement* replacement) {
+  const std::string update = std::string("r+") + (std::strchr(mode, 'b') ? "b" : "");
+  FILE* stream = std::fopen(path, update.c_str());
+  replacement->inPlace = stream != nullptr;
+  return stream;
+}
+
+}  // namespace
+
+FILE* OpenReplacement(const char* path, const char* mode, Replacement* replacement) {
+  *replacement = Replacement{.temporary = {}, .target = path, .inPlace = false};
+  std::string* target = &replacement->target;
   struct stat file {};
   const bool exists = stat(path, &file) == 0;
   struct stat link {};
@@ -150,8 +162,9 @@ FILE* OpenReplacement(const char* path, const char* mode, std::string* temporary
   std::string name = *target + ".partial-XXXXXX";
   const int fd = mkstemp(name.data());
   // No second name can be made beside it (a folder that may not be written
-  // in, say): the file is written in place, as it always could be.
-  if (fd < 0) return std::fopen(path, mode);
+  // in, say): the old file is opened without emptying it, and emptied only
+  // once the new contents are ready to be written.
+  if (fd < 0) return exists ? OpenInPlace(path, mode, replacement) : std::fopen(path, mode);
   fchmod(fd, exists ? file.st_mode & 07777 : 0666 & ~CurrentUmask());
   FILE* stream = fdopen(fd, mode);
   if (!stream) {
@@ -159,8 +172,12 @@ FILE* OpenReplacement(const char* path, const char* mode, std::string* temporary
     unlink(name.c_str());
     return nullptr;
   }
-  *temporary = name;
+  replacement->temporary = name;
   return stream;
+}
+
+bool EmptyInPlace(FILE* stream) {
+  return std::fflush(stream) == 0 && ftruncate(fileno(stream), 0) == 0 && std::fseek(stream, 0, SEEK_SET) == 0;
 }
 
 bool PutReplacementInPlace(const std::string& temporary, const std::string& target) {

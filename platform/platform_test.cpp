@@ -135,7 +135,7 @@ class Replacement : public testing::Test {
   }
   /// Opens `path` for writing as the program opens a file it reads the chip into.
   FILE* Open(const std::string& path) {
-    return platform::OpenReplacement(path.c_str(), "wb", &temporary, &target);
+    return platform::OpenReplacement(path.c_str(), "wb", &replacement);
   }
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
@@ -145,8 +145,9 @@ class Replacement : public testing::Test {
   }
 
   std::string dir;
-  std::string temporary;
-  std::string target;
+  platform::Replacement replacement;
+  std::string& temporary = replacement.temporary;
+  std::string& target = replacement.target;
 };
 
 TEST_F(Replacement, TheOldFileStaysWholeUntilTheNewOneIsInPlace) {
@@ -227,13 +228,17 @@ TEST_F(Replacement, FilesThatMayNotBeWritten) {
   chmod(locked.c_str(), 0444);
   EXPECT_EQ(Open(locked), nullptr);
   EXPECT_EQ(Read(locked), "keep");
-  // A writable file in a folder that may not be written in: written in place.
+  // A writable file in a folder that may not be written in: opened in
+  // place, whole until it is emptied for the new contents.
   const std::string open = dir + "/open.bin";
-  Write(open, "old");
+  Write(open, "old contents");
   chmod(dir.c_str(), 0555);
   FILE* stream = Open(open);
   ASSERT_NE(stream, nullptr);
   EXPECT_TRUE(temporary.empty());
+  EXPECT_TRUE(replacement.inPlace);
+  EXPECT_EQ(Read(open), "old contents");
+  ASSERT_TRUE(platform::EmptyInPlace(stream));
   std::fputs("new", stream);
   std::fclose(stream);
   EXPECT_EQ(Read(open), "new");

@@ -60,18 +60,28 @@ int PendingInterruption() { return static_cast<int>(caughtSignal); }
 
 void ForgetInterruption() { InterlockedExchange(&caughtSignal, 0); }
 
-FILE* OpenReplacement(const char* path, const char* mode, std::string* temporary, std::string* target) {
-  temporary->clear();
-  *target = path;
+FILE* OpenReplacement(const char* path, const char* mode, Replacement* replacement) {
+  *replacement = Replacement{.temporary = {}, .target = path, .inPlace = false};
   struct _stat file {};
   const bool exists = _stat(path, &file) == 0;
   if (exists && (file.st_mode & _S_IFREG) == 0) return std::fopen(path, mode);
   if (exists && _access(path, 2) != 0) return nullptr;
   const std::string name = std::string(path) + ".partial-" + std::to_string(::GetCurrentProcessId());
   FILE* stream = std::fopen(name.c_str(), mode);
-  if (!stream) return std::fopen(path, mode);
-  *temporary = name;
+  if (stream) {
+    replacement->temporary = name;
+    return stream;
+  }
+  if (!exists) return std::fopen(path, mode);
+  // The old file stays whole until the new contents are ready to be written.
+  const std::string update = std::string("r+") + (std::strchr(mode, 'b') ? "b" : "t");
+  stream = std::fopen(path, update.c_str());
+  replacement->inPlace = stream != nullptr;
   return stream;
+}
+
+bool EmptyInPlace(FILE* stream) {
+  return std::fflush(stream) == 0 && _chsize_s(_fileno(stream), 0) == 0 && std::fseek(stream, 0, SEEK_SET) == 0;
 }
 
 bool PutReplacementInPlace(const std::string& temporary, const std::string& target) {

@@ -19,16 +19,23 @@ std::vector<std::unique_ptr<InterfaceDevice>>& Table() {
 }
 }  // namespace
 
-bool Open(const char* name, uint32_t* handle) {
+bool Open(const char* name, uint32_t* handle) noexcept {
+  const char* shown = name ? name : "";
   std::string error;
-  std::unique_ptr<InterfaceDevice> device = InterfaceDevice::Open(name ? name : "", &error);
-  if (!device) {
-    std::fprintf(stderr, "romwick runtime: cannot open '%s': %s\n", name ? name : "", error.c_str());
-    return false;
+  try {
+    std::unique_ptr<InterfaceDevice> device = InterfaceDevice::Open(shown, &error);
+    if (device) {
+      Table().push_back(std::move(device));
+      *handle = static_cast<uint32_t>(Table().size());
+      return true;
+    }
+  } catch (const std::bad_alloc&) {
+    error = "out of memory";
+  } catch (const std::exception& e) {
+    error = e.what();
   }
-  Table().push_back(std::move(device));
-  *handle = static_cast<uint32_t>(Table().size());
-  return true;
+  std::fprintf(stderr, "romwick runtime: cannot open '%s': %s\n", shown, error.c_str());
+  return false;
 }
 
 InterfaceDevice* Find(uint32_t handle) {
@@ -36,10 +43,10 @@ InterfaceDevice* Find(uint32_t handle) {
   return Table()[handle - 1].get();
 }
 
-bool Close(const char* entry, uint32_t handle) {
+bool Close(const char* entry, uint32_t handle) noexcept {
   InterfaceDevice* device = Find(handle);
   if (!device) return false;
-  const bool ok = device->Close(entry);
+  const bool ok = Guarded([&] { return device->Close(entry); }) != 0;
   Table()[handle - 1].reset();
   return ok;
 }
