@@ -127,8 +127,12 @@ busybox() {
   tmp=$(mktemp -d)
   fetch_debs "$busybox_suite" "$busybox_arch" "$tmp" busybox-static
   mkdir -p "$dir"
-  # /bin before the merged /usr of later releases.
-  cp "$(ls "$tmp"/bin/busybox "$tmp"/usr/bin/busybox 2>/dev/null | head -n 1)" "$dir/busybox"
+  # In /bin up to Debian 12, in the merged /usr after it.
+  local binary
+  for binary in "$tmp/bin/busybox" "$tmp/usr/bin/busybox"; do
+    [[ -x $binary ]] && break
+  done
+  cp "$binary" "$dir/busybox"
   rm -rf "$tmp"
 }
 
