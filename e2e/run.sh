@@ -304,22 +304,21 @@ kernel_dir=$cache/$board-kernel-$kernel_key
 if [[ -n $chosen_phases ]]; then
   read -r -a phases <<< "$chosen_phases"
 fi
+for phase in "${phases[@]}"; do
+  declare -F "phase_$phase" >/dev/null ||
+    die "no phase $phase (board.sh has $(declare -F | sed -n 's/^declare -f phase_//p' | tr '\n' ' '))"
+done
 total_start=$SECONDS
 check_tools
 [[ -x $host_romwick ]] || die "no host build of romwick in $host_build (make build)"
-mkdir -p "$work" "$cache"
+rm -rf "$work/inputs" "$work/expected"
+mkdir -p "$work/inputs" "$work/expected" "$cache"
 kernel
 busybox
 prepare_board
 cross_build
 common_initramfs
-rm -rf "$work/inputs" "$work/expected"
-mkdir -p "$work/inputs" "$work/expected"
 failures=0
-for phase in "${phases[@]}"; do
-  declare -F "phase_$phase" >/dev/null ||
-    die "no phase $phase (board.sh has $(declare -F | sed -n 's/^declare -f phase_//p' | tr '\n' ' '))"
-done
 for phase in "${phases[@]}"; do
   "phase_$phase"
 done

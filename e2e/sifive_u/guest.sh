@@ -37,7 +37,7 @@ full_phase() {
 
 # gpio_sim_line: a GPIO simulator chip of one line, pulled up as an
 # active-low reset input would be; sets reset_chip (the chip's name, for
-# reset=) and reset_level (the line's level in sysfs).
+# reset=), reset_level (the line's level) and reset_pull (its pull) in sysfs.
 gpio_sim_line() {
   local config=/sys/kernel/config/gpio-sim/e2e
   mount -t configfs configfs /sys/kernel/config &&
@@ -45,16 +45,19 @@ gpio_sim_line() {
   echo 1 > "$config/bank0/num_lines" &&
   echo 1 > "$config/live" || return
   reset_chip=$(cat "$config/bank0/chip_name")
-  local line=/sys/devices/platform/$(cat "$config/dev_name")/$reset_chip/sim_gpio0
-  echo pull-up > "$line/pull"
+  local line
+  line=/sys/devices/platform/$(cat "$config/dev_name")/$reset_chip/sim_gpio0
   reset_level=$line/value
+  reset_pull=$line/pull
+  echo pull-up > "$reset_pull"
 }
 
 # The run holds the reset line while it works, from before the first
 # transfer to after the last; the guest reads its level until the run has
 # ended (the file done appears), and so sees it low throughout a read that
-# takes seconds. Before and after, nothing drives it and the pull-up holds
-# it high.
+# takes seconds. Before and after, the pull-up holds it high; after, a
+# pull-down takes it low too, which the simulator does only on a line that
+# nothing drives: the run has let it go.
 reset_phase() {
   gpio_sim_line || { echo "no GPIO simulator line" >> transcript.txt; return 1; }
   echo "reset line before the run: $(cat "$reset_level")" >> transcript.txt
@@ -69,5 +72,7 @@ reset_phase() {
   wait
   echo "reset line low while the run worked: $held" >> transcript.txt
   echo "reset line after the run: $(cat "$reset_level")" >> transcript.txt
+  echo pull-down > "$reset_pull"
+  echo "reset line pulled down after the run: $(cat "$reset_level")" >> transcript.txt
   [ "$(cat done)" = 0 ]
 }
