@@ -306,7 +306,7 @@ if [[ -n $chosen_phases ]]; then
 fi
 for phase in "${phases[@]}"; do
   declare -F "phase_$phase" >/dev/null ||
-    die "no phase $phase (board.sh has $(declare -F | sed -n 's/^declare -f phase_//p' | tr '\n' ' '))"
+    die "no phase $phase (board.sh has $(declare -F | sed -n 's/^declare -f phase_//p' | paste -sd ' '))"
 done
 total_start=$SECONDS
 check_tools

@@ -23,9 +23,10 @@ memory=1G
 # The SBI console: QEMU 10's SiFive UART drops characters that user space
 # writes to ttySIF0. panic=-1 and -no-reboot end QEMU on a panic.
 kernel_command_line="console=hvc0 rdinit=/init panic=-1"
-# The whole-chip write, verify and read take minutes under emulation; a
-# guest that is still running after this has hung.
-guest_timeout=1200
+# The whole-chip write, verify and read take 6 minutes on idle cores and
+# four times that beside other builds; a guest that is still running after
+# this has hung.
+guest_timeout=1800
 # The phases make e2e runs, in this order. low needs only what the program
 # does today. range and full need -m sfdp and addresses past 16 MiB, reset
 # the spidev reset= line on the GPIO character device: each is switched on
@@ -36,6 +37,8 @@ board_tools() {
   # OpenSBI, the firmware -bios default loads, comes with the system's QEMU
   # data; QEMU 10 finds it there.
   [[ -f /usr/share/qemu/opensbi-riscv64-generic-fw_dynamic.bin ]] || missing+=(qemu-system-data)
+  # The device tree is made on every run.
+  command -v dtc >/dev/null || missing+=(dtc)
   [[ -x $qemu_dir/usr/bin/qemu-system-riscv64 ]] || command -v apt-get >/dev/null || missing+=(apt-get)
 }
 
@@ -46,7 +49,7 @@ fetch_qemu() {
   if [[ ! -x $qemu_dir/usr/bin/qemu-system-riscv64 ]]; then
     local tmp
     tmp=$(mktemp -d "$cache/qemu.XXXXXX")
-    fetch_debs bookworm-backports amd64 "$tmp" qemu-system-riscv qemu-system-common
+    fetch_debs bookworm-backports "$(dpkg --print-architecture)" "$tmp" qemu-system-riscv qemu-system-common
     rm -rf "$qemu_dir"
     mv "$tmp" "$qemu_dir"
   fi
@@ -78,12 +81,14 @@ prepare_board() {
 # data.py makes each phase's inputs and what the chip and the files read
 # back must hold after it.
 data() { "$here/data.py" "$@"; }
-sector_start() { echo $(($1 - $1 % 65536)); }
-sector_end() { echo $((($1 + 65535) / 65536 * 65536)); }
+# The 64 KiB boundaries at or below and at or above an address: the edges
+# of the largest erase unit that holds it.
+boundary_below() { echo $(($1 - $1 % 65536)); }
+boundary_above() { echo $((($1 + 65535) / 65536 * 65536)); }
 
 phase_low() {
   local in=$work/inputs exp=$work/expected
-  data pattern --seed 11 --size "$CHIP_SIZE" --erased "$(sector_start $LOW_AT):$LOW_AT" --out "$in/low-seed.bin"
+  data pattern --seed 11 --size "$CHIP_SIZE" --erased "$(boundary_below $LOW_AT):$LOW_AT" --out "$in/low-seed.bin"
   data pattern --seed 12 --size "$LOW_SIZE" --out "$in/low.bin"
   data after-range-write --chip "$in/low-seed.bin" --file "$in/low.bin" --at "$LOW_AT" --sector 65536 \
     --out "$exp/low-chip.bin"
@@ -97,8 +102,8 @@ phase_low() {
 phase_range() {
   local in=$work/inputs exp=$work/expected
   local end=$((RANGE_AT + RANGE_SIZE))
-  data pattern --seed 21 --size "$CHIP_SIZE" --erased "$(sector_start $RANGE_AT):$RANGE_AT" \
-    --erased "$end:$(sector_end $end)" --out "$in/range-seed.bin"
+  data pattern --seed 21 --size "$CHIP_SIZE" --erased "$(boundary_below $RANGE_AT):$RANGE_AT" \
+    --erased "$end:$(boundary_above $end)" --out "$in/range-seed.bin"
   data pattern --seed 22 --size "$RANGE_SIZE" --out "$in/range.bin"
   data after-range-write --chip "$in/range-seed.bin" --file "$in/range.bin" --at "$RANGE_AT" --sector 65536 \
     --out "$exp/range-written.bin"
