@@ -13,6 +13,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 BENCH_BUILD ?= build-bench
 E2E_BUILD  ?= build-e2e
+E2E_BOARDS ?= zynq sifive_u
 PACKAGE_BUILD ?= build-package
 FUZZ_OUT   ?= fuzz-out
 FUZZ_SECONDS ?= 60
@@ -66,10 +67,15 @@ bench-quick:
 	bench/run.sh --quick --build $(BENCH_BUILD)
 
 # The host program only writes the reference text files, so only it is built.
+# Every board runs even when one fails, so that one run tells of them all.
 e2e:
 	cmake -S . -B $(BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) --target romwick
-	e2e/run.sh --build $(E2E_BUILD) --host-build $(BUILD)
+	status=0; \
+	for board in $(E2E_BOARDS); do \
+	  e2e/run.sh $$board --build $(E2E_BUILD)/$$board --host-build $(BUILD) || status=1; \
+	done; \
+	exit $$status
 
 # The runtime folder compiled into the program is the one the package
 # installs, under /usr; the tests are not part of it. It is built with the

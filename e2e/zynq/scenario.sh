@@ -12,3 +12,9 @@ RANGE_AT=0x123457
 RANGE_SIZE=70001
 READ_AT=0x11FF31
 READ_LEN=0x201A0
+# The simulated chip that runs each phase beside the real one, as a control
+# that needs nothing of the kernel, and the spidev device. Reads of more than
+# 128 bytes in one transfer come back wrong through this controller, so
+# every transfer is capped at 128.
+SIM_CHIP=N25Q128
+SPIDEV=spidev:/dev/spidev0.0,xfer=128

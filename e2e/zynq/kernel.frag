@@ -26,6 +26,10 @@ CONFIG_SPI_MASTER=y
 CONFIG_SPI_CADENCE=y
 CONFIG_SPI_SPIDEV=y
 CONFIG_PRINTK=y
+# The device tree's rng-seed counts as entropy, so that getrandom() does not
+# block after boot: the board has no source of randomness. The command
+# line's random.trust_bootloader comes too late, after the tree is read.
+CONFIG_RANDOM_TRUST_BOOTLOADER=y
 CONFIG_FUTEX=y
 CONFIG_POSIX_TIMERS=y
 CONFIG_MULTIUSER=y
