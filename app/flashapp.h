@@ -12,8 +12,7 @@
 #include "app/progress_line.h"
 #include "app/run_observer.h"
 #include "platform/platform.h"
-#include "image/ghex.h"
-#include "image/ihex.h"
+#include "image/image_file.h"
 
 class SPICTL;
 class SFPRG;
@@ -25,16 +24,6 @@ constexpr uint32_t kImageBufferSize = 0x1000000;
 /// Flash and image buffer meet in chunks of at most this size, one
 /// programmer call each.
 constexpr uint32_t kChunkSize = 65536;
-
-/// A run of bytes an image file gave: `length` bytes at buffer offset
-/// `offset`, which is also their distance from the flash address of `-a`.
-struct ImageSpan {
-  uint32_t offset;
-  uint32_t length;
-
-  uint32_t End() const { return offset + length; }
-  bool operator==(const ImageSpan&) const = default;
-};
 
 /// A run of flash addresses, [start, end).
 struct FlashRange {
@@ -95,7 +84,8 @@ class FLASHAPP {
   /// "Interrupted" and records 128 plus the signal's number as the result.
   bool Interrupted();
 
-  // The file side: moves the image buffer to and from the image file.
+  // The file side: `imageFileSide` with the file name, the format and the
+  // direction from `options`, each outcome recorded as the result code.
   bool OpenImageFile();
   /// Fills the buffer from the open file and sets `dataLength` and
   /// `imageSpans`. An Intel HEX image lies at its own addresses: the buffer
@@ -113,24 +103,22 @@ class FLASHAPP {
   /// The fopen mode for the image file: written ("-r") or read, binary or text.
   static const char* ImageFileMode(bool fileIsWritten, int32_t fileFormat);
 
-  FILE* imageFile = nullptr;
+  /// The image file; the file-side names below are its state.
+  ImageFile imageFileSide;
+  FILE* const& imageFile = imageFileSide.Stream();
   std::unique_ptr<SPICTL> controller;
   std::unique_ptr<SFPRG> programmer;
   std::unique_ptr<uint8_t[]> imageBuffer;
-  int32_t dataLength = 0;
-  /// What the last load filled, ascending, no span touching the next: one
-  /// span for a binary or raw hex image, one per run of Intel HEX records;
-  /// empty when the file held no data.
-  std::vector<ImageSpan> imageSpans;
+  int32_t& dataLength = imageFileSide.dataLength;
+  std::vector<ImageSpan>& imageSpans = imageFileSide.spans;
   int32_t spiPort = 0;
   int32_t ctlError = 0;
-  int32_t byteCount = 0;
-  IHEX ihex;
-  GHEX ghex;
-  /// How the file the chip is read into reaches its name, and whether the
-  /// save into it succeeded.
-  platform::Replacement imageReplacement;
-  bool imageComplete = false;
+  int32_t& byteCount = imageFileSide.byteCount;
+  IHEX& ihex = imageFileSide.ihex;
+  GHEX& ghex = imageFileSide.ghex;
+  /// Cleared by a read that gives up on the file it saved, so that the old
+  /// file stays.
+  bool& imageComplete = imageFileSide.complete;
 
  private:
   // Creates the controller that runtimeVersion asks for and loads its

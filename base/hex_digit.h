@@ -21,9 +21,17 @@ inline constexpr std::array<int8_t, 256> kHexDigitValues = [] {
 /// 0 to 15 for 0-9, A-F and a-f; -1 for any other character.
 inline int HexDigitValue(char c) { return kHexDigitValues[static_cast<unsigned char>(c)]; }
 
+/// Puts `value` as two upper-case digits at `out`; returns the place after them.
+inline char* PutHexByte(char* out, uint8_t value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  out[0] = kDigits[value >> 4];
+  out[1] = kDigits[value & 0x0F];
+  return out + 2;
+}
+
 /// Appends `value` as two upper-case digits.
 inline void AppendHexByte(std::string& text, uint8_t value) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  text += kDigits[value >> 4];
-  text += kDigits[value & 0x0F];
+  char digits[2];
+  PutHexByte(digits, value);
+  text.append(digits, 2);
 }

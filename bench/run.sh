@@ -238,7 +238,7 @@ flashrom_random
 romwick_case read 0.5 0 nothing out.bin random.bin -r out.bin
 peer_case read "flashrom -r" nothing peer.bin random.bin "${flashrom_on_chip[@]}" -r peer.bin
 
-romwick_case "Intel HEX save" 2 0 nothing - - -r out.hex -fi
+romwick_case "Intel HEX save" 1.5 0 nothing - - -r out.hex -fi
 check_text "Intel HEX save" objcopy -I ihex -O binary out.hex check.bin
 peer_case "Intel HEX save" "objcopy -O ihex" nothing - - objcopy -I binary -O ihex random.bin peer.hex
 peer_case "Intel HEX save" "srec_cat -intel" nothing - - srec_cat random.bin -binary -o peer.hex -intel

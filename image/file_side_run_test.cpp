@@ -7,13 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "image/file_side_fixture.h"
+#include "image/test_hex_text.h"
 #include "testsupport/run_program.h"
 
 namespace {
 
 using testsupport::ReadFile;
 using testsupport::WriteFile;
+
+/// The N25Q128's size, and so the size of the image buffer for it.
+constexpr uint32_t kN25Q128Size = 0x1000000;
 
 class FileSideRun : public testing::Test {
  protected:
@@ -36,8 +39,8 @@ class FileSideRun : public testing::Test {
 };
 
 TEST_F(FileSideRun, BinaryImageOfExactlyTheBufferSizeIsWrittenWithoutAWarning) {
-  Seed(kImageBufferSize);
-  const std::string data = RandomBytes(kImageBufferSize);
+  Seed(kN25Q128Size);
+  const std::string data = RandomBytes(kN25Q128Size);
   const std::string input = Input(data);
   const auto run = testsupport::RunRomwick({"-d", Device("N25Q128"), "-w", input});
   EXPECT_EQ(run.output, "Doing partial erase of flash memory device\nWriting file: " + input +

@@ -93,12 +93,11 @@ bool HexRecord::Assemble(int32_t recordType, uint16_t recordAddress, const uint8
   return true;
 }
 
-std::string HexRecord::Line() const {
+size_t HexRecord::Format(std::span<char, kMaxLineSize> line) const {
   const int32_t size = length + kOverhead;
-  std::string line;
-  line.reserve(static_cast<size_t>(size) * 2 + 2);
-  line += ':';
-  for (int32_t i = 0; i < size; ++i) AppendHexByte(line, bytes[i]);
-  line += '\n';
-  return line;
+  char* out = line.data();
+  *out++ = ':';
+  for (int32_t i = 0; i < size; ++i) out = PutHexByte(out, bytes[i]);
+  *out++ = '\n';
+  return static_cast<size_t>(out - line.data());
 }

@@ -3,8 +3,9 @@
 // one. IHEX's working record.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <string>
+#include <span>
 #include <string_view>
 
 #include "image/text_fault.h"
@@ -26,6 +27,9 @@ class HexRecord {
   static constexpr int32_t kAreaSize = 256;
   /// The most data bytes an assembled record can carry in `bytes`.
   static constexpr int32_t kMaxAssembledData = kAreaSize - kOverhead;
+  /// Room for the longest line Format writes: the colon, two digits for each
+  /// byte of the area, the line feed.
+  static constexpr size_t kMaxLineSize = 1 + 2 * kAreaSize + 1;
 
   /// Parses ":LLAAAATT<data>CC" from `line` (without its line end), which
   /// may hold nothing but spaces and tabs after the checksum. False with
@@ -44,9 +48,11 @@ class HexRecord {
   /// when `data` is missing for a non-zero count.
   bool Assemble(int32_t recordType, uint16_t recordAddress, const uint8_t* data, int32_t count);
 
-  /// The assembled record as a text line: ':', two upper-case digits a byte,
-  /// a line feed.
-  std::string Line() const;
+  /// Writes the assembled record as a text line into `line`: ':', two
+  /// upper-case digits a byte, a line feed. Returns the line's length.
+  /// Straight into a caller's array, as a whole chip's save formats millions
+  /// of lines and a string for each was most of its time.
+  size_t Format(std::span<char, kMaxLineSize> line) const;
 
   int32_t type = 0;
   int32_t length = 0;

@@ -255,9 +255,8 @@ bool IHEX::StoreData(const HexRecord& record, uint32_t line) {
 
 bool IHEX::WriteLine(int32_t type, uint16_t address, const uint8_t* data, int32_t count) {
   HexRecord record;
-  if (!stream || !record.Assemble(type, address, data, count) ||
-      std::fputs(record.Line().c_str(), stream) < 0) {
-    return Fail(IHEX_WRITE);
-  }
-  return true;
+  char line[HexRecord::kMaxLineSize];
+  if (!stream || !record.Assemble(type, address, data, count)) return Fail(IHEX_WRITE);
+  const size_t size = record.Format(line);
+  return std::fwrite(line, 1, size, stream) == size || Fail(IHEX_WRITE);
 }

@@ -41,7 +41,7 @@ class WrittenIntelHex : public Interop, public testing::WithParamInterface<ReadB
 TEST_P(WrittenIntelHex, ReadsBackToTheSameBytes) {
   const std::string bytes = RandomBytes(kImageSize);
   Fill(bytes);
-  ASSERT_EQ((Outcome{true, ""}), Save(dir.File("image.hex"), FORMAT_INTEL_HEX, kImageSize));
+  ASSERT_EQ((Outcome{true, ""}), Save(dir.File("image.hex"), IMAGEFORMAT_INTEL_HEX, kImageSize));
   std::vector<std::string> args = GetParam().args;
   for (std::string& a : args) {
     if (a == "in") a = dir.File("image.hex");
@@ -85,9 +85,9 @@ TEST_P(MadeIntelHex, LoadsToItsAddresses) {
   RunTool(m.tool, args);
   if (IsSkipped()) return;
 
-  ASSERT_EQ((Outcome{true, ""}), Load(dir.File("image.hex"), FORMAT_INTEL_HEX));
-  EXPECT_EQ(Spans({{m.origin, kImageSize}}), app.imageSpans);
-  EXPECT_EQ(static_cast<int32_t>(kImageSize), app.dataLength);
+  ASSERT_EQ((Outcome{true, ""}), Load(dir.File("image.hex"), IMAGEFORMAT_INTEL_HEX));
+  EXPECT_EQ(Spans({{m.origin, kImageSize}}), file.spans);
+  EXPECT_EQ(static_cast<int32_t>(kImageSize), file.dataLength);
   EXPECT_TRUE(bytes == Buffer(m.origin, kImageSize));
   EXPECT_TRUE(Buffer(0, m.origin) == std::string(m.origin, '\xFF'));
 }
@@ -111,8 +111,8 @@ TEST_F(Interop, XxdPlainOneLineIsTheTestsOwnAndLoads) {
   RunTool("xxd", {"-p", "-c", "0", dir.File("image.bin"), dir.File("image.txt")});
   if (IsSkipped()) return;
   EXPECT_TRUE(XxdPlainLine(bytes) == testsupport::ReadFile(dir.File("image.txt")));
-  ASSERT_EQ((Outcome{true, ""}), Load(dir.File("image.txt"), FORMAT_RAW_HEX));
-  EXPECT_EQ(70000, app.dataLength);
+  ASSERT_EQ((Outcome{true, ""}), Load(dir.File("image.txt"), IMAGEFORMAT_RAW_HEX));
+  EXPECT_EQ(70000, file.dataLength);
   EXPECT_TRUE(bytes == Buffer(0, bytes.size()));
 }
 
@@ -142,8 +142,8 @@ TEST_P(XxdReverse, LoadsTheBytesXxdReadsBack) {
   RunTool("xxd", {"-r", "-p", in, dir.File("back.bin")});
   if (IsSkipped()) return;
   const std::string back = testsupport::ReadFile(dir.File("back.bin"));
-  ASSERT_EQ((Outcome{true, ""}), Load(in, FORMAT_RAW_HEX));
-  EXPECT_EQ(static_cast<int32_t>(back.size()), app.dataLength);
+  ASSERT_EQ((Outcome{true, ""}), Load(in, IMAGEFORMAT_RAW_HEX));
+  EXPECT_EQ(static_cast<int32_t>(back.size()), file.dataLength);
   EXPECT_TRUE(back == Buffer(0, back.size()));
 }
 
