@@ -12,14 +12,17 @@
 #include "app/progress_line.h"
 #include "app/run_observer.h"
 #include "platform/platform.h"
+#include "flash/sfprg.h"
 #include "image/image_file.h"
 
 class SPICTL;
-class SFPRG;
 struct WriteProtection;
+struct FLASHDEV;
 
 /// Size of the image buffer: the largest image the program handles.
 constexpr uint32_t kImageBufferSize = 0x1000000;
+/// The clock the interface device is brought up with, unless "-s" says otherwise.
+constexpr uint32_t kBringUpClockHz = 50000000;
 
 /// Flash and image buffer meet in chunks of at most this size, one
 /// programmer call each.
@@ -109,6 +112,7 @@ class FLASHAPP {
   std::unique_ptr<SPICTL> controller;
   std::unique_ptr<SFPRG> programmer;
   std::unique_ptr<uint8_t[]> imageBuffer;
+  uint32_t imageCapacity = kImageBufferSize;
   int32_t& dataLength = imageFileSide.dataLength;
   std::vector<ImageSpan>& imageSpans = imageFileSide.spans;
   int32_t spiPort = 0;
@@ -136,6 +140,22 @@ class FLASHAPP {
   void ReleaseConfigReset();
   bool RunFlashSteps();
   void PrintId();
+  /// The row of the chip: the one "-m" names, the one its identification
+  /// code finds, or one made from its SFDP ("-m sfdp", or a code the table
+  /// does not know).
+  bool FindDevice(FLASHDEV* row);
+  /// Reads the chip's SFDP into a row; false, with its message and code, when
+  /// it has none this program can use.
+  bool DeviceBySfdp(bool named, FLASHDEV* row);
+  /// Identification runs at a clock every part of the table takes.
+  bool SlowClockForIdentification();
+  /// The run's clock as asked, but no faster than the part takes; reads use
+  /// fast read where the clock is above its plain read's limit.
+  bool FitClock(const FLASHDEV& row);
+  /// A device larger than the buffer gets a buffer of its size.
+  bool FitImageBuffer();
+  /// Leaves the chip in the addressing mode it powered up in.
+  void FinishChip();
   /// Refuses, before anything is erased or programmed, a run that would
   /// touch what the chip protects; with "-unprotect" clears the protection first.
   bool ProtectionStep();
@@ -147,8 +167,12 @@ class FLASHAPP {
   bool ReadStep();
   /// Refuses an image that holds no data or that runs past the device end.
   bool CheckImageFits();
-  /// Erases the sectors that hold a byte of the ranges, one at a time.
-  bool EraseSectors(const std::vector<FlashRange>& ranges);
+  /// The erase commands of the range erase, computed once from the request
+  /// and the part's erase types: the erase step sends them and the
+  /// protection step checks the units they clear.
+  std::vector<SFPRG::EraseCommand> ErasePlan() const;
+  /// Sends the plan's commands, one at a time.
+  bool EraseUnits(const std::vector<SFPRG::EraseCommand>& plan);
   /// The image's spans, joined where they share a sector or lie in
   /// neighbouring ones: erasing the sectors of each erases each sector once
   /// and none between the spans.
@@ -186,6 +210,7 @@ class FLASHAPP {
   ProgressLine progress;
   RunObserver observer{progress};
   bool interruptionReported = false;
+  uint32_t askedHz = kBringUpClockHz;  // the clock last asked of the controller
   /// What "-u" rewrote (whole units), for the verify, with the bytes it
   /// wrote back outside the image; and the image bytes it found the chip
   /// already holding.

@@ -47,11 +47,11 @@ bool FLASHAPP::OpenImageFile() {
 }
 
 bool FLASHAPP::LoadImage() {
-  return Recorded(imageFileSide, imageFileSide.Load(options.GetFileFormat(), imageBuffer.get(), kImageBufferSize));
+  return Recorded(imageFileSide, imageFileSide.Load(options.GetFileFormat(), imageBuffer.get(), imageCapacity));
 }
 
 bool FLASHAPP::SaveImage() {
-  return Recorded(imageFileSide, imageFileSide.Save(options.GetFileFormat(), imageBuffer.get(), kImageBufferSize));
+  return Recorded(imageFileSide, imageFileSide.Save(options.GetFileFormat(), imageBuffer.get(), imageCapacity));
 }
 
 bool FLASHAPP::CloseImageFile() { return Recorded(imageFileSide, imageFileSide.Close()); }

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr uint32_t kBringUpClockHz = 50000000;
-
 // Which attempt an Init failure belongs to, for its message.
 enum class Attempt { Automatic = 0, FirstGeneration = 1, SecondGeneration = 2 };
 

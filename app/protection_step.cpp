@@ -14,15 +14,9 @@ std::vector<FlashRange> FLASHAPP::RangesTouched() const {
   if (options.GetBulkErase()) touched.push_back({0, size});
   const bool writing = options.GetWriteFlash();
   const bool updating = writing && options.GetUpdate();
-  const uint32_t sector = programmer->GetDevice().sectorSize;
+  // The very units the erase step will erase.
   if (options.GetRangeErase() && !updating) {
-    const uint32_t first = options.GetAddress();
-    const std::vector<FlashRange> erased =
-        writing ? EraseGroupsUnderImage()
-                : std::vector<FlashRange>{{first, first + InsideDevice(first, static_cast<uint32_t>(options.GetLength()))}};
-    for (const FlashRange& r : erased) {
-      if (r.end > r.start) touched.push_back(WholeUnits(r, sector));
-    }
+    for (const SFPRG::EraseCommand& c : ErasePlan()) touched.push_back({c.unitStart, uint64_t{c.unitStart} + c.unitSize});
   }
   if (writing) {
     // "-u" may erase any unit under the image; a plain write programs the image's bytes.

@@ -70,14 +70,19 @@ void FLASHAPP::RunOperations() {
   if (!AssertConfigReset(&resetAsserted)) return;
   const bool completed = RunFlashSteps();
   progress.Clear();
+  // Before the reset lets go: the board boots from the chip as it is left.
+  FinishChip();
   // Released on every path, so the interface device is never left held in reset.
   if (resetAsserted) ReleaseConfigReset();
   if (completed && options.GetPrintTime()) PrintElapsed("Total Elapsed time", runStart);
 }
 
 bool FLASHAPP::RunFlashSteps() {
-  if (options.GetSpiSpeed() != 0 && !controller->SetSpeed(options.GetSpiSpeed(), &ctlError)) {
-    return Fail("Error accessing programming device\n", RC_DEVICE_ACCESS);
+  if (options.GetSpiSpeed() != 0) {
+    if (!controller->SetSpeed(options.GetSpiSpeed(), &ctlError)) {
+      return Fail("Error accessing programming device\n", RC_DEVICE_ACCESS);
+    }
+    askedHz = options.GetSpiSpeed();
   }
   if (options.GetPrintId()) {
     PrintId();
@@ -143,37 +148,38 @@ bool FLASHAPP::RangeErase() {
     return Fail("Data length for partial erase not specified\n", RC_MISSING_VALUE);
   }
   printf("Doing partial erase of flash memory device\n");
-  const uint32_t first = options.GetAddress();
-  const std::vector<FlashRange> ranges =
-      options.GetWriteFlash()
-          ? EraseGroupsUnderImage()
-          : std::vector<FlashRange>{{first, first + InsideDevice(first, static_cast<uint32_t>(options.GetLength()))}};
-  if (!EraseSectors(ranges)) return FlashFailed("Error writing to SPI device\n", RC_DEVICE_ACCESS);
+  if (!EraseUnits(ErasePlan())) return FlashFailed("Error writing to SPI device\n", RC_DEVICE_ACCESS);
   progress.Clear();
   if (options.GetPrintTime()) PrintElapsed("Elapsed time", start);
   return true;
 }
 
-bool FLASHAPP::EraseSectors(const std::vector<FlashRange>& ranges) {
-  const uint32_t sector = programmer->GetDevice().sectorSize;
+std::vector<SFPRG::EraseCommand> FLASHAPP::ErasePlan() const {
+  const uint32_t first = options.GetAddress();
+  const std::vector<FlashRange> ranges =
+      options.GetWriteFlash()
+          ? EraseGroupsUnderImage()
+          : std::vector<FlashRange>{{first, first + InsideDevice(first, static_cast<uint32_t>(options.GetLength()))}};
+  std::vector<SFPRG::EraseCommand> plan;
+  for (const FlashRange& r : ranges) {
+    const std::vector<SFPRG::EraseCommand> units =
+        programmer->PlanErase(static_cast<uint32_t>(r.start), static_cast<uint32_t>(r.end));
+    plan.insert(plan.end(), units.begin(), units.end());
+  }
+  return plan;
+}
+
+bool FLASHAPP::EraseUnits(const std::vector<SFPRG::EraseCommand>& plan) {
   uint64_t total = 0;
-  for (const FlashRange& r : ranges) total += r.end - r.start;
+  for (const SFPRG::EraseCommand& command : plan) total += command.unitSize;
   progress.Start("Erasing", total);
   uint64_t done = 0;
-  for (const FlashRange& r : ranges) {
-    // One sector a call, so that a signal stops the erase between sectors.
-    // The first erase of a range carries its start address itself.
-    for (uint64_t address = r.start; address < r.end;) {
-      if (Interrupted()) return false;
-      const uint64_t next = std::min<uint64_t>(r.end, (address / sector + 1) * sector);
-      if (!programmer->EraseRange(controller.get(), static_cast<uint32_t>(address),
-                                  static_cast<int32_t>(next - address))) {
-        return false;
-      }
-      done += next - address;
-      progress.Update(done);
-      address = next;
-    }
+  for (const SFPRG::EraseCommand& command : plan) {
+    // One command a call, so that a signal stops the erase between units.
+    if (Interrupted()) return false;
+    if (!programmer->EraseUnit(controller.get(), command)) return false;
+    done += command.unitSize;
+    progress.Update(done);
   }
   return true;
 }
@@ -239,43 +245,10 @@ bool FLASHAPP::ReadStep() {
   return true;
 }
 
-bool FLASHAPP::IdentifyDevice() {
-  const FLASHDEV* row = nullptr;
-  if (options.GetMemType()) {
-    row = FindDeviceByName(options.GetMemType());
-  } else {
-    uint8_t id[3];
-    if (!programmer->ReadId(controller.get(), id)) {
-      return Fail("Unable to read device id from memory device", RC_DEVICE_ACCESS);
-    }
-    row = FindDeviceById(id);
-  }
-  if (!row) return Fail("Device ID code not a recognized device\n", RC_UNKNOWN_DEVICE);
-
-  programmer->Term();
-  programmer.reset();
-  switch (row->type) {
-    case FLASHTYPE_SECTOR_ERASE:
-      programmer.reset(new (std::nothrow) SFPA);
-      break;
-    case FLASHTYPE_DATAFLASH:
-      programmer.reset(new (std::nothrow) SFPB);
-      break;
-    case FLASHTYPE_UNSERVED:
-      return Fail(nullptr, RC_UNSUPPORTED_DEVICE);
-    default:
-      return Fail(nullptr, RC_INTERNAL);
-  }
-  if (!programmer) return Fail(nullptr, RC_OUT_OF_MEMORY);
-  if (!programmer->Init()) return Fail(nullptr, RC_INTERNAL);
-  programmer->SetDevice(*row);
-  programmer->SetObserver(&observer);
-  return true;
-}
-
 bool FLASHAPP::PrepareWrite() {
   if (!OpenImageFile() || !LoadImage()) return false;
-  CloseImageFile();
+  // A file only read from: its close cannot lose anything.
+  static_cast<void>(CloseImageFile());
   if (!CheckImageFits()) return false;
   options.SetLength(dataLength);
   return true;

@@ -481,8 +481,8 @@ TEST_F(SafeWrite, NoCommandStartsAfterAnInterruptingSignal) {
     ASSERT_EQ(Romwick({"-d", Dev(M25P80, ",trace=" + trace), generation, "-w", input, "-a", "0x1F800", "-NV"}).exitCode,
               0);
     const std::string whole = Trace();
-    // Bus calls are counted from the first after the open, the enable and
-    // the two clock and mode settings.
+    // Bus calls are counted from the first after the open, the enable, the
+    // bring-up's clock and mode settings and the identification's clock.
     const uint32_t firstProgram = CallNumber(whole.substr(whole.rfind('\n', whole.find(" tx 02 01 F8")) + 1));
     for (uint32_t hold = firstProgram - 8; hold < firstProgram + 40; ++hold) {
       Erased(M25P80);
@@ -492,7 +492,7 @@ TEST_F(SafeWrite, NoCommandStartsAfterAnInterruptingSignal) {
       ASSERT_TRUE(program->WaitForError("romwick runtime: holding call"));
       program->Signal(SIGTERM);
       EXPECT_EQ(program->Finish().exitCode, 143);
-      for (const std::string& command : CommandsAfter(Trace(), hold + 4)) {
+      for (const std::string& command : CommandsAfter(Trace(), hold + 5)) {
         EXPECT_EQ(command, "05") << generation << " hold=" << hold;
       }
     }
@@ -504,8 +504,9 @@ TEST_F(SafeWrite, NoCommandStartsAfterAnInterruptingSignal) {
 TEST_P(Interrupted, DuringTheLastReadCommandTheOldFileStays) {
   Seed(M25P80);
   const std::string output = File("out.bin", "the old file");
-  // Calls 1 to 3 identify the chip; 4 to 7 are the one read command.
-  const auto run = RunAndInterrupt({"-d", Dev(M25P80, ",hold=6"), "-r", output, "-l", "4096"});
+  // Call 1 sets the identification clock, 2 to 4 identify the chip; 5 to 8
+  // are the one read command.
+  const auto run = RunAndInterrupt({"-d", Dev(M25P80, ",hold=7"), "-r", output, "-l", "4096"});
   EXPECT_EQ(run.output, "Reading flash memory and writing to file: " + output + "\nInterrupted\n");
   EXPECT_EQ(run.exitCode, GetParam().exitCode);
   EXPECT_EQ(ReadFile(output), "the old file");

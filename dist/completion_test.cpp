@@ -95,9 +95,9 @@ Words Concat(Words a, const Words& b) {
   return a;
 }
 
-// The names of the device table, which -m takes.
+// The names of the device table, which -m takes, and "sfdp".
 Words TableNames() {
-  Words names;
+  Words names = {"sfdp"};
   for (const FLASHDEV* row = flashDeviceTable; row->name[0]; ++row) names.push_back(row->name);
   return names;
 }

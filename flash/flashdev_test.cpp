@@ -55,29 +55,59 @@ INSTANTIATE_TEST_SUITE_P(Names, FindByName,
 
 // Guards the rows against typing slips: each geometry must hold together
 // the way the command sets rely on.
-TEST(DeviceTable, SevenConsistentRowsThenAZeroRow) {
-  int rows = 0;
-  for (const FLASHDEV* row = flashDeviceTable; row->id[0] != 0; ++row, ++rows) {
+TEST(DeviceTable, ConsistentRowsThenAZeroRow) {
+  const FLASHDEV* row = flashDeviceTable;
+  for (; row->id[0] != 0; ++row) {
     SCOPED_TRACE(row->name);
     EXPECT_EQ(row->readMax, row->size);
     EXPECT_EQ(row->size % row->sectorSize, 0u);
     EXPECT_EQ(row->sectorSize % row->pageSize, 0u);
     EXPECT_GE(1u << row->pageShift, row->pageSize);
+    EXPECT_GT(row->readMaxHz, 0u);
+    EXPECT_GE(row->maxHz, row->readMaxHz);
     if (row->type == FLASHTYPE_SECTOR_ERASE) {
       EXPECT_EQ(row->pageSize, 1u << row->pageShift);  // the pages lie end to end
-      EXPECT_EQ(row->blockSize, 0xFFFFFFFFu);
-      EXPECT_EQ(row->busyMask, 0x01);
-      EXPECT_EQ(row->readyValue, 0x00);
+      EXPECT_EQ(row->blockSize, kNoBlock);
     } else {
       EXPECT_EQ(row->type, FLASHTYPE_DATAFLASH);
       EXPECT_EQ(row->busyMask, 0x80);
       EXPECT_EQ(row->readyValue, 0x80);
     }
+    EXPECT_NE(FindDeviceByName(row->name), nullptr);
+    EXPECT_EQ(FindDeviceByName(row->name), row) << "two rows of one name";
   }
-  EXPECT_EQ(rows, 7);
-  const FLASHDEV& end = flashDeviceTable[7];
   const FLASHDEV zero{};
-  EXPECT_EQ(std::memcmp(&end, &zero, sizeof zero), 0);
+  EXPECT_EQ(std::memcmp(row, &zero, sizeof zero), 0);
+}
+
+// Erase types ascend, each a power of two that divides the chip; the
+// smallest is the sector; a part above 16 MiB has a way to reach it all.
+TEST(DeviceTable, EraseTypesAndAddressingOfEachRow) {
+  for (const FLASHDEV* row = flashDeviceTable; row->id[0] != 0; ++row) {
+    if (row->type != FLASHTYPE_SECTOR_ERASE) continue;
+    SCOPED_TRACE(row->name);
+    EXPECT_EQ(row->eraseTypes[0].size, row->sectorSize);
+    uint32_t previous = 0;
+    bool reachesAll = false;
+    for (const EraseType& type : row->eraseTypes) {
+      if (type.size == 0) continue;
+      EXPECT_GT(type.size, previous);
+      EXPECT_EQ(type.size & (type.size - 1), 0u);
+      EXPECT_EQ(row->size % type.size, 0u);
+      EXPECT_NE(type.opcode, 0);
+      EXPECT_GT(type.maxUs, 0u);
+      reachesAll |= type.opcode4 != 0;
+      previous = type.size;
+    }
+    if (row->size > (1u << 24)) {
+      EXPECT_NE(row->addressing, Addressing::kThreeBytes);
+      if (row->addressing == Addressing::kFourByteOpcodes) {
+        EXPECT_TRUE(reachesAll);
+      }
+    } else {
+      EXPECT_EQ(row->addressing, Addressing::kThreeBytes);
+    }
+  }
 }
 
 // Every wait needs its maximum, and the typical whole-chip erase lies below
@@ -85,22 +115,27 @@ TEST(DeviceTable, SevenConsistentRowsThenAZeroRow) {
 TEST(DeviceTable, TimesAndProtectionOfEachRow) {
   for (const FLASHDEV* row = flashDeviceTable; row->id[0] != 0; ++row) {
     SCOPED_TRACE(row->name);
+    const ProtectionLayout& p = row->protection;
     EXPECT_GT(row->programMaxUs, 0u);
     EXPECT_GT(row->eraseAllMaxUs, 0u);
     EXPECT_GT(row->eraseAllTypicalMs, 0u);
     EXPECT_LT(uint64_t{row->eraseAllTypicalMs} * 1000, row->eraseAllMaxUs);
-    EXPECT_NE(row->protectBits, 0);
+    EXPECT_NE(p.bp, 0);
     if (row->type == FLASHTYPE_SECTOR_ERASE) {
-      EXPECT_GT(row->sectorEraseMaxUs, 0u);
       EXPECT_GT(row->writeStatusMaxUs, 0u);
-      EXPECT_EQ(row->lockBit, 0x80);
-      EXPECT_EQ(row->protectUnit % row->sectorSize, 0u);
-      const int values = 1 << __builtin_popcount(row->protectBits);
-      EXPECT_GE(uint64_t{row->protectUnit} << (values - 2), row->size);
+      EXPECT_EQ(p.srwd, 0x80);
+      EXPECT_EQ(p.unit % row->sectorSize, 0u);
+      EXPECT_EQ(p.quadEnable & (p.bp | p.bp3 | p.tb | p.sec | p.cmp | p.srwd), 0);
+      // A high byte needs the register that holds it read.
+      if ((p.tb | p.cmp | p.quadEnable) > 0xFF) {
+        EXPECT_NE(p.secondRead, 0);
+      }
+      const int values = 1 << __builtin_popcount(p.bp | p.bp3);
+      EXPECT_GE(uint64_t{p.unit} << (values - 2), row->size);
     } else {
       EXPECT_GT(row->programNoEraseMaxUs, 0u);
       EXPECT_GT(row->transferMaxUs, 0u);
-      EXPECT_EQ(row->lockBit, 0);
+      EXPECT_EQ(p.srwd, 0);
     }
   }
 }

@@ -13,7 +13,7 @@ namespace {
 constexpr uint8_t kReadStatus = 0xD7;
 // Chip erase, four bytes in one select period; it runs for seconds.
 constexpr uint8_t kChipErase[4] = {0xC7, 0x94, 0x80, 0x9A};
-// Main memory page to buffer 1 transfer: 400 us at most.
+// Main memory page to buffer 1 transfer: 200 us at most.
 constexpr uint8_t kPageToBuffer1 = 0x53;
 constexpr uint8_t kBuffer1Write = 0x84;
 // Buffer 1 to main memory page program with built-in erase: 40 ms at most.
@@ -28,6 +28,9 @@ constexpr uint8_t kSector0aBits = 0xC0;
 constexpr uint8_t kSector0bBits = 0x30;
 // Disable sector protection, four bytes in one select period.
 constexpr uint8_t kDisableSectorProtection[4] = {0x3D, 0x2A, 0x7F, 0x9A};
+// Continuous array read at the plain read's clock: the address, then the
+// data for as long as the chip stays selected.
+constexpr uint8_t kContinuousRead = 0x03;
 // Sent while the data is clocked in; the chip ignores it.
 constexpr uint8_t kReadFill = 0x00;
 
@@ -68,8 +71,9 @@ bool SFPB::EraseRange(SPICTL*, uint32_t, int32_t) {
 }
 
 bool SFPB::Read(SPICTL* ctl, uint32_t start, int32_t length, uint8_t* destination) {
-  return ReadInCommands(ctl, start, length, destination, kReadFill,
-                        [this](uint32_t address) { return ToDeviceAddress(address); });
+  return ReadInCommands(ctl, start, length, destination, kReadFill, [this](uint32_t address) {
+    return Addressed(kContinuousRead, 0, ToDeviceAddress(address));
+  });
 }
 
 bool SFPB::BeginWrite(SPICTL*) { return true; }
@@ -85,7 +89,7 @@ bool SFPB::ReadProtection(SPICTL* ctl, WriteProtection* protection) {
   if (!ReadStatus(ctl, &status)) return false;
   *protection = WriteProtection{.status = status, .statusLocked = false, .areas = {}};
   // With sector protection disabled the register does not matter.
-  if ((status & device.protectBits) == 0) return true;
+  if ((status & device.protection.bp) == 0) return true;
   const uint32_t sectors = device.size / device.sectorSize;
   std::vector<uint8_t> bytes(sectors);
   const uint8_t command[4] = {kReadSectorProtection, 0, 0, 0};

@@ -13,7 +13,14 @@ namespace {
 // Both command sets read the same way: 03, a three-byte address, then the
 // data for as long as the chip stays selected.
 constexpr uint8_t kReadIdentification = 0x9F;
-constexpr uint8_t kReadData = 0x03;
+// JESD216: the SFDP space is read with 5Ah, a 3-byte address and a dummy byte.
+constexpr uint8_t kReadSfdp = 0x5A;
+constexpr uint8_t kWriteEnable = 0x06;
+// 4-byte mode: B7h enters it, E9h leaves it (JESD216 DWORD16's first methods).
+constexpr uint8_t kEnterFourByteMode = 0xB7;
+constexpr uint8_t kExitFourByteMode = 0xE9;
+// Three address bytes reach this far; the chip ignores the bits above.
+constexpr uint64_t kThreeByteReach = 1u << 24;
 
 // A wait may run twice its operation's datasheet maximum, and this much more,
 // before the chip counts as stuck: the maxima hold for the chip, not for the
@@ -57,6 +64,12 @@ bool SFPRG::ReadId(SPICTL* ctl, uint8_t id[3]) {
   return true;
 }
 
+bool SFPRG::ReadSfdpBytes(SPICTL* ctl, uint32_t address, uint8_t* destination, uint32_t length) {
+  const std::array<uint8_t, 4> header = Header(kReadSfdp, address);
+  const uint8_t command[5] = {header[0], header[1], header[2], header[3], 0};
+  return Transaction(ctl, {Send(5, command), Receive(static_cast<int32_t>(length), 0, destination)});
+}
+
 bool SFPRG::ReadStatus(SPICTL*, uint8_t*) { return false; }
 
 bool SFPRG::EraseSector(SPICTL*, uint32_t) { return false; }
@@ -64,6 +77,36 @@ bool SFPRG::EraseSector(SPICTL*, uint32_t) { return false; }
 bool SFPRG::EraseAll(SPICTL*) { return false; }
 
 bool SFPRG::EraseRange(SPICTL*, uint32_t, int32_t) { return false; }
+
+std::vector<SFPRG::EraseCommand> SFPRG::PlanErase(uint32_t start, uint32_t end) const {
+  std::vector<EraseCommand> plan;
+  const uint32_t unit = device.sectorSize;
+  end = std::min(end, device.size);
+  if (unit == 0 || start >= end) return plan;
+  // The first command carries the start address itself, the later ones the
+  // first address of their unit.
+  for (uint64_t address = start; address < end; address = (address / unit + 1) * unit) {
+    const uint32_t a = static_cast<uint32_t>(address);
+    plan.push_back({a, a - a % unit, unit});
+  }
+  return plan;
+}
+
+bool SFPRG::EraseUnit(SPICTL* ctl, const EraseCommand& command) {
+  return EraseRange(ctl, command.address,
+                    static_cast<int32_t>(command.unitStart + command.unitSize - command.address));
+}
+
+bool SFPRG::Finish(SPICTL* ctl) {
+  if (!inFourByteMode) return true;
+  // Sent even after a signal: the board's boot ROM reads in 3-byte mode.
+  const uint8_t enable = kWriteEnable;
+  const uint8_t exit = kExitFourByteMode;
+  if (device.quirks.modeNeedsWriteEnable && !Command(ctl, 1, &enable, nullptr, true)) return false;
+  if (!Command(ctl, 1, &exit, nullptr, true)) return false;
+  inFourByteMode = false;
+  return true;
+}
 
 bool SFPRG::Read(SPICTL*, uint32_t, int32_t, uint8_t*) { return false; }
 
@@ -86,6 +129,38 @@ bool SFPRG::RewriteUnit(SPICTL*, uint32_t, const uint8_t*, const uint8_t*, bool)
 std::array<uint8_t, 4> SFPRG::Header(uint8_t opcode, uint32_t address) {
   return {opcode, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
           static_cast<uint8_t>(address)};
+}
+
+SFPRG::AddressedCommand SFPRG::Addressed(uint8_t opcode, uint8_t opcode4, uint32_t address, int32_t dummies) const {
+  AddressedCommand command;
+  const bool fourBytes = device.size > kThreeByteReach && device.addressing != Addressing::kThreeBytes;
+  if (!fourBytes && address >= kThreeByteReach) return command;  // it would wrap to the bottom
+  if (fourBytes && device.addressing == Addressing::kFourByteOpcodes) {
+    if (opcode4 == 0) return command;
+    opcode = opcode4;
+  }
+  if (fourBytes && device.addressing == Addressing::kFourByteMode && !inFourByteMode) return command;
+  int32_t n = 0;
+  command.bytes[n++] = opcode;
+  if (fourBytes) command.bytes[n++] = static_cast<uint8_t>(address >> 24);
+  command.bytes[n++] = static_cast<uint8_t>(address >> 16);
+  command.bytes[n++] = static_cast<uint8_t>(address >> 8);
+  command.bytes[n++] = static_cast<uint8_t>(address);
+  for (int32_t i = 0; i < dummies; ++i) command.bytes[n++] = 0;
+  command.length = n;
+  return command;
+}
+
+bool SFPRG::ReachWholeArray(SPICTL* ctl) {
+  if (inFourByteMode || device.size <= kThreeByteReach || device.addressing != Addressing::kFourByteMode) {
+    return true;
+  }
+  const uint8_t enable = kWriteEnable;
+  const uint8_t enter = kEnterFourByteMode;
+  if (device.quirks.modeNeedsWriteEnable && !StartCommand(ctl, 1, &enable, nullptr, true)) return false;
+  // Marked before it is sent: whatever happens to it, Finish sends the exit.
+  inFourByteMode = true;
+  return StartCommand(ctl, 1, &enter, nullptr, true);
 }
 
 bool SFPRG::Transaction(SPICTL* ctl, std::initializer_list<Transfer> transfers) {
@@ -122,12 +197,18 @@ bool SFPRG::StartCommand(SPICTL* ctl, int32_t count, const uint8_t* tx, uint8_t*
   return MayStart() && Command(ctl, count, tx, rx, oneCall);
 }
 
+void SFPRG::ClearErrors(SPICTL* ctl) {
+  const uint8_t command = device.quirks.clearErrors;
+  // The wait has failed already; a failure here changes nothing about that.
+  if (command != 0) static_cast<void>(Command(ctl, 1, &command, nullptr, true));
+}
+
 uint32_t SFPRG::MaxUs(FlashOp op) const {
   switch (op) {
     case FlashOp::kPageProgram: return device.programMaxUs;
     case FlashOp::kPageProgramNoErase: return device.programNoEraseMaxUs;
     case FlashOp::kPageToBuffer: return device.transferMaxUs;
-    case FlashOp::kSectorErase: return device.sectorEraseMaxUs;
+    case FlashOp::kSectorErase: return device.eraseTypes[0].maxUs;
     case FlashOp::kBulkErase:
     case FlashOp::kChipErase: return device.eraseAllMaxUs;
     case FlashOp::kWriteStatus: return device.writeStatusMaxUs;
@@ -135,8 +216,9 @@ uint32_t SFPRG::MaxUs(FlashOp op) const {
   return device.eraseAllMaxUs;
 }
 
-bool SFPRG::WaitFor(SPICTL* ctl, FlashOp op) {
-  const uint32_t boundMs = static_cast<uint32_t>(2 * uint64_t{MaxUs(op)} / 1000) + kWaitMarginMs;
+bool SFPRG::WaitFor(SPICTL* ctl, FlashOp op, uint32_t maxUs) {
+  const uint64_t bound = maxUs != 0 ? maxUs : MaxUs(op);
+  const uint32_t boundMs = static_cast<uint32_t>(2 * bound / 1000) + kWaitMarginMs;
   const bool eraseAll = op == FlashOp::kBulkErase || op == FlashOp::kChipErase;
   const uint32_t typicalMs = eraseAll ? device.eraseAllTypicalMs : 0;
   lastWait = {op, boundMs, WaitEnd::kReady};
@@ -149,6 +231,12 @@ bool SFPRG::WaitFor(SPICTL* ctl, FlashOp op) {
         std::max<uint32_t>(platform::GetTickCount() - start, static_cast<uint32_t>(idleUs / 1000));
     uint8_t status;
     if (!ReadStatus(ctl, &status)) return EndWait(WaitEnd::kFailed);
+    // A program or erase the chip refused (protection, a worn cell) shows
+    // in its error bits; some parts stay busy until they are cleared.
+    if ((status & device.quirks.errorMask) != 0) {
+      ClearErrors(ctl);
+      return EndWait(WaitEnd::kFailed);
+    }
     if ((status & device.busyMask) == device.readyValue) return true;
     if (elapsedMs > boundMs) return EndWait(WaitEnd::kTimedOut);
     if (observer && !observer->StillBusy(op, elapsedMs, typicalMs)) return EndWait(WaitEnd::kGivenUp);
@@ -198,12 +286,21 @@ bool SFPRG::WriteInPages(SPICTL* ctl, uint32_t start, int32_t length, const uint
 }
 
 bool SFPRG::ReadInCommands(SPICTL* ctl, uint32_t start, int32_t length, uint8_t* destination, uint8_t fill,
-                           const std::function<uint32_t(uint32_t)>& chipAddress) {
+                           const std::function<AddressedCommand(uint32_t)>& command) {
   length = LengthInsideDevice(start, length);
+  // A controller that sends a select period whole limits each read command;
+  // a longer read goes out as several commands.
+  const uint32_t window = ctl->LargestWholeTransfer();
   while (length > 0) {
-    const int32_t n = static_cast<int32_t>(std::min<uint32_t>(static_cast<uint32_t>(length), device.readMax));
-    const std::array<uint8_t, 4> header = Header(kReadData, chipAddress(start));
-    if (!Start(ctl, {Send(4, header.data()), Receive(n, fill, destination)})) return false;
+    const AddressedCommand header = command(start);
+    if (header.length == 0) return false;
+    uint32_t most = device.readMax;
+    if (window != 0) {
+      if (window <= static_cast<uint32_t>(header.length)) return false;
+      most = std::min(most, window - static_cast<uint32_t>(header.length));
+    }
+    const int32_t n = static_cast<int32_t>(std::min<uint32_t>(static_cast<uint32_t>(length), most));
+    if (!Start(ctl, {Send(header.length, header.bytes.data()), Receive(n, fill, destination)})) return false;
     start += static_cast<uint32_t>(n);
     destination += n;
     length -= n;

@@ -53,6 +53,9 @@ class SFPRG {
   virtual void SetDevice(const FLASHDEV& row);
   /// Reads the three identification bytes; `id` is written only on success.
   [[nodiscard]] virtual bool ReadId(SPICTL* ctl, uint8_t id[3]);
+  /// Reads `length` bytes of the chip's SFDP space at `address` (5Ah, three
+  /// address bytes and a dummy byte, whatever mode the chip is in).
+  [[nodiscard]] bool ReadSfdpBytes(SPICTL* ctl, uint32_t address, uint8_t* destination, uint32_t length);
   [[nodiscard]] virtual bool ReadStatus(SPICTL* ctl, uint8_t* status);
   [[nodiscard]] virtual bool EraseSector(SPICTL* ctl, uint32_t address);
   [[nodiscard]] virtual bool EraseAll(SPICTL* ctl);
@@ -79,6 +82,28 @@ class SFPRG {
   [[nodiscard]] virtual bool RewriteUnit(SPICTL* ctl, uint32_t start, const uint8_t* contents,
                                          const uint8_t* current, bool erase);
 
+  /// One erase command of a plan: the address it carries and the unit it clears.
+  struct EraseCommand {
+    uint32_t address;    // inside the unit
+    uint32_t unitStart;  // the unit's first byte
+    uint32_t unitSize;
+    bool operator==(const EraseCommand&) const = default;
+  };
+  /// The erase commands that clear every byte of [start, end) inside the
+  /// device and nothing outside the units those bytes lie in, in ascending
+  /// order and as few as the part's erase types allow. Here: one command a
+  /// sector, the first carrying `start` itself.
+  virtual std::vector<EraseCommand> PlanErase(uint32_t start, uint32_t end) const;
+  /// Sends one planned erase command, then waits for the chip. Here: an
+  /// EraseRange from its address to the end of its unit.
+  [[nodiscard]] virtual bool EraseUnit(SPICTL* ctl, const EraseCommand& command);
+  /// Reads with the fast read command (its dummy byte after the address)
+  /// instead of the plain one: for a clock above the part's plain-read limit.
+  void UseFastRead(bool fast) { fastRead = fast; }
+  /// Leaves the chip in the addressing mode it powered up in, if the run
+  /// changed it. Sent on every path, failed and interrupted runs included.
+  [[nodiscard]] virtual bool Finish(SPICTL* ctl);
+
   /// Tells `observer` (or nobody, when null) about every wait from now on.
   void SetObserver(WaitObserver* observer) { this->observer = observer; }
   const WaitRecord& LastWait() const { return lastWait; }
@@ -102,6 +127,20 @@ class SFPRG {
   /// An opcode followed by the low 24 bits of `address`, most significant first.
   static std::array<uint8_t, 4> Header(uint8_t opcode, uint32_t address);
 
+  /// A command's opcode, address and dummy bytes as they go out.
+  struct AddressedCommand {
+    std::array<uint8_t, 6> bytes{};
+    int32_t length = 0;  // 0: no command of the part reaches the address
+  };
+  /// `opcode` with three address bytes, or, above 16 MiB, `opcode4` with
+  /// four (parts with 4-byte opcodes) or `opcode` with four (parts put into
+  /// 4-byte mode); `dummies` fill bytes follow. Never a 3-byte address the
+  /// chip would wrap to the bottom of the array.
+  AddressedCommand Addressed(uint8_t opcode, uint8_t opcode4, uint32_t address, int32_t dummies = 0) const;
+  /// The chip takes four address bytes where the part needs them: puts a
+  /// part that has only a 4-byte mode into it, once.
+  [[nodiscard]] bool ReachWholeArray(SPICTL* ctl);
+
   /// One chip-select period in the general form: select, the transfers in
   /// order, release. A failed step skips the transfers after it; the release
   /// is issued in every case. True only when every step succeeded; spiError
@@ -117,8 +156,9 @@ class SFPRG {
   [[nodiscard]] bool Start(SPICTL* ctl, std::initializer_list<Transfer> transfers);
   [[nodiscard]] bool StartCommand(SPICTL* ctl, int32_t count, const uint8_t* tx, uint8_t* rx, bool oneCall);
 
-  /// Waits for the chip to finish `op`, within the bound of its maximum.
-  [[nodiscard]] bool WaitFor(SPICTL* ctl, FlashOp op);
+  /// Waits for the chip to finish `op`, within the bound of its maximum (of
+  /// `maxUs` where given).
+  [[nodiscard]] bool WaitFor(SPICTL* ctl, FlashOp op, uint32_t maxUs = 0);
 
   /// How much of [start, start + length) lies inside the device; 0 when
   /// nothing does.
@@ -132,17 +172,23 @@ class SFPRG {
   /// pieces that never cross a page boundary.
   [[nodiscard]] bool WriteInPages(SPICTL* ctl, uint32_t start, int32_t length, const uint8_t* source);
   /// Read's work for both command sets: the clipped range in read commands
-  /// (03, the chip address of the first byte, `fill` clocked out per byte)
-  /// of at most readMax bytes.
+  /// (`command` gives each one's header for its first byte, `fill` is
+  /// clocked out per byte) of at most readMax bytes, and no more than the
+  /// controller takes in one select period.
   [[nodiscard]] bool ReadInCommands(SPICTL* ctl, uint32_t start, int32_t length, uint8_t* destination, uint8_t fill,
-                      const std::function<uint32_t(uint32_t)>& chipAddress);
+                                    const std::function<AddressedCommand(uint32_t)>& command);
 
   int32_t spiError = 0;
   FLASHDEV device;
+  bool fastRead = false;
+  bool inFourByteMode = false;
 
  private:
   /// The datasheet maximum of `op` in microseconds.
   uint32_t MaxUs(FlashOp op) const;
+  /// Sends the part's command that clears the error bits a failed program
+  /// or erase left in its status.
+  void ClearErrors(SPICTL* ctl);
   /// Clocks the bus for about a millisecond with chip select released and
   /// adds the time it took at the current clock to `idleUs`.
   bool IdleBus(SPICTL* ctl, uint64_t* idleUs);

@@ -162,7 +162,7 @@ FLASHDEV Quick(const char* name) {
   row.programMaxUs = 5000;         // bound 110 ms
   row.programNoEraseMaxUs = 6000;  // 112 ms
   row.transferMaxUs = 200;         // 100 ms
-  row.sectorEraseMaxUs = 10000;    // 120 ms
+  row.eraseTypes[0].maxUs = 10000;  // 120 ms
   row.eraseAllMaxUs = 20000;       // 140 ms
   row.writeStatusMaxUs = 15000;    // 130 ms
   return row;

@@ -18,6 +18,8 @@ bool SPIRT1::LookUpEntries(platform::Module module) {
   all &= LookUp(module, "PlXferByte", plXferByte);
   all &= LookUp(module, "PlXfer", plXfer);
   all &= LookUp(module, "PlRead", plRead);
+  // Optional: a runtime without it carries windows of any length whole.
+  static_cast<void>(LookUp(module, RT1_WINDOW_LIMIT_ENTRY, plGetWindowLimit));
   return all;
 }
 
@@ -123,4 +125,11 @@ bool SPIRT1::Put(int32_t count, const uint8_t* tx, uint8_t* rx, int32_t* out) {
 bool SPIRT1::Get(int32_t count, uint8_t fill, uint8_t* rx, int32_t* out) {
   if (!CheckReady()) return false;
   return RuntimeCallResult(plRead(hif, count, fill, rx, &status, 0), out);
+}
+
+uint32_t SPIRT1::LargestWholeTransfer() {
+  uint32_t bytes = 0;
+  int32_t status = 0;
+  if (!plGetWindowLimit || !CheckReady() || plGetWindowLimit(hif, &bytes, &status, 0) == 0) return 0;
+  return bytes;
 }

@@ -31,6 +31,8 @@ class SPIRT1 : public SPICTL {
                  int32_t* out) override;
   bool Put(int32_t count, const uint8_t* tx, uint8_t* rx, int32_t* out) override;
   bool Get(int32_t count, uint8_t fill, uint8_t* rx, int32_t* out) override;
+  /// The runtime's window limit, where it offers the optional entry point.
+  uint32_t LargestWholeTransfer() override;
 
   /// Looks the nine entry points up in `module`, or, when it is null, in the
   /// runtime library that Init loads and holds until Term (4017 when it
@@ -55,4 +57,5 @@ class SPIRT1 : public SPICTL {
   PlXferByteFn plXferByte = nullptr;
   PlXferFn plXfer = nullptr;
   PlReadFn plRead = nullptr;
+  PlGetWindowLimitFn plGetWindowLimit = nullptr;  // optional: older runtimes lack it
 };

@@ -40,6 +40,8 @@ bool SPIRT2::LookUpEntries() {
   all &= LookUp(spiLibrary, "SerXferByte", serXferByte);
   all &= LookUp(spiLibrary, "SerXfer", serXfer);
   all &= LookUp(spiLibrary, "SerRead", serRead);
+  // Optional: a runtime without it carries windows of any length whole.
+  static_cast<void>(LookUp(spiLibrary, RT2_WINDOW_LIMIT_ENTRY, serGetWindowLimit));
   return all;
 }
 
@@ -145,6 +147,12 @@ bool SPIRT2::Put(int32_t count, const uint8_t* tx, uint8_t* rx, int32_t* out) {
 bool SPIRT2::Get(int32_t count, uint8_t fill, uint8_t* rx, int32_t* out) {
   if (!CheckReady()) return false;
   return RuntimeCallResult(serRead(hif, RT_LINE_LOW, RT_LINE_LOW, fill, rx, count, 0), out);
+}
+
+uint32_t SPIRT2::LargestWholeTransfer() {
+  uint32_t bytes = 0;
+  if (!serGetWindowLimit || !CheckReady() || serGetWindowLimit(hif, &bytes) == 0) return 0;
+  return bytes;
 }
 
 bool SPIRT2::GetMgmtCaps(uint32_t* caps, int32_t* out) {

@@ -31,6 +31,7 @@ class SPIRT2 : public SPICTL {
   bool Put(int32_t count, const uint8_t* tx, uint8_t* rx, int32_t* out) override;
   bool Get(int32_t count, uint8_t fill, uint8_t* rx, int32_t* out) override;
   bool SelectsInOneCall() override { return true; }
+  uint32_t LargestWholeTransfer() override;
   bool GetMgmtCaps(uint32_t* caps, int32_t* out) override;
   bool ConfigReset(bool asserted, int32_t* out) override;
 
@@ -63,4 +64,5 @@ class SPIRT2 : public SPICTL {
   SerXferByteFn serXferByte = nullptr;
   SerXferFn serXfer = nullptr;
   SerReadFn serRead = nullptr;
+  SerGetWindowLimitFn serGetWindowLimit = nullptr;  // optional: older runtimes lack it
 };
