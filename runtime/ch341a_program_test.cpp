@@ -30,8 +30,6 @@ ProgramResult RunOnEmulator(const std::string& emulator, const std::vector<std::
 // generations, through the emulator.
 TEST(Ch341aProgram, WritesReadsAndErasesEveryChipThroughTheEmulator) {
   for (const SimChipFacts& chip : SimChips()) {
-    // The program does not know the serial NOR parts yet.
-    if (chip.family == SimFamily::kSerialNor) continue;
     for (const char* generation : {"-1", "-2"}) {
       SCOPED_TRACE(std::string(chip.name) + " " + generation);
       const testsupport::RoundTrip trip{.device = "ch341a:", .generation = generation, .run = RunOnEmulator};

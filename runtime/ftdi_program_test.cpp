@@ -36,8 +36,6 @@ std::string Field(const std::string& line, const std::string& name) {
 // generations, through the emulator, which sees no broken rule.
 TEST(FtdiProgram, WritesReadsAndErasesEveryChipThroughTheEmulator) {
   for (const SimChipFacts& chip : SimChips()) {
-    // The program does not know the serial NOR parts yet.
-    if (chip.family == SimFamily::kSerialNor) continue;
     for (const char* generation : {"-1", "-2"}) {
       SCOPED_TRACE(std::string(chip.name) + " " + generation);
       ScratchDir dir;

@@ -44,8 +44,8 @@ void CheckWriteAndReadBack(const SimChipFacts& chip, uint32_t length, const Roun
   if (!rangeErase) return;
   const ProgramResult erase =
       trip.run(description, {"-d", trip.device, trip.generation, "-e", "-a", std::to_string(address), "-l", "1"});
-  const uint32_t sector = address / chip.eraseUnit * chip.eraseUnit;
-  expected.replace(sector, chip.eraseUnit, chip.eraseUnit, '\xFF');
+  const uint32_t unit = RangeEraseUnit(chip);
+  expected.replace(address / unit * unit, unit, unit, '\xFF');
   EXPECT_EQ(erase.output, "Doing partial erase of flash memory device\n");
   EXPECT_EQ(erase.exitCode, 0);
   EXPECT_EQ(erase.errors, "");

@@ -6,18 +6,27 @@
 #include <cstdint>
 #include <string>
 
+#include "sim/serial_nor_facts.h"
 #include "sim/sim_chip_facts.h"
 
 namespace testsupport {
+
+/// The smallest unit a range erase of the program clears on `chip`: the
+/// sector of the older parts; a serial NOR part's smallest erase, unless that
+/// one works only in its parameter sectors.
+inline uint32_t RangeEraseUnit(const SimChipFacts& chip) {
+  if (chip.family != SimFamily::kSerialNor || chip.nor->parameterSectors != 0) return chip.eraseUnit;
+  return chip.nor->erases[0].size;
+}
 
 /// The chip's contents after `data` was written at `address` over `before`;
 /// with `rangeErase`, the erase units the data touches were erased first.
 inline std::string ImageAfterWrite(const SimChipFacts& chip, std::string before, uint32_t address,
                                    const std::string& data, bool rangeErase) {
   if (rangeErase) {
-    const uint32_t first = address / chip.eraseUnit * chip.eraseUnit;
-    const uint32_t end =
-        static_cast<uint32_t>((address + data.size() + chip.eraseUnit - 1) / chip.eraseUnit * chip.eraseUnit);
+    const uint32_t unit = RangeEraseUnit(chip);
+    const uint32_t first = address / unit * unit;
+    const uint32_t end = static_cast<uint32_t>((address + data.size() + unit - 1) / unit * unit);
     before.replace(first, end - first, end - first, '\xFF');
   }
   return before.replace(address, data.size(), data);
