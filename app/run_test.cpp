@@ -347,6 +347,20 @@ TEST_F(Run, ConfigurationResetIsHeldOnlyWhileWorking) {
   }
 }
 
+// When the reset cannot be asserted, the device it should hold may still
+// drive the bus: the run stops before the chip is touched, and says so.
+// (Only the second runtime generation has the reset.)
+TEST_F(Run, AConfigurationResetThatFailsStopsTheRunBeforeTheChip) {
+  const std::string before = Seed(M25P80);
+  const std::string input = File("in.bin", Pattern(0x3000, 9));
+  const std::string trace = dir.File("trace.txt");
+  const auto run = Romwick({"-d", Dev(M25P80, ",resetfails,trace=" + trace), "-2", "-cr", "-E", "-w", input});
+  EXPECT_EQ(run.output, "Error accessing programming device\n");
+  EXPECT_EQ(run.exitCode, 4);
+  EXPECT_EQ(Contents(), before);
+  EXPECT_EQ(ReadFile(trace).find(" tx "), std::string::npos) << "nothing reached the chip";
+}
+
 TEST_F(Run, FileFailuresAreFailures) {
   Seed(M25P80);
   const auto missing = Romwick({"-d", Dev(M25P80), "-w", dir.File("missing.bin")});

@@ -32,10 +32,11 @@ SimConfig ToConfig(const SimDeviceRequest& request) {
 std::unique_ptr<SimBackend> SimBackend::Open(const SimDeviceRequest& request, std::string* error) {
   std::unique_ptr<SimInterface> sim = SimInterface::Create(ToConfig(request), error);
   if (!sim) return nullptr;
-  return std::unique_ptr<SimBackend>(new SimBackend(std::move(sim), request.noCaps));
+  return std::unique_ptr<SimBackend>(new SimBackend(std::move(sim), request.noCaps, request.resetFails));
 }
 
-SimBackend::SimBackend(std::unique_ptr<SimInterface> sim, bool noCaps) : sim_(std::move(sim)), noCaps_(noCaps) {}
+SimBackend::SimBackend(std::unique_ptr<SimInterface> sim, bool noCaps, bool resetFails)
+    : sim_(std::move(sim)), noCaps_(noCaps), resetFails_(resetFails) {}
 
 bool SimBackend::EnablePort(int32_t) { return true; }
 
@@ -73,7 +74,8 @@ bool SimBackend::Transfer(const BusTransfer& t) {
 
 bool SimBackend::OffersConfigReset() const { return !noCaps_; }
 
-bool SimBackend::ConfigReset(bool) { return !noCaps_; }
+// A failing reset fails its assert only: the release after it goes through.
+bool SimBackend::ConfigReset(bool asserted) { return !noCaps_ && !(asserted && resetFails_); }
 
 bool SimBackend::Close() {
   std::string error;

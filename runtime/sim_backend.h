@@ -31,8 +31,9 @@ class SimBackend : public Backend {
   std::string Summary() const override;
 
  private:
-  SimBackend(std::unique_ptr<SimInterface> sim, bool noCaps);
+  SimBackend(std::unique_ptr<SimInterface> sim, bool noCaps, bool resetFails);
 
   std::unique_ptr<SimInterface> sim_;
   bool noCaps_;
+  bool resetFails_;
 };

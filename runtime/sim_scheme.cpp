@@ -62,6 +62,8 @@ bool ApplySimKey(const KeyItem& item, SimDeviceRequest* request, bool* ok) {
     request->flips.push_back(address);
   } else if (item.key == "nocaps") {
     *ok = item.Flag(&request->noCaps);
+  } else if (item.key == "resetfails") {
+    *ok = item.Flag(&request->resetFails);
   } else {
     return false;
   }

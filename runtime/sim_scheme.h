@@ -29,6 +29,7 @@ struct SimDeviceRequest {
   std::optional<uint32_t> topClockHz;   // clock=<Hz>: the fastest clock the interface grants
   std::vector<uint32_t> flips;          // flip=<address>, once per address
   bool noCaps = false;
+  bool resetFails = false;  // resetfails: the configuration reset is offered, its assert fails
   std::optional<uint32_t> latencyUs;
 
   bool operator==(const SimDeviceRequest&) const = default;
