@@ -8,6 +8,14 @@
 #include "app/options.h"
 #include "flash/sfprg.h"
 
+namespace {
+
+// What a status read returns with nothing on the bus: the data line floats
+// high, or a pull-up holds it there.
+constexpr uint8_t kNoChipStatus = 0xFF;
+
+}  // namespace
+
 std::vector<FlashRange> FLASHAPP::RangesTouched() const {
   std::vector<FlashRange> touched;
   const uint64_t size = programmer->GetSize();
@@ -36,6 +44,10 @@ bool FLASHAPP::ProtectionStep() {
   SPICTL* ctl = controller.get();
   if (!programmer->ReadProtection(ctl, &protection)) {
     return FlashFailed("Error reading from SPI device\n", RC_DEVICE_ACCESS);
+  }
+  // Busy with every protection bit set at once: no chip drives the data line.
+  if (protection.status == kNoChipStatus) {
+    return Fail("Flash memory device does not answer (status 0xFF): check the wiring\n", RC_DEVICE_ACCESS);
   }
   if (unprotect && protection.ProtectsAnything()) {
     if (!programmer->ClearProtection(ctl)) return FlashFailed("Error writing to SPI device\n", RC_DEVICE_ACCESS);

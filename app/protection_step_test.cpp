@@ -150,6 +150,9 @@ INSTANTIATE_TEST_SUITE_P(
         StepCase{"BulkEraseOfAChipWithOneProtectedSector", kM25P80, {0x04}, {},
                  [] { options.SetBulkErase(true); options.SetRangeErase(false); },
                  Refused("04"), 14, {"9F 00 00 00", "05 poll"}},
+        // A status of all ones: nothing drives the data line, whatever -unprotect says.
+        StepCase{"NoChipAnswersTheStatusRead", kM25P80, {0xFF}, {}, Unprotect(WriteAt(0)),
+                 "Flash memory device does not answer (status 0xFF): check the wiring\n", 4, {"9F 00 00 00", "05 poll"}},
         StepCase{"StatusReadFails", kM25P80, {0x00}, {}, WriteAt(0), "Error reading from SPI device\n", 4,
                  {"9F 00 00 00", "05 poll !failed"}, {4}},
         // The DataFlash: sector protection enabled (status bit 1), sector 1 protected.

@@ -10,6 +10,15 @@
 #include "app/options.h"
 #include "flash/sfprg.h"
 #include "platform/platform.h"
+#include "spi/spictl.h"
+
+namespace {
+
+// A clock that nearly every wiring carries; above it a verify failure may
+// be the connection's, not the chip's.
+constexpr uint32_t kReliableClockHz = 1000000;
+
+}  // namespace
 
 void FLASHAPP::Expected(uint64_t start, uint32_t length, uint8_t* expected) const {
   const uint64_t end = start + length;
@@ -79,6 +88,13 @@ bool FLASHAPP::VerifyStep() {
                           "differ)\n"
                         : "Verify failed at address 0x%06X: flash holds 0x%02X, file holds 0x%02X (%d bytes differ)\n",
            firstAddress, flashHolds, fileHolds, differing);
+    // Long wires and test clips drop bits at speed: say so, and let the
+    // user choose; a retry of our own could hide a marginal board.
+    const uint32_t hz = controller->GetSpeed();
+    if (hz > kReliableClockHz) {
+      printf("The SPI clock was %u Hz: a long or clipped connection may need a lower one (-s %u)\n", hz,
+             kReliableClockHz);
+    }
     return Fail(nullptr, RC_VERIFY_FAILED);
   }
   // The file's bytes: after "-u", those it rewrote and those it found in place.
