@@ -144,6 +144,9 @@ class FLASHAPP {
   /// code finds, or one made from its SFDP ("-m sfdp", or a code the table
   /// does not know).
   bool FindDevice(FLASHDEV* row);
+  /// Reads the identification code twice: two reads that differ, or a code
+  /// of all 00 or all FF bytes (no chip driving the line), stop the run.
+  bool ReadIdTwice(uint8_t id[3]);
   /// Reads the chip's SFDP into a row; false, with its message and code, when
   /// it has none this program can use.
   bool DeviceBySfdp(bool named, FLASHDEV* row);

@@ -62,9 +62,12 @@ size_t ChipModel::TakeAddressByte(TxBytes tx, uint8_t* rx) {
   return 1;
 }
 
-uint8_t ChipModel::IdByte(size_t i) const {
-  if (faults_.id && i < faults_.id->size()) return (*faults_.id)[i];
-  return i < facts_.idLength ? facts_.idAnswer[i] : 0xFF;
+uint8_t ChipModel::IdByte(size_t i) {
+  if (i == 0) ++idReads_;
+  uint8_t value = i < facts_.idLength ? facts_.idAnswer[i] : 0xFF;
+  if (faults_.id && i < faults_.id->size()) value = (*faults_.id)[i];
+  if (faults_.idGlitch && idReads_ == 2 && i == 2) value ^= kGlitchBit;
+  return value;
 }
 
 void ChipModel::StartProgramOrErase(uint64_t ns) {
