@@ -189,6 +189,11 @@ class FLASHAPP {
   /// The write of "-u": every erase unit under the image read, and rewritten
   /// only when it differs, erased only when it must be.
   bool UpdateFlash();
+  /// With "-rv": reads what ReadFromFlash read once more and compares; a
+  /// difference is a verify failure, and the file is not written.
+  bool ReadAgainAndCompare();
+  /// After a comparison failed at a clock above 1 MHz: says a lower one may help.
+  void SuggestLowerClock();
   /// Reads [start, start + length) in chunks into `destination`.
   bool ReadChunks(uint32_t start, uint32_t length, uint8_t* destination);
   /// Copies `unit` bytes of `current` to `wanted` and lays the image bytes

@@ -234,7 +234,12 @@ bool FLASHAPP::ReadStep() {
   // written fails at once; it takes its name only once the save succeeded.
   // A signal that came during the last read command still ends the run as
   // interrupted: the old file stays, as for a signal at any other moment.
-  if (!OpenImageFile() || !ReadFromFlash() || Interrupted() || !SaveImage()) return false;
+  if (!OpenImageFile() || !ReadFromFlash() || Interrupted()) return false;
+  if (options.GetReadTwice() && !ReadAgainAndCompare()) {
+    imageComplete = false;
+    return false;
+  }
+  if (!SaveImage()) return false;
   if (Interrupted()) {
     imageComplete = false;
     return false;

@@ -577,6 +577,25 @@ TEST_F(SafeWrite, ABulkEraseShowsItsTimeAgainstTheTypicalOne) {
 
 // ---- Files read from the chip ----
 
+// "-rv" reads twice: a byte that reads differently the second time fails
+// the run like a verify, and the old file stays; two equal reads save it.
+TEST_F(SafeWrite, ReadTwiceKeepsTheOldFileWhenTheReadsDiffer) {
+  const std::string contents = Seed(M25P80);
+  const std::string output = File("out.bin", "the old file");
+  const auto differs = Romwick({"-d", Dev(M25P80, ",readglitch=0x1234"), "-r", output, "-rv", "-l", "0x8000"});
+  char line[128];
+  std::snprintf(line, sizeof line, "Second read differs at address 0x001234: first read 0x%02X, second 0x%02X (1 bytes differ)\n",
+                static_cast<uint8_t>(contents[0x1234]), static_cast<uint8_t>(contents[0x1234] ^ 0x10));
+  EXPECT_EQ(differs.output, "Reading flash memory and writing to file: " + output + "\n" + line + kLowerClockHint);
+  EXPECT_EQ(differs.exitCode, 13);
+  EXPECT_EQ(ReadFile(output), "the old file");
+  const auto same = Romwick({"-d", Dev(M25P80, ",trace=" + trace), "-r", output, "-rv", "-l", "0x8000"});
+  EXPECT_EQ(same.output, "Reading flash memory and writing to file: " + output + "\nBytes written to file: 32768\n");
+  EXPECT_EQ(same.exitCode, 0);
+  EXPECT_TRUE(ReadFile(output) == contents.substr(0, 0x8000));
+  EXPECT_EQ(Ops(Trace()), "read id=2, read=2");
+}
+
 TEST_F(SafeWrite, AFailedReadLeavesTheOldFile) {
   Seed(M25P80);
   const std::string output = File("out.bin", "the old file");

@@ -88,17 +88,53 @@ bool FLASHAPP::VerifyStep() {
                           "differ)\n"
                         : "Verify failed at address 0x%06X: flash holds 0x%02X, file holds 0x%02X (%d bytes differ)\n",
            firstAddress, flashHolds, fileHolds, differing);
-    // Long wires and test clips drop bits at speed: say so, and let the
-    // user choose; a retry of our own could hide a marginal board.
-    const uint32_t hz = controller->GetSpeed();
-    if (hz > kReliableClockHz) {
-      printf("The SPI clock was %u Hz: a long or clipped connection may need a lower one (-s %u)\n", hz,
-             kReliableClockHz);
-    }
+    SuggestLowerClock();
     return Fail(nullptr, RC_VERIFY_FAILED);
   }
   // The file's bytes: after "-u", those it rewrote and those it found in place.
   printf("Bytes verified: %d\n", updated ? byteCount + bytesAlreadyThere : static_cast<int32_t>(total));
   if (options.GetPrintTime()) PrintElapsed("Elapsed time", startTick);
   return true;
+}
+
+void FLASHAPP::SuggestLowerClock() {
+  // Long wires and test clips drop bits at speed: say so, and let the user
+  // choose; a retry of our own could hide a marginal board.
+  const uint32_t hz = controller->GetSpeed();
+  if (hz > kReliableClockHz) {
+    printf("The SPI clock was %u Hz: a long or clipped connection may need a lower one (-s %u)\n", hz,
+           kReliableClockHz);
+  }
+}
+
+bool FLASHAPP::ReadAgainAndCompare() {
+  std::vector<uint8_t> again(kChunkSize);
+  const uint32_t start = options.GetAddress();
+  const uint32_t length = static_cast<uint32_t>(dataLength);
+  progress.Start("Reading again", length);
+  uint32_t firstAddress = 0;
+  uint8_t first = 0;
+  uint8_t second = 0;
+  int32_t differing = 0;
+  for (uint32_t done = 0; done < length;) {
+    const uint32_t chunk = std::min(length - done, kChunkSize);
+    if (!ReadChunks(start + done, chunk, again.data())) return false;
+    const uint8_t* read = imageBuffer.get() + done;
+    for (uint32_t i = 0; i < chunk; ++i) {
+      if (read[i] == again[i]) continue;
+      if (differing++ == 0) {
+        firstAddress = start + done + i;
+        first = read[i];
+        second = again[i];
+      }
+    }
+    done += chunk;
+    progress.Update(done);
+  }
+  progress.Clear();
+  if (differing == 0) return true;
+  printf("Second read differs at address 0x%06X: first read 0x%02X, second 0x%02X (%d bytes differ)\n", firstAddress,
+         first, second, differing);
+  SuggestLowerClock();
+  return Fail(nullptr, RC_VERIFY_FAILED);
 }

@@ -82,6 +82,11 @@ uint32_t ChipModel::ReadArray(uint32_t start, uint8_t* rx, size_t count) {
     const size_t run = std::min(count, size - at);
     if (rx) {
       std::memcpy(rx, memory_.data() + at, run);
+      // A loose wire: the second read of this byte drops a bit.
+      if (faults_.readGlitch && *faults_.readGlitch >= at && *faults_.readGlitch < at + run &&
+          ++glitchReads_ == 2) {
+        rx[*faults_.readGlitch - at] ^= kGlitchBit;
+      }
       rx += run;
     }
     count -= run;

@@ -31,6 +31,7 @@ struct ChipFaults {
   std::optional<std::array<uint8_t, 3>> id;  // answered in place of the code
   bool stuck = false;  // never leaves busy after its first program or erase
   bool idGlitch = false;  // a loose wire: the second identification read drops a bit of its last byte
+  std::optional<uint32_t> readGlitch;  // the second read of this array byte drops a bit
   // The protection the part starts with (its image file holds the array
   // only): a sector-erase part's status protection bits (SRWD, BP, TB), or
   // the DataFlash's mask of protected sectors (bit n: sector n), which also
@@ -153,6 +154,7 @@ class ChipModel {
   uint64_t busyUntilNs_ = 0;
   uint32_t limitHz_ = 0;  // of the command in progress
   uint32_t idReads_ = 0;   // identification reads so far
+  uint32_t glitchReads_ = 0;  // reads of the readGlitch byte so far
   static constexpr uint8_t kGlitchBit = 0x10;
   bool driven_ = false;   // the chip drove the bytes of the last exchange
   bool selected_ = false;

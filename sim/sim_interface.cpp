@@ -37,6 +37,7 @@ std::unique_ptr<ChipModel> MakeChip(const SimChipFacts& facts, const VirtualCloc
   ChipFaults faults{.id = config.id,
                     .stuck = config.stuck,
                     .idGlitch = config.idGlitch,
+                    .readGlitch = config.readGlitch,
                     .protect = config.protectBits,
                     .writeProtectPin = config.writeProtectPin,
                     .quadEnable = config.quadEnable,
