@@ -95,6 +95,7 @@ bool ApplyKey(const KeyItem& item, Ch341aEmulatorConfig* config) {
     return item.Flag(&flag);
   }
   if (item.key == "driver") return item.Flag(&config->kernelDriver);
+  if (item.key == "nodetach") return item.Flag(&config->noAutoDetach);
   uint64_t* counter = item.key == "unplug" ? &config->unplugAfter
                       : item.key == "mute" ? &config->muteAfter
                       : item.key == "short" ? &config->shortReply
@@ -107,7 +108,8 @@ bool ApplyKey(const KeyItem& item, Ch341aEmulatorConfig* config) {
 
 }  // namespace
 
-Ch341aEmulator::Ch341aEmulator(const Ch341aEmulatorConfig& config) : config_(config) {}
+Ch341aEmulator::Ch341aEmulator(const Ch341aEmulatorConfig& config)
+    : config_(config), driverBound_(config.kernelDriver) {}
 
 std::unique_ptr<Ch341aEmulator> Ch341aEmulator::Create(const Ch341aEmulatorConfig& config, std::string* error) {
   std::unique_ptr<Ch341aEmulator> emulator(new Ch341aEmulator(config));
@@ -143,9 +145,10 @@ int Ch341aEmulator::Open(const UsbDevicePlace& place) {
   return 0;
 }
 
-int Ch341aEmulator::KernelDriverActive(int) { return config_.kernelDriver && !claimed_ ? 1 : 0; }
+int Ch341aEmulator::KernelDriverActive(int) { return driverBound_ ? 1 : 0; }
 
 int Ch341aEmulator::SetAutoDetachKernelDriver(bool enable) {
+  if (config_.noAutoDetach) return kUsbErrorNotSupported;
   autoDetach_ = enable;
   return 0;
 }
@@ -153,17 +156,23 @@ int Ch341aEmulator::SetAutoDetachKernelDriver(bool enable) {
 int Ch341aEmulator::ClaimInterface(int interface) {
   if (!open_ || interface != 0) return kUsbErrorNotFound;
   if (config_.claimError != 0) return config_.claimError;
-  if (config_.kernelDriver && !autoDetach_) return kUsbErrorBusy;
+  if (driverBound_ && !autoDetach_) return kUsbErrorBusy;
+  driverBound_ = false;
   claimed_ = true;
   return 0;
 }
 
-void Ch341aEmulator::ReleaseInterface(int) { claimed_ = false; }
+void Ch341aEmulator::ReleaseInterface(int) {
+  // libusb gives a driver it detached back; the kernel binds it again.
+  if (claimed_ && config_.kernelDriver && autoDetach_) driverBound_ = true;
+  claimed_ = false;
+}
 
 void Ch341aEmulator::Close() {
   if (!open_) return;
   open_ = false;
-  claimed_ = false;
+  // Closing releases what is still claimed.
+  ReleaseInterface(0);
   std::string error;
   if (!sim_->Save(&error)) std::fprintf(stderr, "CH341A emulator: %s\n", error.c_str());
   if (config_.report.empty()) return;

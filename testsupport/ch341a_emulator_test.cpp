@@ -237,6 +237,31 @@ TEST_F(Emulator, OpeningAsLibusbWouldRefuseIt) {
   EXPECT_EQ(device->KernelDriverActive(0), 0);
 }
 
+// Linux 6.10 and later bind spi-ch341 to the device: libusb detaches it
+// for the claim where it can, and the kernel binds it again once the
+// device is released; where libusb cannot detach, the claim fails busy.
+TEST_F(Emulator, TheKernelDriverComesBackAfterTheRelease) {
+  Ch341aEmulatorConfig driver;
+  driver.kernelDriver = true;
+  driver.sim.chip = "M25P80";
+  std::string error;
+  device = Ch341aEmulator::Create(driver, &error);
+  ASSERT_TRUE(device) << error;
+  ASSERT_EQ(device->Open({1, 7}), 0);
+  ASSERT_EQ(device->SetAutoDetachKernelDriver(true), 0);
+  ASSERT_EQ(device->ClaimInterface(0), 0);
+  EXPECT_EQ(device->KernelDriverActive(0), 0);
+  device->ReleaseInterface(0);
+  EXPECT_EQ(device->KernelDriverActive(0), 1);
+  device->Close();
+
+  driver.noAutoDetach = true;
+  device = Ch341aEmulator::Create(driver, &error);
+  ASSERT_EQ(device->Open({1, 7}), 0);
+  EXPECT_EQ(device->SetAutoDetachKernelDriver(true), kUsbErrorNotSupported);
+  EXPECT_EQ(device->ClaimInterface(0), kUsbErrorBusy);
+}
+
 TEST(Ch341aEmulatorDescription, KeysAndMistakes) {
   std::string error;
   EXPECT_TRUE(Ch341aEmulator::FromDescription("chip=N25Q128,devices=2,latency=125,deny,cs=2,unplug=9", &error))
