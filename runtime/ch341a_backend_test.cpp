@@ -140,8 +140,9 @@ TEST_F(Ch341a, IdleClocksBetweenPollsAreBatchedWithThem) {
     ASSERT_TRUE(Idle(187)) << backend->TakeReason();
     ++polls;
   }
-  // 600 ms in polls about 1.2 ms apart: some 500 polls, in a few dozen writes.
-  EXPECT_GT(polls, 300);
+  // 600 ms in polls about 2.3 ms apart (187 bytes at the device's measured
+  // 10.2 µs a byte, and their packets): some 250 polls, in a few dozen writes.
+  EXPECT_GT(polls, 200);
   EXPECT_LT(device->RoundTrips(), 30u);
   EXPECT_EQ(device->Violations(), std::vector<std::string>{});
 }

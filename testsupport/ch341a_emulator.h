@@ -53,7 +53,8 @@ struct Ch341aEmulatorConfig {
 ///   an overflow;
 /// - time: a round trip whenever the host submits with nothing in flight,
 ///   every packet (13 bytes of bulk protocol each, plus its payload) at
-///   full speed's 12 Mbit/s, every SPI byte at the fixed 1.5 MHz;
+///   full speed's 12 Mbit/s, every SPI byte at the fixed 1.5 MHz and then
+///   the device's own 4.9 µs (from ch341prog's measured read: see the .cpp);
 /// - a kernel driver bound to the interface (Linux 6.10 and later bind
 ///   spi-ch341 to 1a86:5512) makes a claim fail busy unless libusb was told
 ///   to detach it (libusb_set_auto_detach_kernel_driver); released, the

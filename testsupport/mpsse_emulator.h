@@ -29,7 +29,10 @@ struct MpsseEmulatorConfig {
   // pulls it low now, so a pin that drives it high shorts the two.
   bool resetOpenDrainNet = false;
   bool resetHeld = false;
-  uint32_t roundTripUs = 125;  // a USB write and the read of its reply
+  // A USB write and the read of its reply: one high-speed microframe each
+  // way. Measured: about 120 µs between two I2C bytes on an FT232H, each
+  // waiting for the last one's acknowledge to come back (pyftdi issue #193).
+  uint32_t roundTripUs = 125;
   bool deny = false;           // the device node may not be opened
   bool busy = false;           // another program holds the channel
   uint64_t unplugAt = 0;       // the USB transfer (from 1) from which on the device is gone; 0 never
