@@ -11,6 +11,7 @@
 
 #include "app/progress_line.h"
 #include "app/run_observer.h"
+#include "app/run_plan.h"
 #include "platform/platform.h"
 #include "flash/sfprg.h"
 #include "image/image_file.h"
@@ -28,11 +29,6 @@ constexpr uint32_t kBringUpClockHz = 50000000;
 /// programmer call each.
 constexpr uint32_t kChunkSize = 65536;
 
-/// A run of flash addresses, [start, end).
-struct FlashRange {
-  uint64_t start;
-  uint64_t end;
-};
 
 /// What "-u" wrote back into the erase units it rewrote, outside the image:
 /// the bytes those units held before, which the verify expects to find
@@ -170,22 +166,8 @@ class FLASHAPP {
   bool ReadStep();
   /// Refuses an image that holds no data or that runs past the device end.
   bool CheckImageFits();
-  /// The erase commands of the range erase, computed once from the request
-  /// and the part's erase types: the erase step sends them and the
-  /// protection step checks the units they clear.
-  std::vector<SFPRG::EraseCommand> ErasePlan() const;
   /// Sends the plan's commands, one at a time.
   bool EraseUnits(const std::vector<SFPRG::EraseCommand>& plan);
-  /// The image's spans, joined where they share a sector or lie in
-  /// neighbouring ones: erasing the sectors of each erases each sector once
-  /// and none between the spans.
-  std::vector<FlashRange> EraseGroupsUnderImage() const;
-  /// `range` widened to whole units of `unit` bytes.
-  FlashRange WholeUnits(FlashRange range, uint32_t unit) const;
-  /// The image's spans as flash addresses.
-  std::vector<FlashRange> ImageRanges() const;
-  /// Everything the run will erase or program.
-  std::vector<FlashRange> RangesTouched() const;
   /// The write of "-u": every erase unit under the image read, and rewritten
   /// only when it differs, erased only when it must be.
   bool UpdateFlash();
@@ -218,6 +200,8 @@ class FLASHAPP {
   ProgressLine progress;
   RunObserver observer{progress};
   bool interruptionReported = false;
+  /// What this run erases, programs and verifies, once the part and the image are known.
+  RunPlan plan;
   uint32_t askedHz = kBringUpClockHz;  // the clock last asked of the controller
   /// What "-u" rewrote (whole units), for the verify, with the bytes it
   /// wrote back outside the image; and the image bytes it found the chip

@@ -91,6 +91,14 @@ bool FLASHAPP::RunFlashSteps() {
   if (!IdentifyDevice()) return false;
   const bool writing = options.GetWriteFlash();
   if (writing && !PrepareWrite()) return false;
+  plan = PlanRun(RunRequest{.bulkErase = options.GetBulkErase(),
+                            .rangeErase = options.GetRangeErase(),
+                            .writing = writing,
+                            .updating = writing && options.GetUpdate(),
+                            .address = options.GetAddress(),
+                            .length = static_cast<uint32_t>(options.GetLength()),
+                            .spans = imageSpans},
+                 *programmer);
   // Loading a large file takes a while; a signal meanwhile stops the run
   // before the chip is touched.
   if (Interrupted() || !ProtectionStep()) return false;
@@ -148,25 +156,10 @@ bool FLASHAPP::RangeErase() {
     return Fail("Data length for partial erase not specified\n", RC_MISSING_VALUE);
   }
   printf("Doing partial erase of flash memory device\n");
-  if (!EraseUnits(ErasePlan())) return FlashFailed("Error writing to SPI device\n", RC_DEVICE_ACCESS);
+  if (!EraseUnits(plan.erase)) return FlashFailed("Error writing to SPI device\n", RC_DEVICE_ACCESS);
   progress.Clear();
   if (options.GetPrintTime()) PrintElapsed("Elapsed time", start);
   return true;
-}
-
-std::vector<SFPRG::EraseCommand> FLASHAPP::ErasePlan() const {
-  const uint32_t first = options.GetAddress();
-  const std::vector<FlashRange> ranges =
-      options.GetWriteFlash()
-          ? EraseGroupsUnderImage()
-          : std::vector<FlashRange>{{first, first + InsideDevice(first, static_cast<uint32_t>(options.GetLength()))}};
-  std::vector<SFPRG::EraseCommand> plan;
-  for (const FlashRange& r : ranges) {
-    const std::vector<SFPRG::EraseCommand> units =
-        programmer->PlanErase(static_cast<uint32_t>(r.start), static_cast<uint32_t>(r.end));
-    plan.insert(plan.end(), units.begin(), units.end());
-  }
-  return plan;
 }
 
 bool FLASHAPP::EraseUnits(const std::vector<SFPRG::EraseCommand>& plan) {
@@ -182,34 +175,6 @@ bool FLASHAPP::EraseUnits(const std::vector<SFPRG::EraseCommand>& plan) {
     progress.Update(done);
   }
   return true;
-}
-
-std::vector<FlashRange> FLASHAPP::ImageRanges() const {
-  std::vector<FlashRange> ranges;
-  const uint64_t base = options.GetAddress();
-  for (const ImageSpan& span : imageSpans) ranges.push_back({base + span.offset, base + span.End()});
-  return ranges;
-}
-
-std::vector<FlashRange> FLASHAPP::EraseGroupsUnderImage() const {
-  // Spans that share a sector, or lie in neighbouring sectors, go to one
-  // group, so that no sector is erased twice and none between spans is
-  // erased at all: what the chip holds between the file's records stays.
-  const uint32_t sector = programmer->GetDevice().sectorSize;
-  std::vector<FlashRange> groups;
-  for (const FlashRange& r : ImageRanges()) {
-    if (!groups.empty() && r.start / sector <= (groups.back().end - 1) / sector + 1) {
-      groups.back().end = r.end;
-    } else {
-      groups.push_back(r);
-    }
-  }
-  return groups;
-}
-
-FlashRange FLASHAPP::WholeUnits(FlashRange range, uint32_t unit) const {
-  const uint64_t end = (range.end + unit - 1) / unit * unit;
-  return {range.start / unit * unit, std::min<uint64_t>(end, programmer->GetSize())};
 }
 
 bool FLASHAPP::WriteStep() {

@@ -47,7 +47,7 @@ bool FLASHAPP::VerifyStep() {
   // others holding the image already, and wrote back what the rewritten
   // ones held outside the image.
   const bool updated = options.GetUpdate();
-  const std::vector<FlashRange> ranges = updated ? rewritten : ImageRanges();
+  const std::vector<FlashRange> ranges = updated ? rewritten : plan.program;
   uint64_t total = 0;
   for (const FlashRange& r : ranges) total += r.end - r.start;
   progress.Start("Verifying", total);
