@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -176,6 +177,12 @@ class FLASHAPP {
   bool ReadAgainAndCompare();
   /// After a comparison failed at a clock above 1 MHz: says a lower one may help.
   void SuggestLowerClock();
+  /// The long steps' one loop: `step` for each piece of at most kChunkSize
+  /// bytes of `ranges`, in order, with the progress line under `label` and
+  /// a check for an interrupting signal before each. False as soon as a
+  /// step or the check is.
+  using ChunkStep = std::function<bool(uint32_t address, uint32_t length)>;
+  bool InChunks(const char* label, const std::vector<FlashRange>& ranges, const ChunkStep& step);
   /// Reads [start, start + length) in chunks into `destination`.
   bool ReadChunks(uint32_t start, uint32_t length, uint8_t* destination);
   /// Copies `unit` bytes of `current` to `wanted` and lays the image bytes

@@ -258,46 +258,47 @@ bool FLASHAPP::ReadFromFlash() {
   if (requested != 0 && static_cast<uint32_t>(count) < requested) {
     printf("Warning: read stops at the end of the flash memory device\n");
   }
-  progress.Start("Reading", static_cast<uint64_t>(count));
-  uint8_t* destination = imageBuffer.get();
-  while (count > 0) {
-    if (Interrupted()) return false;
-    const int32_t chunk = std::min(count, static_cast<int32_t>(kChunkSize));
-    if (!programmer->Read(controller.get(), address, chunk, destination)) {
+  const uint64_t first = address;
+  const bool read = InChunks("Reading", {{first, first + static_cast<uint32_t>(count)}}, [&](uint32_t at, uint32_t n) {
+    if (!programmer->Read(controller.get(), at, static_cast<int32_t>(n), imageBuffer.get() + (at - first))) {
       return FlashFailed("Error reading from flash memory\n", RC_DEVICE_ACCESS);
     }
-    address += static_cast<uint32_t>(chunk);
-    destination += chunk;
-    dataLength += chunk;
-    byteCount += chunk;
-    count -= chunk;
-    progress.Update(static_cast<uint64_t>(byteCount));
+    dataLength += static_cast<int32_t>(n);
+    byteCount += static_cast<int32_t>(n);
+    return true;
+  });
+  if (read) progress.Clear();
+  return read;
+}
+
+bool FLASHAPP::InChunks(const char* label, const std::vector<FlashRange>& ranges, const ChunkStep& step) {
+  uint64_t total = 0;
+  for (const FlashRange& r : ranges) total += r.end - r.start;
+  progress.Start(label, total);
+  uint64_t done = 0;
+  for (const FlashRange& r : ranges) {
+    for (uint64_t at = r.start; at < r.end;) {
+      // Between two chunks a signal ends the step: the chunk in flight is whole.
+      if (Interrupted()) return false;
+      const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(kChunkSize, r.end - at));
+      if (!step(static_cast<uint32_t>(at), chunk)) return false;
+      at += chunk;
+      done += chunk;
+      progress.Update(done);
+    }
   }
-  progress.Clear();
   return true;
 }
 
 bool FLASHAPP::WriteToFlash() {
   byteCount = 0;
-  uint64_t total = 0;
-  for (const ImageSpan& span : imageSpans) total += span.length;
-  progress.Start("Writing", total);
   // Only what the file gave is programmed; PrepareWrite made sure it fits.
-  for (const ImageSpan& span : imageSpans) {
-    uint32_t address = options.GetAddress() + span.offset;
-    const uint8_t* source = imageBuffer.get() + span.offset;
-    for (uint32_t count = span.length; count > 0;) {
-      if (Interrupted()) return false;
-      const int32_t chunk = static_cast<int32_t>(std::min<uint32_t>(count, kChunkSize));
-      if (!programmer->Write(controller.get(), address, chunk, source)) {
-        return FlashFailed("Error writing to the flash memory\n", RC_DEVICE_ACCESS);
-      }
-      address += static_cast<uint32_t>(chunk);
-      source += chunk;
-      byteCount += chunk;
-      count -= static_cast<uint32_t>(chunk);
-      progress.Update(static_cast<uint64_t>(byteCount));
+  const uint64_t base = options.GetAddress();
+  return InChunks("Writing", plan.program, [&](uint32_t at, uint32_t n) {
+    if (!programmer->Write(controller.get(), at, static_cast<int32_t>(n), imageBuffer.get() + (at - base))) {
+      return FlashFailed("Error writing to the flash memory\n", RC_DEVICE_ACCESS);
     }
-  }
-  return true;
+    byteCount += static_cast<int32_t>(n);
+    return true;
+  });
 }

@@ -50,35 +50,28 @@ bool FLASHAPP::VerifyStep() {
   const std::vector<FlashRange> ranges = updated ? rewritten : plan.program;
   uint64_t total = 0;
   for (const FlashRange& r : ranges) total += r.end - r.start;
-  progress.Start("Verifying", total);
 
   std::vector<uint8_t> scratch(kChunkSize);
   std::vector<uint8_t> expected(kChunkSize);
   int32_t differing = 0;
   uint32_t firstAddress = 0;
   uint8_t flashHolds = 0, fileHolds = 0;
-  uint64_t done = 0;
-  for (const FlashRange& r : ranges) {
-    for (uint64_t at = r.start; at < r.end;) {
-      if (Interrupted()) return false;
-      const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(kChunkSize, r.end - at));
-      if (!programmer->Read(controller.get(), static_cast<uint32_t>(at), static_cast<int32_t>(chunk), scratch.data())) {
-        return FlashFailed("Error reading from flash memory\n", RC_DEVICE_ACCESS);
-      }
-      Expected(at, chunk, expected.data());
-      for (uint32_t i = 0; i < chunk; ++i) {
-        if (scratch[i] == expected[i]) continue;
-        if (differing++ == 0) {
-          firstAddress = static_cast<uint32_t>(at + i);
-          flashHolds = scratch[i];
-          fileHolds = expected[i];
-        }
-      }
-      at += chunk;
-      done += chunk;
-      progress.Update(done);
+  const bool read = InChunks("Verifying", ranges, [&](uint32_t at, uint32_t chunk) {
+    if (!programmer->Read(controller.get(), at, static_cast<int32_t>(chunk), scratch.data())) {
+      return FlashFailed("Error reading from flash memory\n", RC_DEVICE_ACCESS);
     }
-  }
+    Expected(at, chunk, expected.data());
+    for (uint32_t i = 0; i < chunk; ++i) {
+      if (scratch[i] == expected[i]) continue;
+      if (differing++ == 0) {
+        firstAddress = at + i;
+        flashHolds = scratch[i];
+        fileHolds = expected[i];
+      }
+    }
+    return true;
+  });
+  if (!read) return false;
   progress.Clear();
   if (differing > 0) {
     // A byte "-u" wrote back is not the file's: it is what the chip held.
@@ -109,28 +102,27 @@ void FLASHAPP::SuggestLowerClock() {
 
 bool FLASHAPP::ReadAgainAndCompare() {
   std::vector<uint8_t> again(kChunkSize);
-  const uint32_t start = options.GetAddress();
-  const uint32_t length = static_cast<uint32_t>(dataLength);
-  progress.Start("Reading again", length);
+  const uint64_t start = options.GetAddress();
   uint32_t firstAddress = 0;
   uint8_t first = 0;
   uint8_t second = 0;
   int32_t differing = 0;
-  for (uint32_t done = 0; done < length;) {
-    const uint32_t chunk = std::min(length - done, kChunkSize);
-    if (!ReadChunks(start + done, chunk, again.data())) return false;
-    const uint8_t* read = imageBuffer.get() + done;
-    for (uint32_t i = 0; i < chunk; ++i) {
-      if (read[i] == again[i]) continue;
+  const bool read = InChunks("Reading", {{start, start + static_cast<uint32_t>(dataLength)}}, [&](uint32_t at, uint32_t n) {
+    if (!programmer->Read(controller.get(), at, static_cast<int32_t>(n), again.data())) {
+      return FlashFailed("Error reading from flash memory\n", RC_DEVICE_ACCESS);
+    }
+    const uint8_t* once = imageBuffer.get() + (at - start);
+    for (uint32_t i = 0; i < n; ++i) {
+      if (once[i] == again[i]) continue;
       if (differing++ == 0) {
-        firstAddress = start + done + i;
-        first = read[i];
+        firstAddress = at + i;
+        first = once[i];
         second = again[i];
       }
     }
-    done += chunk;
-    progress.Update(done);
-  }
+    return true;
+  });
+  if (!read) return false;
   progress.Clear();
   if (differing == 0) return true;
   printf("Second read differs at address 0x%06X: first read 0x%02X, second 0x%02X (%d bytes differ)\n", firstAddress,
