@@ -15,7 +15,7 @@ enum ResultCode : int32_t {
   RC_DEVICE_ACCESS = 4,
   RC_OUT_OF_MEMORY = 5,
   RC_INPUT_FILE = 6,
-  RC_INPUT_TRUNCATED = 7,  // a warning: the run goes on with the first 16 MB
+  RC_INPUT_TRUNCATED = 7,  // a warning: the run goes on with what fits the image buffer
   RC_UNSUPPORTED_DEVICE = 8,
   RC_NO_CONFIG_RESET = 9,
   RC_UNKNOWN_DEVICE = 10,
