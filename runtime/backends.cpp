@@ -11,6 +11,7 @@
 
 #include "runtime/ch341a_scheme.h"
 #include "runtime/ftdi_scheme.h"
+#include "runtime/serprog_scheme.h"
 #include "runtime/sim_scheme.h"
 #include "runtime/spidev_scheme.h"
 
@@ -21,6 +22,7 @@ constexpr const BackendScheme* kSchemes[] = {
     &kSpidevScheme,
     &kFtdiScheme,
     &kCh341aScheme,
+    &kSerprogScheme,
 };
 
 }  // namespace

@@ -3,7 +3,9 @@
 // the runtime (ROMWICK_TEST_HOOKS), ROMWICK_TEST_FAKE_SPIDEV puts the fake
 // spidev kernel and the fake GPIO character device in their place, ROMWICK_TEST_FTDI the
 // MPSSE emulator and ROMWICK_TEST_CH341A the CH341A emulator, so that the
-// built program can be run against them.
+// built program can be run against them; ROMWICK_TEST_SERPROG keeps the
+// real serial calls but lets no idle time pass and may shorten time-outs,
+// for a serprog emulator across a real port that keeps its own clock.
 #include "runtime/system_seams.h"
 
 #ifdef ROMWICK_TEST_HOOKS
@@ -11,6 +13,9 @@
 
 #include "testsupport/ch341a_emulator.h"
 #include "testsupport/mpsse_emulator.h"
+#ifdef ROMWICK_HAVE_SERPROG
+#include "testsupport/paced_serial_system.h"
+#endif
 #ifdef ROMWICK_HAVE_SPIDEV
 #include "testsupport/fake_gpio_kernel.h"
 #include "testsupport/fake_spidev_kernel.h"
@@ -21,6 +26,9 @@
 #endif
 #ifdef ROMWICK_HAVE_LIBUSB
 #include "runtime/libusb_library.h"
+#endif
+#ifdef ROMWICK_HAVE_SERPROG
+#include "runtime/posix_serial_system.h"
 #endif
 
 #ifdef ROMWICK_HAVE_SPIDEV
@@ -47,6 +55,18 @@ std::unique_ptr<GpioLine> MakeGpioLine(std::string* error) {
 #endif
   (void)error;
   return std::make_unique<GpioLine>(std::make_unique<LinuxGpioSystem>());
+}
+#endif
+
+#ifdef ROMWICK_HAVE_SERPROG
+std::unique_ptr<SerialSystem> MakeSerialSystem(std::string* error) {
+#ifdef ROMWICK_TEST_HOOKS
+  if (const char* hooks = std::getenv("ROMWICK_TEST_SERPROG")) {
+    return testsupport::PacedSerialSystem::FromDescription(hooks, std::make_unique<PosixSerialSystem>(), error);
+  }
+#endif
+  (void)error;
+  return std::make_unique<PosixSerialSystem>();
 }
 #endif
 

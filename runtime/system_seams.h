@@ -22,6 +22,14 @@ std::unique_ptr<SpidevSystem> MakeSpidevSystem(std::string* error);
 std::unique_ptr<GpioLine> MakeGpioLine(std::string* error);
 #endif
 
+#ifdef ROMWICK_HAVE_SERPROG
+#include "runtime/serial_system.h"
+
+/// The serial port and socket calls of the serprog backend; null, with the
+/// reason in `error`, where they cannot be had.
+std::unique_ptr<SerialSystem> MakeSerialSystem(std::string* error);
+#endif
+
 /// libftdi1's calls; null, with the reason in `error`, in a runtime built
 /// without it.
 std::unique_ptr<FtdiUsb> MakeFtdiUsb(std::string* error);
