@@ -347,13 +347,14 @@ bool SerprogBackend::Close() {
   // A window that was never released is dropped: its command is incomplete.
   put_.clear();
   window_ = Window::kClosed;
-  bool ok = true;
-  if (link_ && !link_->Broken()) {
+  // After a broken stream nothing more is said: the reason was given.
+  bool ok = link_ && !link_->Broken();
+  if (ok) {
     ok = link_->Settle();
     // The output drivers off: the board's own processor may use the chip.
     if (driversOn_ && !link_->Broken()) ok = link_->Ask({serprog::kSetPinState, 0}) && ok;
+    if (!ok) Fail(link_->Reason());
   }
-  if (!ok) Fail(link_->Reason());
   system_->Close(fd_);
   fd_ = -1;
   return ok;

@@ -18,6 +18,10 @@ constexpr size_t kSyncNops = 8;
 // something else: each finds a NAK ACK among what arrives, which the next
 // must confirm at once.
 constexpr int kSyncRounds = 4;
+// How long a device that has answered everything stays silent before the
+// synchronisation starts a round afresh: far longer than any answer due
+// takes to begin on a USB or TCP link, or at 9600 baud.
+constexpr uint64_t kQuietMs = 50;
 // Bytes of an unexpected answer shown in a reason.
 constexpr size_t kShownBytes = 16;
 // A command's bytes shown in the trace: S_CMD_O_SPIOP's header and the
@@ -189,8 +193,8 @@ bool SerprogLink::Synchronise() {
   inAt_ = 0;
   if (!SendBare(serprog::kNop, kSyncNops)) return false;
   std::vector<uint8_t> seen;
-  auto see = [&](uint8_t b) {
-    if (seen.size() < kShownBytes) seen.push_back(b);
+  auto see = [&](const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n && seen.size() < kShownBytes; ++i) seen.push_back(bytes[i]);
   };
   for (int round = 0; round < kSyncRounds; ++round) {
     if (!SendBare(serprog::kSyncNop, 1)) return false;
@@ -203,10 +207,12 @@ bool SerprogLink::Synchronise() {
       const Got result = Receive(&b, 1, deadline, &got);
       if (result == Got::kFailed) return false;
       if (result == Got::kTimedOut) break;
-      see(b);
+      see(&b, 1);
       found = previous == serprog::kNak && b == serprog::kAck;
     }
     if (!found) break;
+    // The NAK ACK found may have been an old one: another must follow at
+    // once.
     if (!SendBare(serprog::kSyncNop, 1)) return false;
     uint8_t answer[2] = {};
     size_t got = 0;
@@ -216,7 +222,10 @@ bool SerprogLink::Synchronise() {
       if (trace_.IsOpen()) trace_.Detail("synchronised: S_CMD_SYNCNOP answered NAK ACK twice");
       return true;
     }
-    for (size_t i = 0; i < got; ++i) see(answer[i]);
+    see(answer, got);
+    // It was: what is still on its way goes, so that the next round starts
+    // with nothing due, and no old answer is taken for a new one.
+    if (!Drain(deadline)) return false;
   }
   if (seen.empty()) {
     return Fail(name_ + ": no answer within " + std::to_string(timeoutMs_) +
@@ -225,7 +234,17 @@ bool SerprogLink::Synchronise() {
   }
   return Fail(name_ + ": the synchronisation (S_CMD_SYNCNOP) was answered with " +
               Hex(seen.data(), seen.size(), kShownBytes) +
-              " and never NAK ACK: this is no serprog device, or it runs at another baud rate");
+              " and never NAK ACK twice: this is no serprog device, or it runs at another baud rate");
+}
+
+bool SerprogLink::Drain(uint64_t deadlineMs) {
+  for (;;) {
+    const uint64_t now = system_.NowMs();
+    if (now >= deadlineMs) return true;
+    size_t got = 0;
+    const Got result = Receive(nullptr, 1, std::min(deadlineMs, now + kQuietMs), &got);
+    if (result != Got::kBytes) return result == Got::kTimedOut;
+  }
 }
 
 bool SerprogLink::Queue(std::vector<uint8_t> command, size_t replyLength, uint8_t* reply, uint64_t busyNs) {

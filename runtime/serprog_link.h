@@ -36,7 +36,8 @@ class SerprogLink {
   /// Brings the device's command parser to a known state: drops what has
   /// arrived, sends NOPs to finish a command it may be halfway through, then
   /// S_CMD_SYNCNOP until it answers NAK ACK, and once more to be sure that
-  /// answer was no stale one.
+  /// answer was no stale one; when it was, the round starts again once the
+  /// device has been silent for a while.
   [[nodiscard]] bool Synchronise();
 
   /// Queues `command` (its opcode first). Its answer is ACK and
@@ -79,6 +80,8 @@ class SerprogLink {
   /// Writes `count` one-byte commands `opcode` at once, their answers read
   /// by the caller.
   bool SendBare(uint8_t opcode, size_t count);
+  /// Drops what arrives until nothing has for a while, or `deadlineMs`.
+  bool Drain(uint64_t deadlineMs);
   /// Writes `out_` whole, taking in what arrives meanwhile.
   bool WriteOut();
   /// Takes in what has arrived, without waiting; false when the stream broke.

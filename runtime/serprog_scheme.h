@@ -12,9 +12,9 @@
 /// What `serprog:<serial port>[,<key>[=<value>]]...` or
 /// `serprog:tcp:<host>:<port>[,<key>[=<value>]]...` asks for.
 struct SerprogDeviceRequest {
-  std::string port;  // a serial port's path; empty for TCP
-  std::string host;  // TCP: the host, a name or an address
-  std::string tcpPort;
+  std::string port = {};  // a serial port's path; empty for TCP
+  std::string host = {};  // TCP: the host, a name or an address
+  std::string tcpPort = {};
   uint32_t baud = 0;  // 0: the port's rate left as it is (USB CDC devices ignore it)
 
   bool operator==(const SerprogDeviceRequest&) const = default;

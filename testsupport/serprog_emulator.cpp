@@ -202,8 +202,12 @@ std::unique_ptr<SerprogEmulator> SerprogEmulator::Create(const SerprogEmulatorCo
 std::unique_ptr<SerprogEmulator> SerprogEmulator::FromDescription(const std::string& text, std::string* error) {
   SerprogEmulatorConfig config;
   config.keepLog = false;
-  if (!ReadDescription(text, "serprog emulator", &config, ApplyKey, error)) return nullptr;
+  if (!Describe(text, &config, error)) return nullptr;
   return Create(config, error);
+}
+
+bool SerprogEmulator::Describe(const std::string& text, SerprogEmulatorConfig* config, std::string* error) {
+  return ReadDescription(text, "serprog emulator", config, ApplyKey, error);
 }
 
 SerprogEmulator::~SerprogEmulator() {

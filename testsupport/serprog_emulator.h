@@ -94,6 +94,9 @@ class SerprogEmulator {
   /// nobustype, noname, noserbuf, wbuf=<n>, baud=<n>, answer=<hex>,
   /// mute=<n>, hangup=<n>, nak=<n>, stale=<n>, partial=<hex>.
   static std::unique_ptr<SerprogEmulator> FromDescription(const std::string& text, std::string* error);
+  /// Applies a description's keys to `config`; false, with the reason in
+  /// `error`, for a bad one.
+  static bool Describe(const std::string& text, SerprogEmulatorConfig* config, std::string* error);
   ~SerprogEmulator();
 
   /// What follows `serprog:` in a device name: the pseudo-terminal's path,
