@@ -108,7 +108,7 @@ Words SimChipNames() {
   return names;
 }
 
-const Words kSchemes = {"sim:", "spidev:", "ftdi:", "ch341a:"};
+const Words kSchemes = {"sim:", "spidev:", "ftdi:", "ch341a:", "serprog:"};
 
 // The options the usage text lists, and those that work unlisted but -v,
 // which does nothing.
@@ -158,6 +158,10 @@ TEST_F(BashCompletion, OffersTheCandidatesOfEachContext) {
       {" -d ftdi:i", {"iface=", "index="}, {"-o nospace"}},
       {" -d ch341a:", {"index=", "index=0", "nobatch", "summary=", "trace="}, {"-o nospace"}},
       {" -d ch", {"ch341a:", "ch341a:index=0"}, {"-o nospace"}},
+      // serprog: finds nothing to list: the ports are offered, and TCP.
+      {" -d serprog:tc", {"tcp:"}, {"-o nospace"}},
+      {" -d serprog:/dev/ttyACM0,", {"/dev/ttyACM0,baud=", "/dev/ttyACM0,summary=", "/dev/ttyACM0,trace="},
+       {"-o nospace"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -208,7 +212,8 @@ TEST_F(BashCompletion, OffersTheKeysTheManualPageDescribes) {
     const char* first;  // an item the name needs before its keys
   };
   for (const Scheme& scheme : {Scheme{"sim", "M25P80"}, Scheme{"spidev", "/dev/spidev0.0"},
-                               Scheme{"ftdi", "index=0"}, Scheme{"ch341a", "index=0"}}) {
+                               Scheme{"ftdi", "index=0"}, Scheme{"ch341a", "index=0"},
+                               Scheme{"serprog", "/dev/ttyACM0"}}) {
     SCOPED_TRACE(scheme.name);
     const std::string name = std::string(scheme.name) + ":" + scheme.first + ",";
     std::set<std::string> offered;
