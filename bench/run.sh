@@ -51,6 +51,8 @@ say() { printf 'bench: %s\n' "$*" >&2; }
 die() { say "$*"; exit 1; }
 # The CH341A emulator's runs and report.
 . bench/ch341a.sh
+# The serprog emulator's.
+. bench/serprog.sh
 
 # --- Tools ------------------------------------------------------------------
 
@@ -114,7 +116,7 @@ fi
 spidev=0
 if [[ $(cached ROMWICK_TESTS) == ON && $(uname -s) == Linux ]]; then
   spidev=1
-  targets+=(romwick_testrt rw_doubles_layout)
+  targets+=(romwick_testrt rw_doubles_layout serprog_emulator)
 else
   say "no test build (ROMWICK_TESTS) on Linux: the spidev ioctl counts are skipped"
 fi
@@ -313,8 +315,9 @@ if ((spidev)); then
     spidev_program[$bufsiz]=$(spidev_run chip_erased 0 "$bufsiz" -NE -w random.bin -NV)
     same chip.bin random.bin "spidev write at bufsiz $bufsiz"
   done
-  # The same test build carries the CH341A emulator.
+  # The same test build carries the CH341A emulator and the serprog one.
   ch341a_measure
+  serprog_measure
 fi
 
 # --- FTDI MPSSE through its emulator ---------------------------------------
@@ -497,7 +500,10 @@ if ((spidev)); then
   done
 fi
 
-if ((spidev)); then ch341a_report; fi
+if ((spidev)); then
+  ch341a_report
+  serprog_report
+fi
 
 if ((micro)); then
   echo

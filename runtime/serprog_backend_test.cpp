@@ -49,7 +49,8 @@ std::string Placed(std::string text, const std::string& name) {
 }
 
 // The backend over an emulator; the paced calls end a wait that nothing
-// can end at once, so that no test waits for a time-out.
+// can end at once, so that no test waits for a time-out, and hand the
+// pauses to the emulator's clock.
 class Serprog : public testing::Test {
  protected:
   // The emulator of `description` (its keys besides the chip), with its log.
@@ -81,6 +82,7 @@ class Serprog : public testing::Test {
     testsupport::PacedSerialOptions options;
     options.settled = [e = emulator.get()](uint64_t written, uint64_t read) { return e->Settled(written, read); };
     options.denyGroup = denyGroup;
+    options.idlePath = emulator->IdlePath();
     auto system = std::make_unique<PacedSerialSystem>(std::make_unique<PosixSerialSystem>(), options);
     paced = system.get();
     openError.clear();

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // serprog: devices through the built program, against the serprog emulator
 // that this test serves over a real pseudo-terminal or loopback socket; the
-// test build of the runtime only paces the serial calls (no idle time
-// passes: the emulator keeps its own clock) and may shorten time-outs.
+// test build of the runtime only paces the serial calls (the program's
+// pauses pass on the emulator's clock, not the host's) and may shorten
+// time-outs.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -33,9 +34,10 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 }
 
 // romwick with the test build of the runtime against the emulator that
-// `description` describes, `pacing` its ROMWICK_TEST_SERPROG. The round
-// trips are long (0.2 s), so that the polls of a long erase are few; the
-// emulator's time is its own, so this changes nothing else.
+// `description` describes, `pacing` more of its ROMWICK_TEST_SERPROG; the
+// program's pauses go to the emulator's clock. The round trips are long
+// (0.2 s), so that the polls of a long erase are few; the time is the
+// emulator's own, so this changes nothing else.
 ProgramResult RunPaced(const std::string& description, const std::vector<std::string>& args,
                        const std::string& pacing) {
   std::string error;
@@ -49,7 +51,8 @@ ProgramResult RunPaced(const std::string& description, const std::vector<std::st
   const std::string name = emulator->DeviceName();
   std::vector<std::string> placed;
   for (const std::string& arg : args) placed.push_back(Replaced(arg, kPlace, name));
-  ProgramResult run = testsupport::RunOnTestDoubles(placed, {"ROMWICK_TEST_SERPROG=" + pacing});
+  const std::string paced = "idle=" + emulator->IdlePath() + (pacing.empty() ? "" : "," + pacing);
+  ProgramResult run = testsupport::RunOnTestDoubles(placed, {"ROMWICK_TEST_SERPROG=" + paced});
   emulator->Stop();
   // The port, and a TCP device's host and port as its reasons name it.
   for (const std::string& shown : {name, name.substr(name.find(':') + 1)}) {

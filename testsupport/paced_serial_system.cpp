@@ -2,6 +2,9 @@
 // The serial calls of a backend facing an emulator.
 #include "testsupport/paced_serial_system.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 
@@ -17,13 +20,25 @@ constexpr uint32_t kSliceMs = 5;
 
 bool ApplyKey(const KeyItem& item, PacedSerialOptions* options) {
   if (item.key == "deny") return item.Path(&options->denyGroup);
+  if (item.key == "idle") return item.Path(&options->idlePath);
   return item.key == "timeout" && item.Unsigned(&options->capMs) && options->capMs > 0;
 }
 
 }  // namespace
 
 PacedSerialSystem::PacedSerialSystem(std::unique_ptr<SerialSystem> real, PacedSerialOptions options)
-    : real_(std::move(real)), options_(std::move(options)) {}
+    : real_(std::move(real)), options_(std::move(options)) {
+  if (!options_.idlePath.empty()) idleFd_ = ::open(options_.idlePath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+}
+
+PacedSerialSystem::~PacedSerialSystem() {
+  if (idleFd_ >= 0) ::close(idleFd_);
+}
+
+void PacedSerialSystem::Idle(uint64_t ns) {
+  idleNs_ += ns;
+  idleDue_ += ns;
+}
 
 std::unique_ptr<SerialSystem> PacedSerialSystem::FromDescription(const std::string& text,
                                                                  std::unique_ptr<SerialSystem> real,
@@ -54,6 +69,10 @@ void PacedSerialSystem::DropInput(int fd) {
 }
 
 long PacedSerialSystem::Write(int fd, const uint8_t* bytes, size_t count, int* err) {
+  // The pause first: the emulator reads it before the bytes that follow it.
+  // Eight bytes go into a pipe whole; one that is full keeps them for the
+  // next write.
+  if (idleFd_ >= 0 && idleDue_ && ::write(idleFd_, &idleDue_, sizeof idleDue_) == sizeof idleDue_) idleDue_ = 0;
   const long n = real_->Write(fd, bytes, count, err);
   if (n > 0) written_ += static_cast<uint64_t>(n);
   return n;

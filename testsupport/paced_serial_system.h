@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // PacedSerialSystem: the real serial calls for a serprog backend that faces
-// an emulator keeping its own clock: idle gaps pass at once, and waits that
-// nothing can end are cut short on a clock of its own.
+// an emulator keeping its own clock: idle gaps pass at once on the host and
+// go to the emulator's clock instead, and waits that nothing can end are cut
+// short on a clock of its own.
 #pragma once
 
 #include <cstdint>
@@ -24,18 +25,25 @@ struct PacedSerialOptions {
   /// Opening a port fails for want of permission; the port belongs to this
   /// group. Empty: ports open as they do.
   std::string denyGroup;
+  /// The emulator's idle channel (SerprogEmulator::IdlePath): the time of
+  /// the idle gaps goes there, ahead of the bytes that follow them. Empty:
+  /// the gaps are only counted.
+  std::string idlePath;
 };
 
 /// Forwards every call to the real system, counting the bytes each way.
-/// The emulator across the port models the device's time itself, so an
-/// idle gap only counts its nanoseconds. Without `settled`, or while it says
+/// The emulator across the port models the device's time itself: an idle
+/// gap costs the host nothing, and its nanoseconds reach the emulator's
+/// clock before the next byte written, as they would pass on the device. Without `settled`, or while it says
 /// no, a wait for input is a real one, in short slices where `settled` is
 /// given, up to `capMs`. A test running as root can fail an open for want
 /// of permission only so (`denyGroup`).
 class PacedSerialSystem : public SerialSystem {
  public:
   PacedSerialSystem(std::unique_ptr<SerialSystem> real, PacedSerialOptions options);
-  /// From a description such as "timeout=30" (capMs) or "deny=dialout", the form
+  ~PacedSerialSystem() override;
+  /// From a description such as "timeout=30" (capMs), "deny=dialout" or
+  /// "idle=<path>", the form
   /// ROMWICK_TEST_SERPROG takes; empty for none. Null, with the reason in
   /// `error`, for a bad one.
   static std::unique_ptr<SerialSystem> FromDescription(const std::string& text, std::unique_ptr<SerialSystem> real,
@@ -52,7 +60,7 @@ class PacedSerialSystem : public SerialSystem {
   int Wait(int fd, bool forWrite, uint32_t timeoutMs, int* err) override;
   void Close(int fd) override { real_->Close(fd); }
   std::string GroupOf(const std::string& path) override;
-  void Idle(uint64_t ns) override { idleNs_ += ns; }
+  void Idle(uint64_t ns) override;
   uint64_t NowMs() override { return real_->NowMs() + skippedMs_; }
 
   uint64_t IdleNs() const { return idleNs_; }
@@ -64,6 +72,8 @@ class PacedSerialSystem : public SerialSystem {
   uint64_t read_ = 0;
   uint64_t skippedMs_ = 0;
   uint64_t idleNs_ = 0;
+  int idleFd_ = -1;
+  uint64_t idleDue_ = 0;  // not yet told to the emulator
 };
 
 }  // namespace testsupport

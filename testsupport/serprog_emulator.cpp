@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -196,6 +197,7 @@ std::unique_ptr<SerprogEmulator> SerprogEmulator::Create(const SerprogEmulatorCo
     return nullptr;
   }
   if (!(config.tcp ? emulator->Listen(error) : emulator->OpenPseudoTerminal(error))) return nullptr;
+  if (!emulator->MakeIdlePipe(error)) return nullptr;
   return emulator;
 }
 
@@ -212,8 +214,33 @@ bool SerprogEmulator::Describe(const std::string& text, SerprogEmulatorConfig* c
 
 SerprogEmulator::~SerprogEmulator() {
   Stop();
-  for (int fd : {master_, slave_, listener_, connection_, wake_[0], wake_[1]}) {
+  for (int fd : {master_, slave_, listener_, connection_, wake_[0], wake_[1], idle_}) {
     if (fd >= 0) ::close(fd);
+  }
+  if (!idlePath_.empty()) ::unlink(idlePath_.c_str());
+  if (!idleDir_.empty()) ::rmdir(idleDir_.c_str());
+}
+
+bool SerprogEmulator::MakeIdlePipe(std::string* error) {
+  char dir[] = "/tmp/serprog-emulator.XXXXXX";
+  if (::mkdtemp(dir)) {
+    idleDir_ = dir;
+    idlePath_ = idleDir_ + "/idle";
+  }
+  // Held open for reading, so that the host's end opens without waiting.
+  if (idleDir_.empty() || ::mkfifo(idlePath_.c_str(), 0600) != 0 ||
+      (idle_ = ::open(idlePath_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
+    *error = std::string("serprog emulator: idle pipe: ") + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+void SerprogEmulator::TakeIdle() {
+  uint64_t records[512];
+  ssize_t n;
+  while ((n = ::read(idle_, records, sizeof records)) > 0) {
+    for (ssize_t i = 0; i < n / static_cast<ssize_t>(sizeof records[0]); ++i) sim_->Wait(records[i]);
   }
 }
 
@@ -364,7 +391,8 @@ void SerprogEmulator::Process(std::vector<uint8_t> bytes) {
     if (SpeedOf(config_.baud, &speed) && ::tcgetattr(slave_, &t) == 0 && ::cfgetospeed(&t) != speed) return;
   }
   CheckPort();
-  // The host had waited for the last answer before it sent this.
+  // The host paused before it sent this, or had waited for the last answer.
+  TakeIdle();
   if (answeredAll_) {
     sim_->Wait(uint64_t{config_.roundTripUs} * 1000);
     std::lock_guard<std::mutex> lock(mutex_);

@@ -80,8 +80,9 @@ struct SerprogEmulatorConfig {
 /// host may open and close it as a USB serial port comes and goes; a TCP
 /// connection is a session of its own, the parser starting afresh.
 /// Time is the simulated chip's clock: every byte each way costs `byteNs`,
-/// every SPI byte its clock period, and input that arrives after the device
-/// had answered everything and nothing more had come costs a round trip.
+/// every SPI byte its clock period, input that arrives after the device
+/// had answered everything and nothing more had come costs a round trip, and
+/// the host's pauses told through IdlePath() pass as they are.
 class SerprogEmulator {
  public:
   /// Null, with the reason in `error`, for a chip the simulator lacks or a
@@ -102,6 +103,12 @@ class SerprogEmulator {
   /// What follows `serprog:` in a device name: the pseudo-terminal's path,
   /// or "tcp:127.0.0.1:<port>".
   const std::string& DeviceName() const { return deviceName_; }
+  /// A named pipe whose 8-byte records are nanoseconds of the host's idle
+  /// gaps: a pause the program asks for passes on no wire the emulator
+  /// sees, so a host that lets no time pass itself (PacedSerialSystem)
+  /// writes it here before its next bytes, and the emulator lets it pass on
+  /// the device's clock before it takes them.
+  const std::string& IdlePath() const { return idlePath_; }
   /// Starts serving; Stop ends it, saves the chip's image and writes the
   /// report (the destructor stops too).
   void Start();
@@ -125,6 +132,9 @@ class SerprogEmulator {
   explicit SerprogEmulator(const SerprogEmulatorConfig& config);
   bool OpenPseudoTerminal(std::string* error);
   bool Listen(std::string* error);
+  bool MakeIdlePipe(std::string* error);
+  /// Lets the host's pauses told so far pass.
+  void TakeIdle();
   bool Offers(uint8_t opcode) const;
   void Serve();
   /// Reads what has arrived on `fd`; false when its end closed.
@@ -145,6 +155,9 @@ class SerprogEmulator {
   const SerprogEmulatorConfig config_;
   std::unique_ptr<SimInterface> sim_;
   std::string deviceName_;
+  std::string idleDir_;
+  std::string idlePath_;
+  int idle_ = -1;
   int master_ = -1;    // the pseudo-terminal's master
   int slave_ = -1;     // its far end, held open
   int listener_ = -1;  // TCP
