@@ -60,12 +60,24 @@ serprog_line() {  # <label> <run> <chip limit s> <device limit s>
     "$(ratio "$m" "$4")" "$(summary_field "$line" round-trips)" "$(summary_field "$line" spi-ops)"
 }
 
+# physical_limit counts the bus at the clock the simulator grants (60 MHz
+# divided by a whole number: 30 MHz for 31.25); <limit s> <bus bytes> at
+# pico-serprog's own clock instead.
+serprog_at_top_clock() {
+  awk -v s="$1" -v b="$2" -v granted="$serprog_granted" -v hz="$serprog_hz" \
+    'BEGIN {printf "%.6f", s - b * 8 / granted + b * 8 / hz}'
+}
+
 serprog_report() {
-  local limits erase program read_ reads whole_chip whole_device read_device
+  local limits erase program read_ reads whole_chip whole_device read_device serprog_granted
   limits=$("$build/physical_limit" "$chip" "$serprog_hz" "$size")
-  erase=$(awk '$1 == "erase" {print $2}' <<<"$limits")
-  program=$(awk '$1 == "program" {print $2}' <<<"$limits")
-  read_=$(awk '$1 == "read" {print $2}' <<<"$limits")
+  serprog_granted=$(awk '$1 == "clock" {print $2}' <<<"$limits")
+  # The bytes physical_limit counts on the bus: 06, C7 and a status read;
+  # 06, the page program command and a status read a page, and the data;
+  # the read command and the data.
+  erase=$(serprog_at_top_clock "$(awk '$1 == "erase" {print $2}' <<<"$limits")" 4)
+  program=$(serprog_at_top_clock "$(awk '$1 == "program" {print $2}' <<<"$limits")" $((pages * 7 + size)))
+  read_=$(serprog_at_top_clock "$(awk '$1 == "read" {print $2}' <<<"$limits")" $((size + 4)))
   reads=$((size / 65536))  # the program's read commands of 64 KiB
   echo
   echo "serprog emulator (pico-serprog on a Raspberry Pi Pico, USB CDC), $((size >> 20)) MiB on the simulated $chip"

@@ -338,7 +338,8 @@ bool SerprogBackend::SpiOp(size_t in, uint8_t* rx) {
   const uint64_t busy = BusNs(put_.size() + in);
   put_.clear();
   ++spiOps_;
-  const bool ok = rx ? link_->Ask(std::move(command), in, rx, busy) : link_->Queue(std::move(command), 0, nullptr, busy);
+  const bool ok =
+      rx ? link_->Ask(std::move(command), in, rx, busy) : link_->Queue(std::move(command), 0, nullptr, busy);
   return ok || LinkFailed();
 }
 

@@ -155,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The end of an old answer, with NAK ACK in it, ahead of the NOPs'
         // ACKs: the first NAK ACK is not confirmed, and a second round
         // starts once the device is silent.
-        OpenCase{"StaleAnswerAhead", "stale=7", Concat(Concat(kSync, {"10", "10"}), kPicoQueries), 16777215}),
+        OpenCase{"StaleAnswerAhead", "stale=7", Concat(Concat(kSync, kSync), kPicoQueries), 16777215}),
     [](const testing::TestParamInfo<OpenCase>& info) { return info.param.label; });
 
 // One call of a window, as the entry points make them.
@@ -369,19 +369,22 @@ INSTANTIATE_TEST_SUITE_P(
                     "-aG dialout <user>) and log in again"},
         OpenFailure{"NotASerialPort", "", {.port = "/dev/null"}, "",
                     "/dev/null is not a serial port (Inappropriate ioctl for device)"},
-        OpenFailure{"RateNotTaken", "", {.port = "", .baud = 12345}, "", "PORT: baud=12345 is not a rate the port takes"},
+        OpenFailure{"RateNotTaken", "", {.port = "", .baud = 12345}, "",
+                    "PORT: baud=12345 is not a rate the port takes"},
         OpenFailure{"NothingListens", "", {.host = "127.0.0.1", .tcpPort = kClosedPort}, "",
                     "cannot connect to 127.0.0.1:" + kClosedPort + ": Connection refused"},
         // A UART at 115200 baud, the port left at its own rate: nothing
         // it hears makes sense, and it answers nothing.
         OpenFailure{"Silent", "baud=115200", {}, "",
-                    "PORT: no answer within 1000 ms to the serprog synchronisation (S_CMD_SYNCNOP): no serprog device "
-                    "is there, it runs at another baud rate, or it hangs in a command (reset it)"},
+                    "PORT: no answer to the serprog synchronisation (S_CMD_SYNCNOP) in 4 tries of 1000 ms: no serprog "
+                    "device is there, it runs at another baud rate, or it hangs in a command (reset it)"},
         // A modem, say: OK to everything.
         OpenFailure{"AnswersSomethingElse", "answer=4F4B", {}, "",
                     "PORT: the synchronisation (S_CMD_SYNCNOP) was answered with 4F 4B 4F 4B 4F 4B 4F 4B 4F 4B 4F 4B "
-                    "4F 4B 4F 4B and never NAK ACK twice: this is no serprog device, or it runs at another baud rate"},
-        OpenFailure{"OtherInterface", "iface=2", {}, "", "PORT speaks serprog interface version 2; romwick speaks version 1"},
+                    "4F 4B 4F 4B and never NAK ACK twice in 4 tries of 1000 ms: this is no serprog device, or it "
+                    "runs at another baud rate"},
+        OpenFailure{"OtherInterface", "iface=2", {}, "",
+                    "PORT speaks serprog interface version 2; romwick speaks version 1"},
         OpenFailure{"NoSpiBus", "buses=1", {}, "", "PORT drives no SPI bus (S_CMD_Q_BUSTYPE: 0x01)"}),
     [](const testing::TestParamInfo<OpenFailure>& info) { return info.param.label; });
 
@@ -423,7 +426,8 @@ TEST_P(SerprogRunFailures, FailTheCallAndWhatFollows) {
 INSTANTIATE_TEST_SUITE_P(
     Table, SerprogRunFailures,
     testing::Values(
-        RunFailure{"StopsAnswering", "mute=2", "PORT: no answer within 1000 ms to S_CMD_O_SPIOP: the device stopped answering"},
+        RunFailure{"StopsAnswering", "mute=2",
+                   "PORT: no answer within 1000 ms to S_CMD_O_SPIOP: the device stopped answering"},
         RunFailure{"HangsUp", "hangup=2", "PORT is gone: GONE"},
         RunFailure{"Refuses", "nak=3", "PORT refused S_CMD_O_SPIOP (NAK)"}),
     [](const testing::TestParamInfo<RunFailure>& info) { return info.param.label; });

@@ -14,9 +14,9 @@ namespace {
 // (flashrom's serprog.c sends as many). A device waiting for the data of a
 // long S_CMD_O_SPIOP cannot be brought back so: it has to be reset.
 constexpr size_t kSyncNops = 8;
-// S_CMD_SYNCNOP rounds before the device counts as one that answers
-// something else: each finds a NAK ACK among what arrives, which the next
-// must confirm at once.
+// Rounds of the synchronisation before the device counts as absent or as
+// one that answers something else: each sends the NOPs and S_CMD_SYNCNOP,
+// looks for NAK ACK among what arrives, and confirms it with another.
 constexpr int kSyncRounds = 4;
 // How long a device that has answered everything stays silent before the
 // synchronisation starts a round afresh: far longer than any answer due
@@ -191,16 +191,15 @@ bool SerprogLink::Synchronise() {
   system_.DropInput(fd_);
   in_.clear();
   inAt_ = 0;
-  if (!SendBare(serprog::kNop, kSyncNops)) return false;
   std::vector<uint8_t> seen;
   auto see = [&](const uint8_t* bytes, size_t n) {
     for (size_t i = 0; i < n && seen.size() < kShownBytes; ++i) seen.push_back(bytes[i]);
   };
   for (int round = 0; round < kSyncRounds; ++round) {
-    if (!SendBare(serprog::kSyncNop, 1)) return false;
-    const uint64_t deadline = system_.NowMs() + timeoutMs_;
+    if (!SendBare(serprog::kNop, kSyncNops) || !SendBare(serprog::kSyncNop, 1)) return false;
     // The NOPs' ACKs, and anything still on its way from before, come
     // ahead of the answer.
+    const uint64_t deadline = system_.NowMs() + timeoutMs_;
     bool found = false;
     for (uint8_t previous = 0, b = 0; !found; previous = b) {
       size_t got = 0;
@@ -210,31 +209,34 @@ bool SerprogLink::Synchronise() {
       see(&b, 1);
       found = previous == serprog::kNak && b == serprog::kAck;
     }
-    if (!found) break;
-    // The NAK ACK found may have been an old one: another must follow at
-    // once.
-    if (!SendBare(serprog::kSyncNop, 1)) return false;
-    uint8_t answer[2] = {};
-    size_t got = 0;
-    const Got result = Receive(answer, 2, system_.NowMs() + timeoutMs_, &got);
-    if (result == Got::kFailed) return false;
-    if (got == 2 && answer[0] == serprog::kNak && answer[1] == serprog::kAck) {
-      if (trace_.IsOpen()) trace_.Detail("synchronised: S_CMD_SYNCNOP answered NAK ACK twice");
-      return true;
+    if (found) {
+      // The NAK ACK found may have been an old one: another must follow
+      // at once.
+      if (!SendBare(serprog::kSyncNop, 1)) return false;
+      uint8_t answer[2] = {};
+      size_t got = 0;
+      const Got result = Receive(answer, 2, system_.NowMs() + timeoutMs_, &got);
+      if (result == Got::kFailed) return false;
+      if (got == 2 && answer[0] == serprog::kNak && answer[1] == serprog::kAck) {
+        if (trace_.IsOpen()) trace_.Detail("synchronised: S_CMD_SYNCNOP answered NAK ACK twice");
+        return true;
+      }
+      see(answer, got);
     }
-    see(answer, got);
-    // It was: what is still on its way goes, so that the next round starts
-    // with nothing due, and no old answer is taken for a new one.
-    if (!Drain(deadline)) return false;
+    // What is still on its way goes, so that the next round starts with
+    // nothing due and no old answer is taken for a new one; a device that
+    // was starting up (an Arduino resets when its port opens) may answer
+    // by then.
+    if (!Drain(system_.NowMs() + timeoutMs_)) return false;
   }
+  const std::string tries = " in " + std::to_string(kSyncRounds) + " tries of " + std::to_string(timeoutMs_) + " ms";
   if (seen.empty()) {
-    return Fail(name_ + ": no answer within " + std::to_string(timeoutMs_) +
-                " ms to the serprog synchronisation (S_CMD_SYNCNOP): no serprog device is there, it runs at "
-                "another baud rate, or it hangs in a command (reset it)");
+    return Fail(name_ + ": no answer to the serprog synchronisation (S_CMD_SYNCNOP)" + tries +
+                ": no serprog device is there, it runs at another baud rate, or it hangs in a command (reset it)");
   }
   return Fail(name_ + ": the synchronisation (S_CMD_SYNCNOP) was answered with " +
-              Hex(seen.data(), seen.size(), kShownBytes) +
-              " and never NAK ACK twice: this is no serprog device, or it runs at another baud rate");
+              Hex(seen.data(), seen.size(), kShownBytes) + " and never NAK ACK twice" + tries +
+              ": this is no serprog device, or it runs at another baud rate");
 }
 
 bool SerprogLink::Drain(uint64_t deadlineMs) {

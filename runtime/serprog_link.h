@@ -34,10 +34,10 @@ class SerprogLink {
               uint32_t timeoutMs);
 
   /// Brings the device's command parser to a known state: drops what has
-  /// arrived, sends NOPs to finish a command it may be halfway through, then
-  /// S_CMD_SYNCNOP until it answers NAK ACK, and once more to be sure that
-  /// answer was no stale one; when it was, the round starts again once the
-  /// device has been silent for a while.
+  /// arrived, sends NOPs to finish a command it may be halfway through and
+  /// S_CMD_SYNCNOP, looks for its NAK ACK, and sends S_CMD_SYNCNOP once more
+  /// to be sure that answer was no stale one; when it was, or none came, the
+  /// round starts again once the device has been silent for a while.
   [[nodiscard]] bool Synchronise();
 
   /// Queues `command` (its opcode first). Its answer is ACK and
@@ -80,7 +80,7 @@ class SerprogLink {
   /// Writes `count` one-byte commands `opcode` at once, their answers read
   /// by the caller.
   bool SendBare(uint8_t opcode, size_t count);
-  /// Drops what arrives until nothing has for a while, or `deadlineMs`.
+  /// Drops what arrives until nothing has for a while, or until `deadlineMs`.
   bool Drain(uint64_t deadlineMs);
   /// Writes `out_` whole, taking in what arrives meanwhile.
   bool WriteOut();

@@ -253,8 +253,8 @@ INSTANTIATE_TEST_SUITE_P(
                         "/dev/null is not a serial port (Inappropriate ioctl for device)"},
         OpenFailureCase{"AnswersSomethingElse", ",answer=4F4B", "timeout=20", kDevice,
                         "EMULATOR: the synchronisation (S_CMD_SYNCNOP) was answered with 4F 4B 4F 4B 4F 4B 4F 4B 4F "
-                        "4B 4F 4B 4F 4B 4F 4B and never NAK ACK twice: this is no serprog device, or it runs at "
-                        "another baud rate"},
+                        "4B 4F 4B 4F 4B 4F 4B and never NAK ACK twice in 4 tries of 1000 ms: this is no serprog "
+                        "device, or it runs at another baud rate"},
         OpenFailureCase{"UnknownKey", "", "", kDevice + ",speed=1000000", "unknown key 'speed'"},
         OpenFailureCase{"BaudOverTcp", ",tcp", "", kDevice + ",baud=115200",
                         "baud= is for serial ports: a TCP connection has no baud rate"},

@@ -71,7 +71,7 @@ const BackendScheme kSerprogScheme = {
 #ifdef ROMWICK_HAVE_SERPROG
     .open = OpenAs<SerprogDeviceRequest, OpenSerprog>,
 #else
-    .absent = "names a serial port or a TCP connection, and this runtime was built without POSIX serial ports",
+    .absent = "names a serial port or a TCP connection, and this runtime was not built for Linux",
 #endif
     .manual = R"(serprog:\fIPORT\fP[,\fIkey\fP[=\fIvalue\fP]]...)",
 };

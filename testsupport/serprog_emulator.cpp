@@ -490,9 +490,11 @@ std::vector<uint8_t> SerprogEmulator::Reply(const std::vector<uint8_t>& command)
       sim_->SetClock(granted);
       return ack(LittleBytes(granted, 4));
     }
-    case kSPinState:
+    case kSPinState: {
+      std::lock_guard<std::mutex> lock(mutex_);
       drivers_ = p != 0;
       return {kAck};
+    }
     case kSSpiCs:
       if (p >= config_.chipSelects) return {kNak};
       chipSelect_ = p;
@@ -516,7 +518,7 @@ void SerprogEmulator::SpiOp(uint32_t out, uint32_t in, const uint8_t* bytes) {
     Violation("S_CMD_O_SPIOP of " + std::to_string(out) + " bytes out: the firmware's buffer holds " +
               std::to_string(config_.writeBuffer));
   }
-  if (!drivers_) Violation("S_CMD_O_SPIOP with the output drivers off");
+  if (!DriversOn()) Violation("S_CMD_O_SPIOP with the output drivers off");
   if ((config_.maxOut && out > (*config_.maxOut ? *config_.maxOut : 1u << 24)) ||
       (config_.maxIn && in > (*config_.maxIn ? *config_.maxIn : 1u << 24))) {
     Violation("S_CMD_O_SPIOP of " + std::to_string(out) + " bytes out and " + std::to_string(in) +
@@ -593,7 +595,10 @@ void SerprogEmulator::ClearLog() {
   violations_.clear();
 }
 
-bool SerprogEmulator::DriversOn() const { return drivers_; }
+bool SerprogEmulator::DriversOn() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return drivers_;
+}
 
 std::string SerprogEmulator::Summary() const {
   const SimStats stats = sim_->Stats();

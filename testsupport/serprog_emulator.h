@@ -173,10 +173,10 @@ class SerprogEmulator {
   bool gone_ = false;
   bool portChecked_ = false;
   uint32_t chipSelect_ = 0;
-  bool drivers_ = false;
 
   mutable std::mutex mutex_;  // what the host's thread may look at
   bool waiting_ = false;
+  bool drivers_ = false;
   uint64_t taken_ = 0;
   uint64_t sent_ = 0;
   uint64_t commands_ = 0;

@@ -187,7 +187,8 @@ TEST(SerprogEmulator, OffersWhatItIsToldToAndKeepsItsLimits) {
   for (const Exchange& e : exchanges) EXPECT_EQ(host.Ask(e.command, e.answerLength), e.answer) << e.command;
   emulator->Stop();
   EXPECT_EQ(emulator->Violations(),
-            (std::vector<std::string>{"S_CMD_O_SPIOP of 9 bytes out and 0 back, beyond the lengths the device states"}));
+            std::vector<std::string>{
+                "S_CMD_O_SPIOP of 9 bytes out and 0 back, beyond the lengths the device states"});
 }
 
 // What a real device would suffer from: bytes on a port left cooked, an
@@ -237,7 +238,8 @@ TEST(SerprogEmulator, MisbehavesAsToldTo) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     std::string error;
-    std::unique_ptr<SerprogEmulator> emulator = SerprogEmulator::FromDescription("chip=M25P80," + c.description, &error);
+    std::unique_ptr<SerprogEmulator> emulator =
+        SerprogEmulator::FromDescription("chip=M25P80," + c.description, &error);
     ASSERT_TRUE(emulator) << error;
     emulator->Start();
     Host host(emulator->DeviceName());
