@@ -4,7 +4,8 @@
 # and the serprog emulator of testsupport/ (pico-serprog's model on a real
 # pseudo-terminal, run as a program of its own; the program built with test
 # hooks, its runtime core laid out in testrt-doubles, hands its pauses to the
-# emulator's clock and leaves the time to its model), as modelled time against the
+# emulator's clock through its side channel and leaves the time to its
+# model), as modelled time against the
 # chip's own limit at pico-serprog's top clock and against the device's own
 # limit. Everything is reported; no target is checked.
 
@@ -19,7 +20,7 @@ declare -A serprog_runs
 # One run through the emulator; prints the backend's summary line, then the
 # emulator's report (modelled time, round trips, commands, chip commands).
 serprog_run() {  # <setup> <romwick args...>
-  local setup=$1 rc=0 pid name idle i
+  local setup=$1 rc=0 pid name channel i
   shift
   "$setup"
   rm -f summary.txt serprog-report.txt serprog-name.txt
@@ -29,9 +30,9 @@ serprog_run() {  # <setup> <romwick args...>
     (($(wc -l <serprog-name.txt) == 2)) && break
     sleep 0.05
   done
-  name=$(sed -n 1p serprog-name.txt) idle=$(sed -n 2p serprog-name.txt)
-  [[ -n $idle ]] || { kill "$pid"; die "the serprog emulator gave no port"; }
-  ROMWICK_TEST_RUNTIME_DIR=$build/testrt-doubles ROMWICK_TEST_SERPROG="idle=$idle" \
+  name=$(sed -n 1p serprog-name.txt) channel=$(sed -n 2p serprog-name.txt)
+  [[ -n $channel ]] || { kill "$pid"; die "the serprog emulator gave no port"; }
+  ROMWICK_TEST_RUNTIME_DIR=$build/testrt-doubles ROMWICK_TEST_SERPROG="channel=$channel" \
     "$build/romwick_testrt" -d "serprog:$name,summary=$work/summary.txt" "$@" >stdout.txt 2>stderr.txt || rc=$?
   # The emulator saves the chip and writes its report when it is told to stop.
   kill -TERM "$pid"

@@ -79,12 +79,13 @@ class Serprog : public testing::Test {
         request.port = name;
       }
     }
-    testsupport::PacedSerialOptions options;
-    options.settled = [e = emulator.get()](uint64_t written, uint64_t read) { return e->Settled(written, read); };
-    options.denyGroup = denyGroup;
-    options.idlePath = emulator->IdlePath();
-    auto system = std::make_unique<PacedSerialSystem>(std::make_unique<PosixSerialSystem>(), options);
-    paced = system.get();
+    const testsupport::PacedSerialOptions options{.channel = emulator->Channel(), .denyGroup = denyGroup};
+    std::unique_ptr<PacedSerialSystem> system =
+        PacedSerialSystem::Create(std::make_unique<PosixSerialSystem>(), options, &error);
+    if (!system) {
+      ADD_FAILURE() << error;
+      return false;
+    }
     openError.clear();
     backend = SerprogBackend::Open(request, std::move(system), trace, &openError);
     openError = Placed(openError, name);
@@ -107,7 +108,6 @@ class Serprog : public testing::Test {
   std::string denyGroup;
   std::unique_ptr<SerprogEmulator> emulator;
   std::unique_ptr<SerprogBackend> backend;
-  PacedSerialSystem* paced = nullptr;
   std::string openError;
   std::vector<uint8_t> tx;
 };

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // serprog: devices through the built program, against the serprog emulator
 // that this test serves over a real pseudo-terminal or loopback socket; the
-// test build of the runtime only paces the serial calls (the program's
-// pauses pass on the emulator's clock, not the host's) and may shorten
-// time-outs.
+// test build of the runtime only paces the serial calls: the program's
+// pauses pass on the emulator's clock, not the host's, and a wait for an
+// answer that cannot come ends at once.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -51,7 +51,7 @@ ProgramResult RunPaced(const std::string& description, const std::vector<std::st
   const std::string name = emulator->DeviceName();
   std::vector<std::string> placed;
   for (const std::string& arg : args) placed.push_back(Replaced(arg, kPlace, name));
-  const std::string paced = "idle=" + emulator->IdlePath() + (pacing.empty() ? "" : "," + pacing);
+  const std::string paced = "channel=" + emulator->Channel() + (pacing.empty() ? "" : "," + pacing);
   ProgramResult run = testsupport::RunOnTestDoubles(placed, {"ROMWICK_TEST_SERPROG=" + paced});
   emulator->Stop();
   // The port, and a TCP device's host and port as its reasons name it.
@@ -216,7 +216,7 @@ TEST_P(SerprogProgramWriteFailures, EndTheRunAndWriteNothingBeyond) {
 INSTANTIATE_TEST_SUITE_P(
     Table, SerprogProgramWriteFailures,
     testing::Values(FailureCase{"HangsUp", "hangup=14", "", "EMULATOR is gone: GONE"},
-                    FailureCase{"StopsAnswering", "mute=14", "timeout=20",
+                    FailureCase{"StopsAnswering", "mute=14", "",
                                 "EMULATOR: no answer within 1000 ms to S_CMD_O_SPIOP: the device stopped answering"},
                     FailureCase{"RefusesAPageProgram", "nak=13", "", "EMULATOR refused S_CMD_O_SPIOP (NAK)"}),
     [](const testing::TestParamInfo<FailureCase>& info) { return info.param.label; });
@@ -251,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "(usermod -aG dialout <user>) and log in again"},
         OpenFailureCase{"NotASerialPort", "", "", "serprog:/dev/null",
                         "/dev/null is not a serial port (Inappropriate ioctl for device)"},
-        OpenFailureCase{"AnswersSomethingElse", ",answer=4F4B", "timeout=20", kDevice,
+        OpenFailureCase{"AnswersSomethingElse", ",answer=4F4B", "", kDevice,
                         "EMULATOR: the synchronisation (S_CMD_SYNCNOP) was answered with 4F 4B 4F 4B 4F 4B 4F 4B 4F "
                         "4B 4F 4B 4F 4B 4F 4B and never NAK ACK twice in 4 tries of 1000 ms: this is no serprog "
                         "device, or it runs at another baud rate"},

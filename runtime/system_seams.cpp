@@ -4,8 +4,9 @@
 // spidev kernel and the fake GPIO character device in their place, ROMWICK_TEST_FTDI the
 // MPSSE emulator and ROMWICK_TEST_CH341A the CH341A emulator, so that the
 // built program can be run against them; ROMWICK_TEST_SERPROG keeps the
-// real serial calls but lets no idle time pass and may shorten time-outs,
-// for a serprog emulator across a real port that keeps its own clock.
+// real serial calls but hands the pauses to a serprog emulator across a
+// real port, which keeps its own clock, and ends a wait for an answer that
+// cannot come at once.
 #include "runtime/system_seams.h"
 
 #ifdef ROMWICK_TEST_HOOKS

@@ -1,51 +1,45 @@
 // SPDX-License-Identifier: MIT
 // PacedSerialSystem: the real serial calls for a serprog backend that faces
-// an emulator keeping its own clock: idle gaps pass at once on the host and
-// go to the emulator's clock instead, and waits that nothing can end are cut
-// short on a clock of its own.
+// an emulator keeping its own clock: pauses cost the host nothing and pass on
+// the emulator's clock, and a wait for an answer that cannot come ends at
+// once.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
 #include "runtime/serial_system.h"
+#include "testsupport/serprog_channel.h"
 
 namespace testsupport {
 
 struct PacedSerialOptions {
-  /// The longest real wait for input; a wait cut at it moves this side's
-  /// clock on to where the whole wait would have ended. 0: no cap.
-  uint32_t capMs = 0;
-  /// Given the bytes this side wrote and read, whether nothing more can
-  /// arrive (the emulator took them all, has sent nothing left unread, and
-  /// waits): a wait then ends at once, as a time-out. Null: never told.
-  std::function<bool(uint64_t written, uint64_t read)> settled;
+  /// The emulator's side channel (SerprogEmulator::Channel); empty: none,
+  /// and the calls are the real ones but for the pauses, which are counted.
+  std::string channel;
   /// Opening a port fails for want of permission; the port belongs to this
-  /// group. Empty: ports open as they do.
+  /// group. Empty: ports open as they do. (A test running as root can fail
+  /// an open for want of permission only so.)
   std::string denyGroup;
-  /// The emulator's idle channel (SerprogEmulator::IdlePath): the time of
-  /// the idle gaps goes there, ahead of the bytes that follow them. Empty:
-  /// the gaps are only counted.
-  std::string idlePath;
 };
 
 /// Forwards every call to the real system, counting the bytes each way.
-/// The emulator across the port models the device's time itself: an idle
-/// gap costs the host nothing, and its nanoseconds reach the emulator's
-/// clock before the next byte written, as they would pass on the device. Without `settled`, or while it says
-/// no, a wait for input is a real one, in short slices where `settled` is
-/// given, up to `capMs`. A test running as root can fail an open for want
-/// of permission only so (`denyGroup`).
+/// The emulator across the port models the device's time itself: a pause
+/// the program asks for costs the host nothing, and its nanoseconds reach
+/// the emulator's clock through the channel before the next byte written.
+/// A wait for input that the channel says nothing can end (the emulator has
+/// taken everything and sent nothing left unread, and waits) ends at once
+/// as a time-out, this side's clock moved on to where it would have ended;
+/// otherwise waits are real, in short slices between which the channel is
+/// asked again.
 class PacedSerialSystem : public SerialSystem {
  public:
-  PacedSerialSystem(std::unique_ptr<SerialSystem> real, PacedSerialOptions options);
-  ~PacedSerialSystem() override;
-  /// From a description such as "timeout=30" (capMs), "deny=dialout" or
-  /// "idle=<path>", the form
-  /// ROMWICK_TEST_SERPROG takes; empty for none. Null, with the reason in
-  /// `error`, for a bad one.
+  /// Null, with the reason in `error`, when the channel cannot be joined.
+  static std::unique_ptr<PacedSerialSystem> Create(std::unique_ptr<SerialSystem> real, PacedSerialOptions options,
+                                                   std::string* error);
+  /// From a description such as "channel=<folder>,deny=dialout", the form
+  /// ROMWICK_TEST_SERPROG takes; empty for none.
   static std::unique_ptr<SerialSystem> FromDescription(const std::string& text, std::unique_ptr<SerialSystem> real,
                                                        std::string* error);
 
@@ -66,13 +60,15 @@ class PacedSerialSystem : public SerialSystem {
   uint64_t IdleNs() const { return idleNs_; }
 
  private:
+  PacedSerialSystem(std::unique_ptr<SerialSystem> real, PacedSerialOptions options);
+
   std::unique_ptr<SerialSystem> real_;
   const PacedSerialOptions options_;
+  std::unique_ptr<SerprogChannel> channel_;
   uint64_t written_ = 0;
   uint64_t read_ = 0;
   uint64_t skippedMs_ = 0;
   uint64_t idleNs_ = 0;
-  int idleFd_ = -1;
   uint64_t idleDue_ = 0;  // not yet told to the emulator
 };
 

@@ -8,7 +8,6 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -197,7 +196,8 @@ std::unique_ptr<SerprogEmulator> SerprogEmulator::Create(const SerprogEmulatorCo
     return nullptr;
   }
   if (!(config.tcp ? emulator->Listen(error) : emulator->OpenPseudoTerminal(error))) return nullptr;
-  if (!emulator->MakeIdlePipe(error)) return nullptr;
+  emulator->channel_ = SerprogChannel::Create(error);
+  if (!emulator->channel_) return nullptr;
   return emulator;
 }
 
@@ -214,35 +214,12 @@ bool SerprogEmulator::Describe(const std::string& text, SerprogEmulatorConfig* c
 
 SerprogEmulator::~SerprogEmulator() {
   Stop();
-  for (int fd : {master_, slave_, listener_, connection_, wake_[0], wake_[1], idle_}) {
+  for (int fd : {master_, slave_, listener_, connection_, wake_[0], wake_[1]}) {
     if (fd >= 0) ::close(fd);
   }
-  if (!idlePath_.empty()) ::unlink(idlePath_.c_str());
-  if (!idleDir_.empty()) ::rmdir(idleDir_.c_str());
 }
 
-bool SerprogEmulator::MakeIdlePipe(std::string* error) {
-  char dir[] = "/tmp/serprog-emulator.XXXXXX";
-  if (::mkdtemp(dir)) {
-    idleDir_ = dir;
-    idlePath_ = idleDir_ + "/idle";
-  }
-  // Held open for reading, so that the host's end opens without waiting.
-  if (idleDir_.empty() || ::mkfifo(idlePath_.c_str(), 0600) != 0 ||
-      (idle_ = ::open(idlePath_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
-    *error = std::string("serprog emulator: idle pipe: ") + std::strerror(errno);
-    return false;
-  }
-  return true;
-}
-
-void SerprogEmulator::TakeIdle() {
-  uint64_t records[512];
-  ssize_t n;
-  while ((n = ::read(idle_, records, sizeof records)) > 0) {
-    for (ssize_t i = 0; i < n / static_cast<ssize_t>(sizeof records[0]); ++i) sim_->Wait(records[i]);
-  }
-}
+void SerprogEmulator::Publish() { channel_->Publish(waiting_, taken_, sent_); }
 
 bool SerprogEmulator::OpenPseudoTerminal(std::string* error) {
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -324,15 +301,11 @@ void SerprogEmulator::Serve() {
     const int io = accepting ? listener_ : config_.tcp ? connection_ : master_;
     pollfd fds[2] = {{wake_[0], POLLIN, 0}, {io, static_cast<short>(out_.empty() ? POLLIN : POLLOUT), 0}};
     const nfds_t count = gone_ ? 1 : 2;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      waiting_ = out_.empty();
-    }
+    waiting_ = out_.empty();
+    Publish();
     const int ready = ::poll(fds, count, -1);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      waiting_ = false;
-    }
+    waiting_ = false;
+    Publish();
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0 || fds[0].revents) return;
     if (count < 2 || fds[1].revents == 0) continue;
@@ -380,10 +353,7 @@ void SerprogEmulator::CheckPort() {
 }
 
 void SerprogEmulator::Process(std::vector<uint8_t> bytes) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    taken_ += bytes.size();
-  }
+  taken_ += bytes.size();
   if (config_.baud && !config_.tcp) {
     termios t{};
     speed_t speed = 0;
@@ -392,7 +362,7 @@ void SerprogEmulator::Process(std::vector<uint8_t> bytes) {
   }
   CheckPort();
   // The host paused before it sent this, or had waited for the last answer.
-  TakeIdle();
+  sim_->Wait(channel_->TakeIdleNs());
   if (answeredAll_) {
     sim_->Wait(uint64_t{config_.roundTripUs} * 1000);
     std::lock_guard<std::mutex> lock(mutex_);
@@ -554,7 +524,6 @@ void SerprogEmulator::SendOutput() {
     done += static_cast<size_t>(n);
   }
   out_.erase(out_.begin(), out_.begin() + static_cast<long>(done));
-  std::lock_guard<std::mutex> lock(mutex_);
   sent_ += done;
 }
 
@@ -574,10 +543,7 @@ void SerprogEmulator::Violation(const std::string& what) {
   violations_.push_back(what);
 }
 
-bool SerprogEmulator::Settled(uint64_t written, uint64_t read) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return waiting_ && taken_ == written && sent_ == read;
-}
+bool SerprogEmulator::Settled(uint64_t written, uint64_t read) const { return channel_->Settled(written, read); }
 
 std::vector<std::string> SerprogEmulator::Commands() const {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sim/sim_interface.h"
+#include "testsupport/serprog_channel.h"
 
 namespace testsupport {
 
@@ -82,7 +83,7 @@ struct SerprogEmulatorConfig {
 /// Time is the simulated chip's clock: every byte each way costs `byteNs`,
 /// every SPI byte its clock period, input that arrives after the device
 /// had answered everything and nothing more had come costs a round trip, and
-/// the host's pauses told through IdlePath() pass as they are.
+/// the host's pauses told through the channel pass as they are.
 class SerprogEmulator {
  public:
   /// Null, with the reason in `error`, for a chip the simulator lacks or a
@@ -103,12 +104,9 @@ class SerprogEmulator {
   /// What follows `serprog:` in a device name: the pseudo-terminal's path,
   /// or "tcp:127.0.0.1:<port>".
   const std::string& DeviceName() const { return deviceName_; }
-  /// A named pipe whose 8-byte records are nanoseconds of the host's idle
-  /// gaps: a pause the program asks for passes on no wire the emulator
-  /// sees, so a host that lets no time pass itself (PacedSerialSystem)
-  /// writes it here before its next bytes, and the emulator lets it pass on
-  /// the device's clock before it takes them.
-  const std::string& IdlePath() const { return idlePath_; }
+  /// The folder of its side channel (SerprogChannel): the host's pauses,
+  /// which pass on the device's clock, and whether it waits.
+  const std::string& Channel() const { return channel_->Folder(); }
   /// Starts serving; Stop ends it, saves the chip's image and writes the
   /// report (the destructor stops too).
   void Start();
@@ -132,9 +130,8 @@ class SerprogEmulator {
   explicit SerprogEmulator(const SerprogEmulatorConfig& config);
   bool OpenPseudoTerminal(std::string* error);
   bool Listen(std::string* error);
-  bool MakeIdlePipe(std::string* error);
-  /// Lets the host's pauses told so far pass.
-  void TakeIdle();
+  /// Tells the channel what was taken and sent, and whether it waits.
+  void Publish();
   bool Offers(uint8_t opcode) const;
   void Serve();
   /// Reads what has arrived on `fd`; false when its end closed.
@@ -155,9 +152,7 @@ class SerprogEmulator {
   const SerprogEmulatorConfig config_;
   std::unique_ptr<SimInterface> sim_;
   std::string deviceName_;
-  std::string idleDir_;
-  std::string idlePath_;
-  int idle_ = -1;
+  std::unique_ptr<SerprogChannel> channel_;
   int master_ = -1;    // the pseudo-terminal's master
   int slave_ = -1;     // its far end, held open
   int listener_ = -1;  // TCP
@@ -174,11 +169,12 @@ class SerprogEmulator {
   bool portChecked_ = false;
   uint32_t chipSelect_ = 0;
 
-  mutable std::mutex mutex_;  // what the host's thread may look at
   bool waiting_ = false;
-  bool drivers_ = false;
   uint64_t taken_ = 0;
   uint64_t sent_ = 0;
+
+  mutable std::mutex mutex_;  // what the test's thread may look at
+  bool drivers_ = false;
   uint64_t commands_ = 0;
   uint64_t spiOps_ = 0;
   uint64_t roundTrips_ = 0;

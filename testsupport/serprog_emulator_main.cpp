@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // serprog_emulator <description>: the serprog emulator as a program of its
 // own, for bench/: prints the name to give after `serprog:` on its first
-// line and its idle channel on the second (ROMWICK_TEST_SERPROG=idle=<it>),
+// line and its side channel on the second (ROMWICK_TEST_SERPROG=channel=<it>),
 // serves until SIGTERM or SIGINT, then saves the chip's image and writes its
 // report (the description's report= file).
 #include <csignal>
@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   emulator->Start();
-  std::printf("%s\n%s\n", emulator->DeviceName().c_str(), emulator->IdlePath().c_str());
+  std::printf("%s\n%s\n", emulator->DeviceName().c_str(), emulator->Channel().c_str());
   std::fflush(stdout);
   int signal = 0;
   sigwait(&stop, &signal);

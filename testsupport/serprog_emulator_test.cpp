@@ -57,7 +57,9 @@ class Host {
     if (raw) {
       ::cfmakeraw(&t);
     } else {
-      t.c_lflag &= ~static_cast<tcflag_t>(ECHO);  // cooked, but no echo to feed the device its answers
+      // Cooked, but for the echo that would feed the device its answers and
+      // the lines that would hold the answers back.
+      t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON);
     }
     ::tcsetattr(fd_, TCSANOW, &t);
   }
@@ -199,10 +201,8 @@ TEST(SerprogEmulator, RecordsWhatTheDeviceWouldSufferFrom) {
   config.writeBuffer = 4;
   std::unique_ptr<SerprogEmulator> emulator = Emulator(config);
   ASSERT_TRUE(emulator);
-  // The answer waits for a line end on the cooked port, then comes in raw.
-  Host(emulator->DeviceName(), false).Send("00");
+  EXPECT_EQ(Host(emulator->DeviceName(), false).Ask("00", 1), "06");
   Host host(emulator->DeviceName());
-  EXPECT_EQ(Hex(host.Read(1)), "06");
   EXPECT_EQ(host.Ask("13 05 00 00 00 00 00 0B 00 00 00 00", 1), "06");
   EXPECT_EQ(host.Ask("15 00", 1), "06");
   EXPECT_EQ(host.Ask("13 01 00 00 00 00 00 04", 1), "06");
