@@ -66,14 +66,16 @@ bool SerprogLink::Break(std::string reason) {
 
 bool SerprogLink::TakeIn() {
   uint8_t chunk[4096];
-  for (;;) {
+  for (bool any = false;; any = true) {
     int err = 0;
     const long n = system_.Read(fd_, chunk, sizeof chunk, &err);
     if (n > 0) {
       in_.insert(in_.end(), chunk, chunk + n);
       continue;
     }
-    if (n < 0 && err == EAGAIN) return true;
+    // The end of the stream after bytes: the bytes are read first, and the
+    // end is found again by the next call.
+    if ((n < 0 && err == EAGAIN) || any) return true;
     return Break(n == 0 ? name_ + " is gone: " + goneText_
                         : name_ + ": reading failed (" + std::strerror(err) + ")");
   }
@@ -128,49 +130,40 @@ void SerprogLink::TraceWrite() {
 
 SerprogLink::Got SerprogLink::Receive(uint8_t* into, size_t n, uint64_t deadlineMs, size_t* got) {
   *got = 0;
-  while (*got < n) {
-    if (inAt_ < in_.size()) {
-      const size_t take = std::min(n - *got, in_.size() - inAt_);
-      if (into) std::memcpy(into + *got, in_.data() + inAt_, take);
-      inAt_ += take;
-      *got += take;
-      if (inAt_ == in_.size()) {
-        in_.clear();
-        inAt_ = 0;
-      }
-      continue;
+  for (;;) {
+    const size_t take = std::min(n - *got, in_.size() - inAt_);
+    if (into) std::memcpy(into + *got, in_.data() + inAt_, take);
+    inAt_ += take;
+    *got += take;
+    if (inAt_ == in_.size()) {
+      in_.clear();
+      inAt_ = 0;
     }
-    int err = 0;
-    const long r = into ? system_.Read(fd_, into + *got, n - *got, &err) : -1;
-    if (r > 0) {
-      *got += static_cast<size_t>(r);
-      continue;
-    }
-    if (into && r == 0) {
-      Break(name_ + " is gone: " + goneText_);
-      return Got::kFailed;
-    }
-    if (into && err != EAGAIN) {
-      Break(name_ + ": reading failed (" + std::strerror(err) + ")");
-      return Got::kFailed;
+    if (*got == n) {
+      bytesIn_ += n;
+      return Got::kBytes;
     }
     if (!TakeIn()) return Got::kFailed;
-    if (inAt_ < in_.size()) continue;
+    if (!in_.empty()) {
+      // Bytes keep coming: a long answer over a slow link is no device
+      // that stopped answering.
+      deadlineMs = std::max(deadlineMs, system_.NowMs() + timeoutMs_);
+      continue;
+    }
     // What has arrived is all taken: wait, and after the deadline look once
     // more before giving up.
     const uint64_t now = system_.NowMs();
     if (now >= deadlineMs) {
       if (!TakeIn()) return Got::kFailed;
-      if (inAt_ < in_.size()) continue;
+      if (!in_.empty()) continue;
       return Got::kTimedOut;
     }
+    int err = 0;
     if (system_.Wait(fd_, false, static_cast<uint32_t>(deadlineMs - now), &err) < 0) {
       Break(name_ + ": waiting to read failed (" + std::strerror(err) + ")");
       return Got::kFailed;
     }
   }
-  bytesIn_ += n;
-  return Got::kBytes;
 }
 
 std::string SerprogLink::TimeOut(uint8_t opcode, uint64_t waitedMs) const {

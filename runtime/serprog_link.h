@@ -28,8 +28,9 @@ class SerprogLink {
  public:
   /// `fd` comes from `system`, which outlives the link. `name` names the
   /// device in reasons; `goneText` says what the end of the stream means
-  /// ("the port closed: ..."). `timeoutMs`: how long an answer may take,
-  /// beyond the time its command keeps the device busy.
+  /// ("the port closed: ..."). `timeoutMs`: how long an answer may take to
+  /// begin, beyond the time its command keeps the device busy, and how long
+  /// the device may fall silent in the middle of one.
   SerprogLink(SerialSystem& system, int fd, std::string name, std::string goneText, TraceWriter& trace,
               uint32_t timeoutMs);
 
@@ -86,8 +87,8 @@ class SerprogLink {
   bool WriteOut();
   /// Takes in what has arrived, without waiting; false when the stream broke.
   bool TakeIn();
-  /// `n` bytes into `into` (null: dropped) by `deadlineMs`; a time-out
-  /// leaves what came in `*got`.
+  /// `n` bytes into `into` (null: dropped) by `deadlineMs`, which moves on
+  /// while bytes keep coming; a time-out leaves what came in `*got`.
   Got Receive(uint8_t* into, size_t n, uint64_t deadlineMs, size_t* got);
   bool ReadAnswer(const Answer& answer);
   std::string TimeOut(uint8_t opcode, uint64_t waitedMs) const;
