@@ -144,6 +144,10 @@ class FLASHAPP {
   /// Reads the identification code twice: two reads that differ, or a code
   /// of all 00 or all FF bytes (no chip driving the line), stop the run.
   bool ReadIdTwice(uint8_t id[3]);
+  /// A row whose code other parts answer too: checked against the chip's
+  /// SFDP, and the part driven from that SFDP where they disagree (an older
+  /// part without it is driven in 4-byte mode past 16 MiB).
+  bool CheckSharedRow(FLASHDEV* row);
   /// Reads the chip's SFDP into a row; false, with its message and code, when
   /// it has none this program can use.
   bool DeviceBySfdp(bool named, FLASHDEV* row);

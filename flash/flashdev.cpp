@@ -117,12 +117,13 @@ const FLASHDEV flashDeviceTable[] = {
     // sectors instead (4, 8, 16, 32 KiB); CMP protects the rest. Maxima:
     // page 3 ms, write status 15 ms, 4 KiB 400 ms, 32 KiB 1.6 s, 64 KiB 2 s,
     // chip 200 s (40 s typical); 03h 50 MHz, otherwise 133 MHz. The
-    // W25Q128FV answers the same code.
+    // W25Q128FV and the older W25Q128BV answer the same code; on the older
+    // one a 01h with one byte clears status register 2, so both go in one.
     {.name = "W25Q128JV", .id = {0xEF, 0x40, 0x18}, .type = FLASHTYPE_SECTOR_ERASE, .busyMask = 0x01,
      .readyValue = 0x00, .pageShift = 8, .pageSize = 256, .blockSize = kNoBlock, .sectorSize = 4 * kKiB,
      .size = 16 * kMiB, .readMax = 16 * kMiB,
      .protection = {.bp = 0x1C, .tb = 0x20, .sec = 0x40, .cmp = 0x4000, .srwd = 0x80, .quadEnable = 0x0200,
-                    .unit = 256 * kKiB, .secondRead = 0x35, .secondWrite = 0x31, .clear = kKeepOthers},
+                    .unit = 256 * kKiB, .secondRead = 0x35, .writeBoth = true, .clear = kKeepOthers},
      .programMaxUs = 3 * kMs, .eraseAllMaxUs = 200 * kS,
      .writeStatusMaxUs = 15 * kMs, .eraseAllTypicalMs = 40000,
      .eraseTypes = {{{4 * kKiB, 0x20, 0, 400 * kMs}, {32 * kKiB, 0x52, 0, 1600 * kMs}, {64 * kKiB, 0xD8, 0, 2 * kS}}},
@@ -142,7 +143,7 @@ const FLASHDEV flashDeviceTable[] = {
      .eraseTypes = {{{4 * kKiB, 0x20, 0x21, 400 * kMs}, {32 * kKiB, 0x52, 0, 1600 * kMs},
                      {64 * kKiB, 0xD8, 0xDC, 2 * kS}}},
      .addressing = Addressing::kFourByteOpcodes, .readMaxHz = 50 * kMHz, .maxHz = 133 * kMHz,
-     .quirks = {.sharedId = true}},
+     .quirks = {.sharedId = true, .twinWithoutOpcodes = true}},
     // GigaDevice GD25Q128C: the W25Q128JV's registers and table (BP4 and BP3
     // act as SEC and TB); 01h takes one byte, 31h writes SR2. 03h 80 MHz,
     // otherwise 104 MHz. Its maxima were not found: the bounds are the
@@ -173,7 +174,7 @@ const FLASHDEV flashDeviceTable[] = {
      .eraseTypes = {{{4 * kKiB, 0x20, 0x21, 400 * kMs}, {32 * kKiB, 0x52, 0x5C, 2 * kS},
                      {64 * kKiB, 0xD8, 0xDC, 2 * kS}}},
      .addressing = Addressing::kFourByteOpcodes, .readMaxHz = 50 * kMHz, .maxHz = 133 * kMHz,
-     .quirks = {.sharedId = true}},
+     .quirks = {.sharedId = true, .twinWithoutOpcodes = true}},
     // ISSI IS25LP256: status WIP, WEL, BP3..BP0, QE, SRWD; TBS in the
     // function register (48h) bit 1, one-time programmable; BP = 1 protects
     // the top 64 KiB block, doubling. 4-byte commands 13h, 0Ch, 12h, 21h,
@@ -215,7 +216,8 @@ const FLASHDEV flashDeviceTable[] = {
     // commands 13h, 0Ch, 12h, DCh; no B7h, and E9h is its password unlock,
     // never sent. Maxima taken from the family (S25FL512S): 64 KiB 2.6 s,
     // bulk 460 s; page 2 ms and write registers 2 s generously; READ 50 MHz,
-    // otherwise 133 MHz.
+    // otherwise 133 MHz. The 256 KiB-sector option answers the same code:
+    // its SFDP lists no 64 KiB erase, and it is driven from its SFDP.
     {.name = "S25FL256S", .id = {0x01, 0x02, 0x19}, .type = FLASHTYPE_SECTOR_ERASE, .busyMask = 0x01,
      .readyValue = 0x00, .pageShift = 8, .pageSize = 256, .blockSize = kNoBlock, .sectorSize = 64 * kKiB,
      .size = 32 * kMiB, .readMax = 32 * kMiB,
@@ -225,7 +227,7 @@ const FLASHDEV flashDeviceTable[] = {
      .writeStatusMaxUs = 2 * kS, .eraseAllTypicalMs = 103000,
      .eraseTypes = {{{64 * kKiB, 0xD8, 0xDC, 2600 * kMs}}},
      .addressing = Addressing::kFourByteOpcodes, .readMaxHz = 50 * kMHz, .maxHz = 133 * kMHz,
-     .quirks = kSpansionErrors},
+     .quirks = {.errorMask = 0x60, .clearErrors = 0x30, .sharedId = true}},
     {},
 };
 // clang-format on
