@@ -433,13 +433,14 @@ const FLASHDEV flashDeviceTable[] = {
                      {64 * kKiB, 0xD8, 0xDC, 2 * kS}}},
      .addressing = Addressing::kFourByteOpcodes, .readMaxHz = 50 * kMHz, .maxHz = 133 * kMHz,
      .quirks = {.sharedId = true}},
-    // Macronix MX25L3233F, MX25L12835F (datasheets not read). Each code is
-    // shared with older parts (flashrom): C2 20 16 with the MX25L3205D/
-    // 3206E/3273E, C2 20 18 with the MX25L12805D/12845E/12865E/12873F. The
+    // Macronix MX25L3233F, MX25L6433F, MX25L12835F (datasheets not read).
+    // Each code is shared with older parts (flashrom): C2 20 16 with the
+    // MX25L3205D/3206E/3273E, C2 20 17 with the MX25L6405D/6406E/6436E/
+    // 6445E/6473E/F, C2 20 18 with the MX25L12805D/12845E/12865E/12873F. The
     // MX25L12805D has no 32 KiB erase, and on the MX25L1606E 52h erases
     // 64 KiB: 52h is never sent, 4 KiB edges and 64 KiB blocks do. QE in
-    // status bit 6 (Linux macronix.c). On the MX25L3205D bit 5 acts as CMP
-    // (flashrom): the code's table is not known. The
+    // status bit 6 (Linux macronix.c). On the MX25L3205D and MX25L6405D bit 5
+    // acts as CMP (flashrom): those two codes' tables are not known. The
     // MX25L12835F's BP3..BP0 protect from the top 64 KiB block, doubling
     // (Linux: HAS_LOCK | 4BIT_BP, and no TB for the code, which the older
     // parts share: the area is taken at the top). Bounds: the Macronix ones
@@ -450,6 +451,12 @@ const FLASHDEV flashDeviceTable[] = {
      .readyValue = 0x00, .pageShift = 8, .pageSize = 256, .blockSize = kNoBlock, .sectorSize = 4 * kKiB,
      .size = 4 * kMiB, .readMax = 4 * kMiB, .protection = kQeInStatusUnknownTable, .programMaxUs = 3072,
      .eraseAllMaxUs = 600 * kS, .writeStatusMaxUs = 40 * kMs, .eraseAllTypicalMs = 8000,
+     .eraseTypes = kMacronixErase, .addressing = Addressing::kThreeBytes, .readMaxHz = 50 * kMHz,
+     .maxHz = 100 * kMHz, .quirks = {.sharedId = true}},
+    {.name = "MX25L6433F", .id = {0xC2, 0x20, 0x17}, .type = FLASHTYPE_SECTOR_ERASE, .busyMask = 0x01,
+     .readyValue = 0x00, .pageShift = 8, .pageSize = 256, .blockSize = kNoBlock, .sectorSize = 4 * kKiB,
+     .size = 8 * kMiB, .readMax = 8 * kMiB, .protection = kQeInStatusUnknownTable, .programMaxUs = 3072,
+     .eraseAllMaxUs = 600 * kS, .writeStatusMaxUs = 40 * kMs, .eraseAllTypicalMs = 16000,
      .eraseTypes = kMacronixErase, .addressing = Addressing::kThreeBytes, .readMaxHz = 50 * kMHz,
      .maxHz = 100 * kMHz, .quirks = {.sharedId = true}},
     {.name = "MX25L12835F", .id = {0xC2, 0x20, 0x18}, .type = FLASHTYPE_SECTOR_ERASE, .busyMask = 0x01,
