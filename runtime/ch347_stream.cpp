@@ -155,10 +155,8 @@ bool Ch347Stream::TakeReply(const uint8_t* bytes, size_t n, std::string* error) 
   const Reply& due = commands_[command_].replies[reply_++];
   const size_t length = n < ch347::kHeader ? 0 : bytes[1] | size_t{bytes[2]} << 8;
   if (n != ch347::kHeader + due.length || bytes[0] != due.command || length != due.length) {
-    char expected[48];
-    std::snprintf(expected, sizeof expected, "where a reply to %02X of %u bytes was due", due.command,
-                  static_cast<unsigned>(due.length));
-    *error = "malformed reply from the CH347: " + Hex(bytes, std::min<size_t>(n, ch347::kHeader)) + " " + expected;
+    *error = "malformed reply from the CH347: " + Hex(bytes, std::min<size_t>(n, ch347::kHeader)) +
+             " where the reply to " + Hex(&due.command, 1) + " was due";
     return false;
   }
   if (due.rx) {
