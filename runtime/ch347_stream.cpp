@@ -65,7 +65,14 @@ Ch347Stream::Command Ch347Stream::Settings(const ch347::SpiSettings& settings) {
   return command;
 }
 
-void Ch347Stream::Configure(const ch347::SpiSettings& settings) { Add(Settings(settings)); }
+// Settings that follow settings replace them: only the last take effect.
+void Ch347Stream::Configure(const ch347::SpiSettings& settings) {
+  if (!commands_.empty() && commands_.back().bytes[0] == ch347::kSetConfig) {
+    outBytes_ -= commands_.back().bytes.size();
+    commands_.pop_back();
+  }
+  Add(Settings(settings));
+}
 
 void Ch347Stream::ConfigureBefore(size_t position, const ch347::SpiSettings& settings) {
   Command command = Settings(settings);

@@ -165,6 +165,7 @@ int Ch347Emulator::Open(const UsbDevicePlace& place) {
   if (config_.openError != 0) return config_.openError;
   if (place.bus != 1 || place.address < 7 || place.address >= 7 + config_.devices) return kUsbErrorNoDevice;
   open_ = true;
+  used_ = false;
   openIndex_ = place.address - 7u;
   return 0;
 }
@@ -187,6 +188,7 @@ int Ch347Emulator::ClaimInterface(int interface) {
   if (config_.claimError != 0) return config_.claimError;
   if (config_.kernelDriver && !autoDetach_) return kUsbErrorBusy;
   claimed_ = true;
+  used_ = true;
   return 0;
 }
 
@@ -194,11 +196,10 @@ void Ch347Emulator::ReleaseInterface(int) { claimed_ = false; }
 
 void Ch347Emulator::Close() {
   if (!open_) return;
-  const bool wasClaimed = claimed_;
   open_ = false;
   claimed_ = false;
   // A close without a claim is a look at the serial number.
-  if (!wasClaimed) return;
+  if (!used_) return;
   std::string error;
   if (!sim_->Save(&error)) std::fprintf(stderr, "CH347 emulator: %s\n", error.c_str());
   if (config_.report.empty()) return;
@@ -453,6 +454,7 @@ void Ch347Emulator::ApplySelect() {
   sim_->SetSelectLine(!selected);
   if (selected) {
     ++chipSelects_;
+    if (resetAsserted_) ++selectsInReset_;
     periods_.Begin();
   } else {
     periods_.End();
@@ -516,10 +518,10 @@ void Ch347Emulator::ClearLog() {
 
 std::string Ch347Emulator::Summary() const {
   const SimStats stats = sim_->Stats();
-  char head[160];
-  std::snprintf(head, sizeof head, "modelled=%.6f s round-trips=%llu chip-selects=%llu ops:",
+  char head[192];
+  std::snprintf(head, sizeof head, "modelled=%.6f s round-trips=%llu chip-selects=%llu selects-in-reset=%llu ops:",
                 static_cast<double>(stats.timeNs) / 1e9, static_cast<unsigned long long>(roundTrips_),
-                static_cast<unsigned long long>(chipSelects_));
+                static_cast<unsigned long long>(chipSelects_), static_cast<unsigned long long>(selectsInReset_));
   std::string s = head;
   bool any = false;
   for (size_t i = 0; i < kSimOpCount; ++i) {

@@ -111,7 +111,9 @@ class Ch347Emulator : public UsbLibrary {
   int HandleEvents(uint32_t timeoutMs) override;
   uint64_t NowMs() override;
   std::string ErrorName(int error) override;
-  /// "modelled=<s> round-trips=<n> chip-selects=<n> ops: ...".
+  /// "modelled=<s> round-trips=<n> chip-selects=<n> selects-in-reset=<n>
+  /// ops: ...", the chip-select periods begun while the reset line was
+  /// asserted counted apart.
   std::string Summary() const override;
 
   /// Every command the device took: its first 8 bytes in hex, then "+N"
@@ -166,6 +168,7 @@ class Ch347Emulator : public UsbLibrary {
   bool open_ = false;
   uint32_t openIndex_ = 0;
   bool claimed_ = false;
+  bool used_ = false;  // claimed since it was opened
   bool autoDetach_ = false;
   bool gone_ = false;
   bool mute_ = false;
@@ -188,6 +191,7 @@ class Ch347Emulator : public UsbLibrary {
   uint64_t repliesMade_ = 0;
   uint64_t roundTrips_ = 0;
   uint64_t chipSelects_ = 0;
+  uint64_t selectsInReset_ = 0;
   std::vector<std::string> commands_;
   SelectPeriodLog periods_{config_.keepLog};
   std::vector<std::string> violations_;
