@@ -465,7 +465,7 @@ std::string Ch347Backend::Summary() const {
   std::string s = "usb-writes=" + std::to_string(writes_) + " commands=" + std::to_string(commands_) +
                   " replies=" + std::to_string(replies_) + " spi-bytes=" + std::to_string(spiBytes_) +
                   " selects=" + std::to_string(windows_) + " status-reads=" + std::to_string(statusReads_) +
-                  " from-batches=" + std::to_string(fromBatches_);
+                  " from-batches=" + std::to_string(fromBatches_) + " clock=" + std::to_string(Clock());
   const std::string library = usb_->Summary();
   return library.empty() ? s : s + " " + library;
 }

@@ -135,7 +135,7 @@ TEST(Ch347Program, TraceShowsEachCallItsUsbTrafficAndTheClockGranted) {
   const std::string text = ReadFile(trace);
   EXPECT_EQ(text.substr(0, text.find("summary: ")), expected);
   EXPECT_NE(text.find("summary: usb-writes=3 commands=5 replies=3 spi-bytes=4 selects=1 status-reads=0 "
-                      "from-batches=0 modelled="),
+                      "from-batches=0 clock=7500000 modelled="),
             std::string::npos)
       << text;
 }
