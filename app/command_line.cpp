@@ -92,6 +92,7 @@ const OptionEntry kOptions[] = {
      }},
     {"-?", Arg::None, [](FLASHAPP&, const char*, uint32_t) { options.SetPrintUsage(true); return true; }},
     {"-NV", Arg::None, [](FLASHAPP&, const char*, uint32_t) { options.SetVerify(false); return true; }},
+    {"-rv", Arg::None, [](FLASHAPP&, const char*, uint32_t) { options.SetReadTwice(true); return true; }},
     {"-u", Arg::None, [](FLASHAPP&, const char*, uint32_t) { options.SetUpdate(true); return true; }},
     {"-unprotect", Arg::None,
      [](FLASHAPP&, const char*, uint32_t) { options.SetUnprotect(true); return true; }},

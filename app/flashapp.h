@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/progress_line.h"
 #include "app/run_observer.h"
+#include "app/run_plan.h"
 #include "platform/platform.h"
 #include "flash/sfprg.h"
 #include "image/image_file.h"
@@ -28,11 +30,6 @@ constexpr uint32_t kBringUpClockHz = 50000000;
 /// programmer call each.
 constexpr uint32_t kChunkSize = 65536;
 
-/// A run of flash addresses, [start, end).
-struct FlashRange {
-  uint64_t start;
-  uint64_t end;
-};
 
 /// What "-u" wrote back into the erase units it rewrote, outside the image:
 /// the bytes those units held before, which the verify expects to find
@@ -144,6 +141,9 @@ class FLASHAPP {
   /// code finds, or one made from its SFDP ("-m sfdp", or a code the table
   /// does not know).
   bool FindDevice(FLASHDEV* row);
+  /// Reads the identification code twice: two reads that differ, or a code
+  /// of all 00 or all FF bytes (no chip driving the line), stop the run.
+  bool ReadIdTwice(uint8_t id[3]);
   /// Reads the chip's SFDP into a row; false, with its message and code, when
   /// it has none this program can use.
   bool DeviceBySfdp(bool named, FLASHDEV* row);
@@ -167,25 +167,22 @@ class FLASHAPP {
   bool ReadStep();
   /// Refuses an image that holds no data or that runs past the device end.
   bool CheckImageFits();
-  /// The erase commands of the range erase, computed once from the request
-  /// and the part's erase types: the erase step sends them and the
-  /// protection step checks the units they clear.
-  std::vector<SFPRG::EraseCommand> ErasePlan() const;
   /// Sends the plan's commands, one at a time.
   bool EraseUnits(const std::vector<SFPRG::EraseCommand>& plan);
-  /// The image's spans, joined where they share a sector or lie in
-  /// neighbouring ones: erasing the sectors of each erases each sector once
-  /// and none between the spans.
-  std::vector<FlashRange> EraseGroupsUnderImage() const;
-  /// `range` widened to whole units of `unit` bytes.
-  FlashRange WholeUnits(FlashRange range, uint32_t unit) const;
-  /// The image's spans as flash addresses.
-  std::vector<FlashRange> ImageRanges() const;
-  /// Everything the run will erase or program.
-  std::vector<FlashRange> RangesTouched() const;
   /// The write of "-u": every erase unit under the image read, and rewritten
   /// only when it differs, erased only when it must be.
   bool UpdateFlash();
+  /// With "-rv": reads what ReadFromFlash read once more and compares; a
+  /// difference is a verify failure, and the file is not written.
+  bool ReadAgainAndCompare();
+  /// After a comparison failed at a clock above 1 MHz: says a lower one may help.
+  void SuggestLowerClock();
+  /// The long steps' one loop: `step` for each piece of at most kChunkSize
+  /// bytes of `ranges`, in order, with the progress line under `label` and
+  /// a check for an interrupting signal before each. False as soon as a
+  /// step or the check is.
+  using ChunkStep = std::function<bool(uint32_t address, uint32_t length)>;
+  bool InChunks(const char* label, const std::vector<FlashRange>& ranges, const ChunkStep& step);
   /// Reads [start, start + length) in chunks into `destination`.
   bool ReadChunks(uint32_t start, uint32_t length, uint8_t* destination);
   /// Copies `unit` bytes of `current` to `wanted` and lays the image bytes
@@ -210,6 +207,8 @@ class FLASHAPP {
   ProgressLine progress;
   RunObserver observer{progress};
   bool interruptionReported = false;
+  /// What this run erases, programs and verifies, once the part and the image are known.
+  RunPlan plan;
   uint32_t askedHz = kBringUpClockHz;  // the clock last asked of the controller
   /// What "-u" rewrote (whole units), for the verify, with the bytes it
   /// wrote back outside the image; and the image bytes it found the chip

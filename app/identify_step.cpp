@@ -67,15 +67,33 @@ bool FLASHAPP::FindDevice(FLASHDEV* row) {
   if (!SlowClockForIdentification()) return false;
   if (!bySfdp) {
     uint8_t id[3];
-    if (!programmer->ReadId(controller.get(), id)) {
-      return Fail("Unable to read device id from memory device", RC_DEVICE_ACCESS);
-    }
+    if (!ReadIdTwice(id)) return false;
     if (const FLASHDEV* found = FindDeviceById(id)) {
       *row = *found;
       return true;
     }
   }
   return DeviceBySfdp(bySfdp, row);
+}
+
+bool FLASHAPP::ReadIdTwice(uint8_t id[3]) {
+  uint8_t again[3];
+  if (!programmer->ReadId(controller.get(), id) || !programmer->ReadId(controller.get(), again)) {
+    return Fail("Unable to read device id from memory device", RC_DEVICE_ACCESS);
+  }
+  // A clip or a long wire that drops bits is the usual fault on a bench:
+  // better refused here than found half way through a write.
+  if (!std::equal(id, id + 3, again)) {
+    printf("Device ID code read twice differs (%02X %02X %02X, then %02X %02X %02X): check the wiring\n", id[0],
+           id[1], id[2], again[0], again[1], again[2]);
+    return Fail(nullptr, RC_DEVICE_ACCESS);
+  }
+  const bool allSame = id[0] == id[1] && id[1] == id[2];
+  if (allSame && (id[0] == 0x00 || id[0] == 0xFF)) {
+    printf("No flash memory device answers (device ID code %02X %02X %02X): check the wiring\n", id[0], id[1], id[2]);
+    return Fail(nullptr, RC_UNKNOWN_DEVICE);
+  }
+  return true;
 }
 
 bool FLASHAPP::DeviceBySfdp(bool named, FLASHDEV* row) {

@@ -85,6 +85,7 @@ void PrintUsage() {
   printf("  -p <port>\tspecify SPI port number to use\n");
   printf("  -t \t\tprint elapsed time\n");
   printf("  -NV\t\tdon't verify the flash memory after writing\n");
+  printf("  -rv\t\tread the flash memory twice and compare before saving the file\n");
   printf("  -u\t\tonly erase and write what differs from the file\n");
   printf("  -unprotect\tclear the flash memory device's write protection first\n");
   printf("  -list\t\tlist the SPI interface devices that can be found\n");

@@ -79,6 +79,8 @@ class OPTIONS {
   void SetConfigReset(bool v) { configReset = v; }
   bool GetVerify() const { return verify; }
   void SetVerify(bool v) { verify = v; }
+  bool GetReadTwice() const { return readTwice; }
+  void SetReadTwice(bool v) { readTwice = v; }
   bool GetUpdate() const { return update; }
   void SetUpdate(bool v) { update = v; }
   bool GetUnprotect() const { return unprotect; }
@@ -108,6 +110,7 @@ class OPTIONS {
   int32_t runtimeVersion = 0;  // 0 automatic, 1 first generation, 2 second
   bool configReset = false;
   bool verify = true;  // read back what a write programmed ("-NV" turns it off)
+  bool readTwice = false;  // "-rv": a read is read again and compared before the file is saved
   bool update = false;  // "-u": erase and program only the erase units that differ
   bool unprotect = false;  // "-unprotect": clear the chip's write protection first
   bool listDevices = false;

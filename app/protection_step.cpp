@@ -16,27 +16,8 @@ constexpr uint8_t kNoChipStatus = 0xFF;
 
 }  // namespace
 
-std::vector<FlashRange> FLASHAPP::RangesTouched() const {
-  std::vector<FlashRange> touched;
-  const uint64_t size = programmer->GetSize();
-  if (options.GetBulkErase()) touched.push_back({0, size});
-  const bool writing = options.GetWriteFlash();
-  const bool updating = writing && options.GetUpdate();
-  // The very units the erase step will erase.
-  if (options.GetRangeErase() && !updating) {
-    for (const SFPRG::EraseCommand& c : ErasePlan()) touched.push_back({c.unitStart, uint64_t{c.unitStart} + c.unitSize});
-  }
-  if (writing) {
-    // "-u" may erase any unit under the image; a plain write programs the image's bytes.
-    for (const FlashRange& r : ImageRanges()) {
-      touched.push_back(updating ? WholeUnits(r, programmer->GetEraseUnit()) : r);
-    }
-  }
-  return touched;
-}
-
 bool FLASHAPP::ProtectionStep() {
-  const std::vector<FlashRange> touched = RangesTouched();
+  const std::vector<FlashRange> touched = plan.Touched(programmer->GetSize());
   const bool unprotect = options.GetUnprotect();
   // A run that erases and programs nothing sends nothing more.
   if (touched.empty() && !unprotect) return true;

@@ -91,6 +91,14 @@ bool FLASHAPP::RunFlashSteps() {
   if (!IdentifyDevice()) return false;
   const bool writing = options.GetWriteFlash();
   if (writing && !PrepareWrite()) return false;
+  plan = PlanRun(RunRequest{.bulkErase = options.GetBulkErase(),
+                            .rangeErase = options.GetRangeErase(),
+                            .writing = writing,
+                            .updating = writing && options.GetUpdate(),
+                            .address = options.GetAddress(),
+                            .length = static_cast<uint32_t>(options.GetLength()),
+                            .spans = imageSpans},
+                 *programmer);
   // Loading a large file takes a while; a signal meanwhile stops the run
   // before the chip is touched.
   if (Interrupted() || !ProtectionStep()) return false;
@@ -148,25 +156,10 @@ bool FLASHAPP::RangeErase() {
     return Fail("Data length for partial erase not specified\n", RC_MISSING_VALUE);
   }
   printf("Doing partial erase of flash memory device\n");
-  if (!EraseUnits(ErasePlan())) return FlashFailed("Error writing to SPI device\n", RC_DEVICE_ACCESS);
+  if (!EraseUnits(plan.erase)) return FlashFailed("Error writing to SPI device\n", RC_DEVICE_ACCESS);
   progress.Clear();
   if (options.GetPrintTime()) PrintElapsed("Elapsed time", start);
   return true;
-}
-
-std::vector<SFPRG::EraseCommand> FLASHAPP::ErasePlan() const {
-  const uint32_t first = options.GetAddress();
-  const std::vector<FlashRange> ranges =
-      options.GetWriteFlash()
-          ? EraseGroupsUnderImage()
-          : std::vector<FlashRange>{{first, first + InsideDevice(first, static_cast<uint32_t>(options.GetLength()))}};
-  std::vector<SFPRG::EraseCommand> plan;
-  for (const FlashRange& r : ranges) {
-    const std::vector<SFPRG::EraseCommand> units =
-        programmer->PlanErase(static_cast<uint32_t>(r.start), static_cast<uint32_t>(r.end));
-    plan.insert(plan.end(), units.begin(), units.end());
-  }
-  return plan;
 }
 
 bool FLASHAPP::EraseUnits(const std::vector<SFPRG::EraseCommand>& plan) {
@@ -182,34 +175,6 @@ bool FLASHAPP::EraseUnits(const std::vector<SFPRG::EraseCommand>& plan) {
     progress.Update(done);
   }
   return true;
-}
-
-std::vector<FlashRange> FLASHAPP::ImageRanges() const {
-  std::vector<FlashRange> ranges;
-  const uint64_t base = options.GetAddress();
-  for (const ImageSpan& span : imageSpans) ranges.push_back({base + span.offset, base + span.End()});
-  return ranges;
-}
-
-std::vector<FlashRange> FLASHAPP::EraseGroupsUnderImage() const {
-  // Spans that share a sector, or lie in neighbouring sectors, go to one
-  // group, so that no sector is erased twice and none between spans is
-  // erased at all: what the chip holds between the file's records stays.
-  const uint32_t sector = programmer->GetDevice().sectorSize;
-  std::vector<FlashRange> groups;
-  for (const FlashRange& r : ImageRanges()) {
-    if (!groups.empty() && r.start / sector <= (groups.back().end - 1) / sector + 1) {
-      groups.back().end = r.end;
-    } else {
-      groups.push_back(r);
-    }
-  }
-  return groups;
-}
-
-FlashRange FLASHAPP::WholeUnits(FlashRange range, uint32_t unit) const {
-  const uint64_t end = (range.end + unit - 1) / unit * unit;
-  return {range.start / unit * unit, std::min<uint64_t>(end, programmer->GetSize())};
 }
 
 bool FLASHAPP::WriteStep() {
@@ -234,7 +199,12 @@ bool FLASHAPP::ReadStep() {
   // written fails at once; it takes its name only once the save succeeded.
   // A signal that came during the last read command still ends the run as
   // interrupted: the old file stays, as for a signal at any other moment.
-  if (!OpenImageFile() || !ReadFromFlash() || Interrupted() || !SaveImage()) return false;
+  if (!OpenImageFile() || !ReadFromFlash() || Interrupted()) return false;
+  if (options.GetReadTwice() && !ReadAgainAndCompare()) {
+    imageComplete = false;
+    return false;
+  }
+  if (!SaveImage()) return false;
   if (Interrupted()) {
     imageComplete = false;
     return false;
@@ -288,46 +258,47 @@ bool FLASHAPP::ReadFromFlash() {
   if (requested != 0 && static_cast<uint32_t>(count) < requested) {
     printf("Warning: read stops at the end of the flash memory device\n");
   }
-  progress.Start("Reading", static_cast<uint64_t>(count));
-  uint8_t* destination = imageBuffer.get();
-  while (count > 0) {
-    if (Interrupted()) return false;
-    const int32_t chunk = std::min(count, static_cast<int32_t>(kChunkSize));
-    if (!programmer->Read(controller.get(), address, chunk, destination)) {
+  const uint64_t first = address;
+  const bool read = InChunks("Reading", {{first, first + static_cast<uint32_t>(count)}}, [&](uint32_t at, uint32_t n) {
+    if (!programmer->Read(controller.get(), at, static_cast<int32_t>(n), imageBuffer.get() + (at - first))) {
       return FlashFailed("Error reading from flash memory\n", RC_DEVICE_ACCESS);
     }
-    address += static_cast<uint32_t>(chunk);
-    destination += chunk;
-    dataLength += chunk;
-    byteCount += chunk;
-    count -= chunk;
-    progress.Update(static_cast<uint64_t>(byteCount));
+    dataLength += static_cast<int32_t>(n);
+    byteCount += static_cast<int32_t>(n);
+    return true;
+  });
+  if (read) progress.Clear();
+  return read;
+}
+
+bool FLASHAPP::InChunks(const char* label, const std::vector<FlashRange>& ranges, const ChunkStep& step) {
+  uint64_t total = 0;
+  for (const FlashRange& r : ranges) total += r.end - r.start;
+  progress.Start(label, total);
+  uint64_t done = 0;
+  for (const FlashRange& r : ranges) {
+    for (uint64_t at = r.start; at < r.end;) {
+      // Between two chunks a signal ends the step: the chunk in flight is whole.
+      if (Interrupted()) return false;
+      const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(kChunkSize, r.end - at));
+      if (!step(static_cast<uint32_t>(at), chunk)) return false;
+      at += chunk;
+      done += chunk;
+      progress.Update(done);
+    }
   }
-  progress.Clear();
   return true;
 }
 
 bool FLASHAPP::WriteToFlash() {
   byteCount = 0;
-  uint64_t total = 0;
-  for (const ImageSpan& span : imageSpans) total += span.length;
-  progress.Start("Writing", total);
   // Only what the file gave is programmed; PrepareWrite made sure it fits.
-  for (const ImageSpan& span : imageSpans) {
-    uint32_t address = options.GetAddress() + span.offset;
-    const uint8_t* source = imageBuffer.get() + span.offset;
-    for (uint32_t count = span.length; count > 0;) {
-      if (Interrupted()) return false;
-      const int32_t chunk = static_cast<int32_t>(std::min<uint32_t>(count, kChunkSize));
-      if (!programmer->Write(controller.get(), address, chunk, source)) {
-        return FlashFailed("Error writing to the flash memory\n", RC_DEVICE_ACCESS);
-      }
-      address += static_cast<uint32_t>(chunk);
-      source += chunk;
-      byteCount += chunk;
-      count -= static_cast<uint32_t>(chunk);
-      progress.Update(static_cast<uint64_t>(byteCount));
+  const uint64_t base = options.GetAddress();
+  return InChunks("Writing", plan.program, [&](uint32_t at, uint32_t n) {
+    if (!programmer->Write(controller.get(), at, static_cast<int32_t>(n), imageBuffer.get() + (at - base))) {
+      return FlashFailed("Error writing to the flash memory\n", RC_DEVICE_ACCESS);
     }
-  }
-  return true;
+    byteCount += static_cast<int32_t>(n);
+    return true;
+  });
 }

@@ -106,7 +106,6 @@ TEST_F(Run, UnrecognisedDevicesStopTheRun) {
   const std::string trace = dir.File("trace.txt");
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"-d", "sim:M25P80,id=C22017", "-l", "4096"},
-           {"-d", "sim:M25P80,nochip", "-E"},
            {"-d", "sim:M25P80,trace=" + trace, "-m", "M25P99", "-E"},
        }) {
     const auto run = Romwick(args);
@@ -115,6 +114,20 @@ TEST_F(Run, UnrecognisedDevicesStopTheRun) {
   }
   // With -m the chip is not asked for its code.
   EXPECT_EQ(ReadFile(trace).find("tx 9F"), std::string::npos) << ReadFile(trace);
+}
+
+// The code is read twice: no chip, or a wire that drops a bit, stops the
+// run before anything is erased, and says to check the wiring.
+TEST_F(Run, IdentificationThatCannotBeTrustedStopsTheRun) {
+  const std::string before = Seed(M25P80);
+  const auto absent = Romwick({"-d", "sim:M25P80,nochip", "-E"});
+  EXPECT_EQ(absent.output, "No flash memory device answers (device ID code FF FF FF): check the wiring\n");
+  EXPECT_EQ(absent.exitCode, 10);
+  const auto glitch = Romwick({"-d", Dev(M25P80, ",idglitch"), "-E"});
+  EXPECT_EQ(glitch.output,
+            "Device ID code read twice differs (20 20 14, then 20 20 04): check the wiring\n");
+  EXPECT_EQ(glitch.exitCode, 4);
+  EXPECT_EQ(Contents(), before);
 }
 
 TEST_F(Run, MemoryTypeNamesTheDeviceWithoutAskingTheChip) {

@@ -169,7 +169,7 @@ TEST_F(SafeWrite, ReadsAndIdentificationDoNotLookAtTheProtection) {
   const auto read = Romwick({"-d", Dev(M25P80, ",protect,trace=" + trace), "-r", output, "-l", "4096"});
   EXPECT_EQ(read.exitCode, 0) << read.output;
   EXPECT_TRUE(ReadFile(output) == contents.substr(0, 4096));
-  EXPECT_EQ(Ops(Trace()), "read id=1, read=1");
+  EXPECT_EQ(Ops(Trace()), "read id=2, read=1");
   const auto id = Romwick({"-d", Dev(M25P80, ",protect"), "-id"});
   EXPECT_EQ(id.output, "  Device ID: 20 20 14\n");
 }
@@ -520,9 +520,9 @@ TEST_F(SafeWrite, NoCommandStartsAfterAnInterruptingSignal) {
 TEST_P(Interrupted, DuringTheLastReadCommandTheOldFileStays) {
   Seed(M25P80);
   const std::string output = File("out.bin", "the old file");
-  // Call 1 sets the identification clock, 2 to 4 identify the chip; 5 to 8
-  // are the one read command.
-  const auto run = RunAndInterrupt({"-d", Dev(M25P80, ",hold=7"), "-r", output, "-l", "4096"});
+  // Call 1 sets the identification clock, 2 to 7 read the code twice; 8 to
+  // 11 are the one read command.
+  const auto run = RunAndInterrupt({"-d", Dev(M25P80, ",hold=10"), "-r", output, "-l", "4096"});
   EXPECT_EQ(run.output, "Reading flash memory and writing to file: " + output + "\nInterrupted\n");
   EXPECT_EQ(run.exitCode, GetParam().exitCode);
   EXPECT_EQ(ReadFile(output), "the old file");
@@ -577,11 +577,31 @@ TEST_F(SafeWrite, ABulkEraseShowsItsTimeAgainstTheTypicalOne) {
 
 // ---- Files read from the chip ----
 
+// "-rv" reads twice: a byte that reads differently the second time fails
+// the run like a verify, and the old file stays; two equal reads save it.
+TEST_F(SafeWrite, ReadTwiceKeepsTheOldFileWhenTheReadsDiffer) {
+  const std::string contents = Seed(M25P80);
+  const std::string output = File("out.bin", "the old file");
+  const auto differs = Romwick({"-d", Dev(M25P80, ",readglitch=0x1234"), "-r", output, "-rv", "-l", "0x8000"});
+  char line[128];
+  std::snprintf(line, sizeof line, "Second read differs at address 0x001234: first read 0x%02X, second 0x%02X (1 bytes differ)\n",
+                static_cast<uint8_t>(contents[0x1234]), static_cast<uint8_t>(contents[0x1234] ^ 0x10));
+  EXPECT_EQ(differs.output, "Reading flash memory and writing to file: " + output + "\n" + line + kLowerClockHint);
+  EXPECT_EQ(differs.exitCode, 13);
+  EXPECT_EQ(ReadFile(output), "the old file");
+  const auto same = Romwick({"-d", Dev(M25P80, ",trace=" + trace), "-r", output, "-rv", "-l", "0x8000"});
+  EXPECT_EQ(same.output, "Reading flash memory and writing to file: " + output + "\nBytes written to file: 32768\n");
+  EXPECT_EQ(same.exitCode, 0);
+  EXPECT_TRUE(ReadFile(output) == contents.substr(0, 0x8000));
+  EXPECT_EQ(Ops(Trace()), "read id=2, read=2");
+}
+
 TEST_F(SafeWrite, AFailedReadLeavesTheOldFile) {
   Seed(M25P80);
   const std::string output = File("out.bin", "the old file");
-  // The identification takes three bus calls, the first read command the next three.
-  const auto run = Romwick({"-d", Dev(M25P80, ",fail=5"), "-r", output, "-l", "4096"});
+  // The identification clock takes a bus call, the code read twice six, the
+  // first read command the next three.
+  const auto run = Romwick({"-d", Dev(M25P80, ",fail=9"), "-r", output, "-l", "4096"});
   EXPECT_EQ(run.output, "Reading flash memory and writing to file: " + output + "\nError reading from flash memory\n");
   EXPECT_EQ(run.exitCode, 4);
   EXPECT_EQ(ReadFile(output), "the old file");
@@ -613,8 +633,8 @@ TEST_F(SafeWrite, AFileThatCanOnlyBeWrittenInPlaceIsKeptByAFailedRead) {
   ASSERT_EQ(chmod(old.c_str(), 0666), 0);
   ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
 
-  // The identification takes three bus calls; the ninth falls in the read.
-  const auto failed = run({"-d", "sim:M25P80,fail=9", "-r", old});
+  // The identification takes seven bus calls; the thirteenth falls in the read.
+  const auto failed = run({"-d", "sim:M25P80,fail=13", "-r", old});
   EXPECT_EQ(failed.output, "Reading flash memory and writing to file: " + old + "\nError reading from flash memory\n");
   EXPECT_EQ(failed.exitCode, 4);
   EXPECT_EQ(ReadFile(old), "keep me");

@@ -68,12 +68,8 @@ bool FLASHAPP::UpdateFlash() {
   bytesAlreadyThere = 0;
   rewritten.clear();
   restored.Clear();
-  const uint32_t unit = programmer->GetEraseUnit();
-  // The units under the image, each once, as runs of neighbours.
-  std::vector<FlashRange> runs;
-  for (const FlashRange& r : ImageRanges()) {
-    AppendRange(runs, WholeUnits(r, unit));
-  }
+  const uint32_t unit = plan.updateUnit;
+  const std::vector<FlashRange>& runs = plan.updateRuns;
   uint64_t total = 0;
   for (const FlashRange& r : runs) total += r.end - r.start;
   progress.Start("Writing", total);

@@ -47,38 +47,31 @@ bool FLASHAPP::VerifyStep() {
   // others holding the image already, and wrote back what the rewritten
   // ones held outside the image.
   const bool updated = options.GetUpdate();
-  const std::vector<FlashRange> ranges = updated ? rewritten : ImageRanges();
+  const std::vector<FlashRange> ranges = updated ? rewritten : plan.program;
   uint64_t total = 0;
   for (const FlashRange& r : ranges) total += r.end - r.start;
-  progress.Start("Verifying", total);
 
   std::vector<uint8_t> scratch(kChunkSize);
   std::vector<uint8_t> expected(kChunkSize);
   int32_t differing = 0;
   uint32_t firstAddress = 0;
   uint8_t flashHolds = 0, fileHolds = 0;
-  uint64_t done = 0;
-  for (const FlashRange& r : ranges) {
-    for (uint64_t at = r.start; at < r.end;) {
-      if (Interrupted()) return false;
-      const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(kChunkSize, r.end - at));
-      if (!programmer->Read(controller.get(), static_cast<uint32_t>(at), static_cast<int32_t>(chunk), scratch.data())) {
-        return FlashFailed("Error reading from flash memory\n", RC_DEVICE_ACCESS);
-      }
-      Expected(at, chunk, expected.data());
-      for (uint32_t i = 0; i < chunk; ++i) {
-        if (scratch[i] == expected[i]) continue;
-        if (differing++ == 0) {
-          firstAddress = static_cast<uint32_t>(at + i);
-          flashHolds = scratch[i];
-          fileHolds = expected[i];
-        }
-      }
-      at += chunk;
-      done += chunk;
-      progress.Update(done);
+  const bool read = InChunks("Verifying", ranges, [&](uint32_t at, uint32_t chunk) {
+    if (!programmer->Read(controller.get(), at, static_cast<int32_t>(chunk), scratch.data())) {
+      return FlashFailed("Error reading from flash memory\n", RC_DEVICE_ACCESS);
     }
-  }
+    Expected(at, chunk, expected.data());
+    for (uint32_t i = 0; i < chunk; ++i) {
+      if (scratch[i] == expected[i]) continue;
+      if (differing++ == 0) {
+        firstAddress = at + i;
+        flashHolds = scratch[i];
+        fileHolds = expected[i];
+      }
+    }
+    return true;
+  });
+  if (!read) return false;
   progress.Clear();
   if (differing > 0) {
     // A byte "-u" wrote back is not the file's: it is what the chip held.
@@ -88,17 +81,52 @@ bool FLASHAPP::VerifyStep() {
                           "differ)\n"
                         : "Verify failed at address 0x%06X: flash holds 0x%02X, file holds 0x%02X (%d bytes differ)\n",
            firstAddress, flashHolds, fileHolds, differing);
-    // Long wires and test clips drop bits at speed: say so, and let the
-    // user choose; a retry of our own could hide a marginal board.
-    const uint32_t hz = controller->GetSpeed();
-    if (hz > kReliableClockHz) {
-      printf("The SPI clock was %u Hz: a long or clipped connection may need a lower one (-s %u)\n", hz,
-             kReliableClockHz);
-    }
+    SuggestLowerClock();
     return Fail(nullptr, RC_VERIFY_FAILED);
   }
   // The file's bytes: after "-u", those it rewrote and those it found in place.
   printf("Bytes verified: %d\n", updated ? byteCount + bytesAlreadyThere : static_cast<int32_t>(total));
   if (options.GetPrintTime()) PrintElapsed("Elapsed time", startTick);
   return true;
+}
+
+void FLASHAPP::SuggestLowerClock() {
+  // Long wires and test clips drop bits at speed: say so, and let the user
+  // choose; a retry of our own could hide a marginal board.
+  const uint32_t hz = controller->GetSpeed();
+  if (hz > kReliableClockHz) {
+    printf("The SPI clock was %u Hz: a long or clipped connection may need a lower one (-s %u)\n", hz,
+           kReliableClockHz);
+  }
+}
+
+bool FLASHAPP::ReadAgainAndCompare() {
+  std::vector<uint8_t> again(kChunkSize);
+  const uint64_t start = options.GetAddress();
+  uint32_t firstAddress = 0;
+  uint8_t first = 0;
+  uint8_t second = 0;
+  int32_t differing = 0;
+  const bool read = InChunks("Reading", {{start, start + static_cast<uint32_t>(dataLength)}}, [&](uint32_t at, uint32_t n) {
+    if (!programmer->Read(controller.get(), at, static_cast<int32_t>(n), again.data())) {
+      return FlashFailed("Error reading from flash memory\n", RC_DEVICE_ACCESS);
+    }
+    const uint8_t* once = imageBuffer.get() + (at - start);
+    for (uint32_t i = 0; i < n; ++i) {
+      if (once[i] == again[i]) continue;
+      if (differing++ == 0) {
+        firstAddress = at + i;
+        first = once[i];
+        second = again[i];
+      }
+    }
+    return true;
+  });
+  if (!read) return false;
+  progress.Clear();
+  if (differing == 0) return true;
+  printf("Second read differs at address 0x%06X: first read 0x%02X, second 0x%02X (%d bytes differ)\n", firstAddress,
+         first, second, differing);
+  SuggestLowerClock();
+  return Fail(nullptr, RC_VERIFY_FAILED);
 }

@@ -154,7 +154,7 @@ TEST_F(BashCompletion, OffersTheCandidatesOfEachContext) {
       {" -d sim:", Sorted(SimChipNames()), {}},
       {" -d sim:n", {"n25q128"}, {}},
       // The keys of a scheme; one that takes a value goes on without a blank.
-      {" -d sim:M25P80,i", {"M25P80,id=", "M25P80,image="}, {"-o nospace"}},
+      {" -d sim:M25P80,i", {"M25P80,id=", "M25P80,idglitch", "M25P80,image="}, {"-o nospace"}},
       {" -d sim:M25P80,nochip,st", {"M25P80,nochip,stuck"}, {}},
       {" -d ftdi:i", {"iface=", "index="}, {"-o nospace"}},
       {" -d ch341a:", {"index=", "index=0", "nobatch", "summary=", "trace="}, {"-o nospace"}},

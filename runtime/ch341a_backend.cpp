@@ -13,6 +13,10 @@ constexpr uint8_t kIdleFill = 0xFF;
 constexpr size_t kMostQueued = 65536;
 // Bytes of a USB write or read shown in the trace.
 constexpr size_t kTracedBytes = 16;
+// The kernel's own driver for the device, since Linux 6.10
+// (drivers/spi/spi-ch341.c); libusb detaches it for the claim where it can
+// and the kernel binds it again when the device is released.
+constexpr const char* kKernelDriver = "Linux 6.10 and later bind spi-ch341 to 1a86:5512";
 
 std::string Ids() {
   char text[16];
@@ -84,16 +88,23 @@ bool Ch341aBackend::OpenDevice(uint32_t index, std::string* error) {
     *error = result == kUsbErrorAccess ? Denied(place) : "cannot open the " + name_ + ": " + usb_->ErrorName(result);
     return false;
   }
-  // A kernel driver that holds the interface is detached while romwick has
-  // the device and given it back when romwick releases it.
+  // A kernel driver that holds the interface (spi-ch341 on Linux 6.10 and
+  // later) is detached while romwick has the device and given back when
+  // romwick releases it, and the kernel binds it again.
   const bool detachable = usb_->SetAutoDetachKernelDriver(true) == 0;
   const bool driver = usb_->KernelDriverActive(ch341a::kInterface) == 1;
   if ((result = usb_->ClaimInterface(ch341a::kInterface)) != 0) {
     usb_->Close();
     if (result == kUsbErrorAccess) {
       *error = Denied(place);
+    } else if (result == kUsbErrorBusy && driver && !detachable) {
+      *error = "the " + name_ + " is in use: its kernel driver holds it, and libusb cannot detach it here (" +
+               kKernelDriver + "): unbind it or unload the module (sudo modprobe -r spi-ch341)";
     } else if (result == kUsbErrorBusy) {
-      *error = "the " + name_ + " is in use: another program" + (driver ? " or a kernel driver" : "") + " holds it";
+      *error = "the " + name_ + " is in use: another program" +
+               (driver ? std::string(" or a kernel driver holds it (") + kKernelDriver +
+                             ", which libusb detaches for romwick where it can)"
+                       : std::string(" holds it"));
     } else {
       *error = "cannot claim the " + name_ + ": " + usb_->ErrorName(result);
     }

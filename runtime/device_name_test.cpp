@@ -225,6 +225,15 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"ftdi:cs=ADBUS8", false, nullptr}, NameCase{"ftdi:cs=BDBUS3", false, nullptr},
         NameCase{"ftdi:reset=ADBUS3", false, nullptr}, NameCase{"ftdi:cs=ADBUS5,reset=ADBUS5", false, nullptr},
         NameCase{"ftdi:reset=ADBUS4:active-low", false, nullptr},
+        NameCase{"ftdi:reset=ACBUS1:open-drain:active-high", true,
+                 [](DeviceRequest& r) {
+                   FtdiDeviceRequest& f = Ftdi(r);
+                   f.reset = FtdiPin{.highByte = true, .bit = 1};
+                   f.resetActiveHigh = true;
+                   f.resetOpenDrain = true;
+                 }},
+        NameCase{"ftdi:reset=ADBUS4:open-drain:open-drain", false, nullptr},
+        NameCase{"ftdi:reset=ADBUS4:active-high:open-drain:x", false, nullptr},
         NameCase{"ftdi:vid=0x10000", false, nullptr}, NameCase{"ftdi:pid=", false, nullptr},
         NameCase{"ftdi:iface=E", false, nullptr}, NameCase{"ftdi:iface=AB", false, nullptr},
         NameCase{"ftdi:serial=", false, nullptr}, NameCase{"ftdi:speed=0", false, nullptr},

@@ -10,27 +10,52 @@ namespace {
 
 constexpr uint16_t kFtdiVid = 0x0403;
 
-// The chips with an MPSSE engine that the backend looks for: their channels,
-// how many of them have the engine, whether those have a high byte (ACBUS)
-// of pins, and the size of a channel's buffer towards the host.
+// The chips with an MPSSE engine: their product id and release number
+// (bcdDevice, by which libftdi tells them apart: ftdi.c, ftdi_usb_open_dev,
+// 0x500 TYPE_2232C, 0x700 TYPE_2232H, 0x800 TYPE_4232H, 0x900 TYPE_232H),
+// how many channels have the engine, whether those have a high byte
+// (ACBUS) of pins, and the size of a channel's buffer towards the host
+// (the datasheets' transmit buffer: FT232H 1 KiB, FT2232H 4 KiB, FT4232H
+// 2 KiB, FT2232D 128 bytes; pyftdi's FIFO_SIZES agrees).
+//
+// The FT2232C/D/L (one release number for the three, and the FT2232H's
+// product id) is refused by name. It is a full-speed chip whose engine runs
+// at 12 MHz (SK 6 MHz at most) and knows none of 8A-8F, 96 and 97 (AN_108
+// lists them for the H chips only): without 8E/8F the backend's idle clocks
+// and status batches would travel as data over a 12 Mbit/s bus, and its
+// 128-byte reply buffer takes 63 samples at most. Driving it would be a
+// second engine throughout the backend, held up by nothing but our own
+// emulator; the H chips are what boards carry now.
 struct ChipKind {
   uint16_t pid;
+  uint16_t bcdDevice;
   const char* name;
   int mpsseChannels;
   bool highByte;
   size_t buffer;
+  const char* refused;  // why the backend does not drive it; null: it does
 };
 constexpr ChipKind kKinds[] = {
-    {0x6014, "FT232H", 1, true, 1024},
-    {0x6010, "FT2232H", 2, true, 4096},
-    {0x6011, "FT4232H", 2, false, 2048},
+    {0x6014, 0x0900, "FT232H", 1, true, 1024, nullptr},
+    {0x6010, 0x0700, "FT2232H", 2, true, 4096, nullptr},
+    {0x6011, 0x0800, "FT4232H", 2, false, 2048, nullptr},
+    {0x6010, 0x0500, "FT2232D", 2, true, 128,
+     "a full-speed chip with a 6 MHz clock, 128 bytes of reply buffer and none of the 8A-8F, 96 and 97 commands "
+     "(AN_108) that romwick drives; use an FT232H, FT2232H or FT4232H"},
 };
-// What another product id is taken for: the smallest buffer of the three.
-constexpr ChipKind kUnknownKind = {0, "FTDI chip", 4, true, 1024};
+// The product ids looked for, in this order, when none is given.
+constexpr uint16_t kProducts[] = {0x6014, 0x6010, 0x6011};
+// What another chip is taken for: the smallest buffer of the three.
+constexpr ChipKind kUnknownKind = {0, 0, "FTDI chip", 4, true, 1024, nullptr};
 
-const ChipKind& KindOf(uint16_t vid, uint16_t pid) {
+// The release number tells the chip whatever ids its EEPROM gives it; an
+// unknown one leaves the product id to tell.
+const ChipKind& KindOf(const FtdiUsbDevice& device) {
   for (const ChipKind& kind : kKinds) {
-    if (vid == kFtdiVid && pid == kind.pid) return kind;
+    if (device.bcdDevice == kind.bcdDevice) return kind;
+  }
+  for (const ChipKind& kind : kKinds) {
+    if (device.vid == kFtdiVid && device.pid == kind.pid) return kind;
   }
   return kUnknownKind;
 }
@@ -49,6 +74,7 @@ constexpr uint8_t kSendImmediate = 0x87;
 // closes every reply.
 constexpr uint8_t kMarker = 0xAB;
 constexpr uint8_t kBadCommand = 0xFA;
+constexpr size_t kEchoBytes = 2;
 
 constexpr uint8_t kBitModeReset = 0x00;
 constexpr uint8_t kBitModeMpsse = 0x02;
@@ -57,8 +83,8 @@ constexpr uint8_t kBitModeMpsse = 0x02;
 constexpr uint8_t kLatencyTimerMs = 1;
 
 // SK = 60 MHz / ((1 + divisor) * 2).
-constexpr uint32_t kHalfBaseHz = 30'000'000;
-constexpr uint32_t kMaxDivisor = 0xFFFF;
+constexpr uint64_t kHalfBaseHz = 30'000'000;
+constexpr uint64_t kMaxDivisor = 0xFFFF;
 // Until the program sets one.
 constexpr uint32_t kStartHz = 1'000'000;
 
@@ -109,9 +135,9 @@ FtdiBackend::~FtdiBackend() {
 
 bool FtdiBackend::List(FtdiUsb& usb, std::vector<std::string>* names, std::string* error) {
   size_t index = 0;
-  for (const ChipKind& kind : kKinds) {
+  for (const uint16_t pid : kProducts) {
     std::vector<FtdiUsbDevice> found;
-    if (!usb.Find(kFtdiVid, kind.pid, &found, error)) return false;
+    if (!usb.Find(kFtdiVid, pid, &found, error)) return false;
     for (const FtdiUsbDevice& device : found) {
       // A serial number that would not parse as a key's value names nothing.
       const bool plain = !device.serial.empty() && device.serial.find_first_of(",=") == std::string::npos;
@@ -126,8 +152,8 @@ bool FtdiBackend::OpenChannel(std::string* error) {
   const uint16_t vid = request_.vid.value_or(kFtdiVid);
   std::vector<FtdiUsbDevice> found;
   std::string looked;
-  for (const ChipKind& kind : kKinds) {
-    const uint16_t pid = request_.pid.value_or(kind.pid);
+  for (const uint16_t product : kProducts) {
+    const uint16_t pid = request_.pid.value_or(product);
     if (!usb_->Find(vid, pid, &found, error)) {
       *error = "cannot list USB devices: " + *error;
       return false;
@@ -158,10 +184,14 @@ bool FtdiBackend::OpenChannel(std::string* error) {
     return false;
   }
   device_ = found[request_.index];
-  const ChipKind& kind = KindOf(device_.vid, device_.pid);
+  const ChipKind& kind = KindOf(device_);
   replyBuffer_ = kind.buffer;
   name_ = std::string(kind.name) + " " + UsbId(device_.vid, device_.pid) + " (bus " + std::to_string(device_.bus) +
           ", address " + std::to_string(device_.address) + ")";
+  if (kind.refused) {
+    *error = name_ + ": " + kind.name + " is not supported: " + kind.refused;
+    return false;
+  }
   const int channel = request_.channel - 'A' + 1;
   if (channel > kind.mpsseChannels) {
     *error = name_ + ": channel " + ChannelName(request_.channel) +
@@ -207,24 +237,21 @@ bool FtdiBackend::SetUpEngine(std::string* error) {
   // The clock idles low (mode 0) and chip select high; the reset line starts
   // inactive. Every other pin stays an input.
   lowOutputs_ = kClockPin | kDataOutPin;
-  for (const std::optional<FtdiPin>& pin : {std::optional<FtdiPin>(request_.cs), request_.reset}) {
-    if (!pin) continue;
-    SetBit(pin->highByte ? highOutputs_ : lowOutputs_, pin->bit, true);
-  }
+  SetBit(request_.cs.highByte ? highOutputs_ : lowOutputs_, request_.cs.bit, true);
   SetBit(request_.cs.highByte ? high_ : low_, request_.cs.bit, true);
-  if (request_.reset) SetBit(request_.reset->highByte ? high_ : low_, request_.reset->bit, !request_.resetActiveHigh);
+  if (request_.reset) SetResetLine(false);
   queue_.SetPins(false, low_, lowOutputs_);
   if (usesHighByte_) queue_.SetPins(true, high_, highOutputs_);
   sentLow_ = low_, sentLowOutputs_ = lowOutputs_, sentHigh_ = high_, sentHighOutputs_ = highOutputs_;
-  // The engine's answer to the marker shows it runs and is in step.
-  if (!Exchange()) {
+  if (!Synchronize()) {
     *error = TakeReason();
     return false;
   }
   if (trace_.IsOpen()) {
     trace_.Detail("opened " + name_ + (device_.serial.empty() ? "" : " serial " + device_.serial) + ", channel " +
                   ChannelName(request_.channel) + ", cs=" + PinName(request_.cs) +
-                  (request_.reset ? ", reset=" + PinName(*request_.reset) : "") + ", buffer " +
+                  (request_.reset ? ", reset=" + PinName(*request_.reset) : "") +
+                  (request_.resetOpenDrain ? " (open drain)" : "") + ", buffer " +
                   std::to_string(replyBuffer_));
   }
   return true;
@@ -243,15 +270,18 @@ bool FtdiBackend::DisablePort() {
 }
 
 bool FtdiBackend::SetMode(uint32_t mode, bool lsbFirst) {
-  if ((mode != 0 && mode != 3) || lsbFirst) {
-    return Fail(name_ + ": SPI mode " + std::to_string(mode) + (lsbFirst ? " least significant bit first" : "") +
-                " asked for; flash chips take modes 0 and 3, most significant bit first");
+  if (lsbFirst) {
+    return Fail(name_ + ": SPI mode " + std::to_string(mode) +
+                " least significant bit first asked for; flash chips take modes 0 and 3, most significant bit first");
   }
-  // Both modes shift out on the falling edge and in on the rising one; mode
-  // 3 idles the clock high.
-  clockIdleHigh_ = mode == 3;
-  SetBit(low_, 0, clockIdleHigh_);
-  DrivePins();
+  // The engine shifts out on the falling edge and in on the rising one: mode
+  // 0 with the clock idling low. Idling high that would be mode 3, which
+  // FTDI says the MPSSE does not keep.
+  if (mode != 0) {
+    return Fail(name_ + ": SPI mode " + std::to_string(mode) +
+                " asked for; the MPSSE engine shifts in mode 0 only here (FTDI's AN_114: modes 0 and 2, and flash "
+                "chips take 0 and 3)");
+  }
   return true;
 }
 
@@ -263,10 +293,11 @@ bool FtdiBackend::SetClock(uint32_t hz, uint32_t* granted) {
     return true;
   }
   batcher_.EndRun();
-  const uint32_t asked = request_.speedCap ? std::min(hz, request_.speedCap) : hz;
-  // The fastest clock not above the one asked for.
-  const uint32_t divisor = std::min((kHalfBaseHz + asked - 1) / asked - 1, kMaxDivisor);
-  const uint32_t newHz = kHalfBaseHz / (divisor + 1);
+  const uint64_t asked = request_.speedCap ? std::min(hz, request_.speedCap) : hz;
+  // The fastest clock not above the one asked for, in 64 bits: a request
+  // near 2^32 must not wrap round to the slowest.
+  const uint64_t divisor = std::min((kHalfBaseHz + asked - 1) / asked - 1, kMaxDivisor);
+  const auto newHz = static_cast<uint32_t>(kHalfBaseHz / (divisor + 1));
   if (newHz != clockHz_) queue_.SetDivisor(static_cast<uint16_t>(divisor));
   clockHz_ = newHz;
   pollPlanner_.SetBusClock(clockHz_);
@@ -299,12 +330,26 @@ bool FtdiBackend::Select(bool asserted) {
   return true;
 }
 
+size_t FtdiBackend::ReplyRoom() const {
+  const size_t taken = queue_.ReplyBytes() + kEchoBytes;
+  return replyBuffer_ > taken ? replyBuffer_ - taken : 0;
+}
+
 bool FtdiBackend::QueueShift(const BusTransfer& t) {
   for (size_t done = 0; done < t.count;) {
-    const size_t piece = std::min(t.count - done, MpsseCommands::kMaxShift);
-    // Reply bytes beyond the chip's buffer only in a write's last command
-    // that has any (class comment).
-    if (t.rx && queue_.ReplyBytes() > 0 && queue_.ReplyBytes() + piece > replyBuffer_ && !Exchange()) return false;
+    size_t piece = std::min(t.count - done, MpsseCommands::kMaxShift);
+    if (t.rx && t.tx) {
+      // Bytes sent and read: the engine stops with the reply buffer full and
+      // the data behind it waits in the buffer from the host, which a long
+      // shift overruns, and the write times out. The replies of a write fit
+      // the buffer whole.
+      if (ReplyRoom() == 0 && !Exchange()) return false;
+      piece = std::min(piece, ReplyRoom());
+    } else if (t.rx && queue_.ReplyBytes() > 0 && queue_.ReplyBytes() + piece > replyBuffer_ && !Exchange()) {
+      // A read alone is three command bytes: it may stop the engine as a
+      // write's last command with a reply, as only a few bytes follow it.
+      return false;
+    }
     if (!t.tx && t.rx) {
       queue_.ShiftIn(piece);
     } else {
@@ -350,10 +395,20 @@ bool FtdiBackend::Transfer(const BusTransfer& t) {
   return t.rx ? Exchange() : true;
 }
 
+void FtdiBackend::SetResetLine(bool asserted) {
+  const FtdiPin& pin = *request_.reset;
+  const bool high = asserted == request_.resetActiveHigh;
+  // Open drain: driven low, or let go to the net's pull-up as an input;
+  // never driven high against a device that holds the net low.
+  const bool letGo = high && request_.resetOpenDrain;
+  SetBit(pin.highByte ? high_ : low_, pin.bit, high && !letGo);
+  SetBit(pin.highByte ? highOutputs_ : lowOutputs_, pin.bit, !letGo);
+}
+
 bool FtdiBackend::ConfigReset(bool asserted) {
   if (!request_.reset) return false;
   batcher_.EndRun();
-  SetBit(request_.reset->highByte ? high_ : low_, request_.reset->bit, asserted == request_.resetActiveHigh);
+  SetResetLine(asserted);
   DrivePins();
   if (trace_.IsOpen()) trace_.Detail(PinName(*request_.reset) + (asserted ? " active" : " inactive"));
   // At once: the program pauses after asserting it, and a pause before the
@@ -378,6 +433,50 @@ bool FtdiBackend::Send() {
 void FtdiBackend::TraceWrite(const std::vector<uint8_t>& out) {
   if (trace_.IsOpen()) {
     trace_.Detail("USB write " + std::to_string(out.size()) + ": " + TraceWriter::Bytes(out.data(), out.size(), 16));
+  }
+}
+
+bool FtdiBackend::Synchronize() {
+  queue_.Plain(kMarker);
+  queue_.Plain(kSendImmediate);
+  const std::vector<uint8_t>& out = queue_.Bytes();
+  TraceWrite(out);
+  std::string error;
+  ++writes_;
+  ++roundTrips_;
+  bytes_ += queue_.BusBytes();
+  const bool written = usb_->Write(out.data(), out.size(), &error);
+  queue_.Clear();
+  if (!written) return UsbFailed("write: " + error);
+  // Whatever the chip still held from before the switch to MPSSE comes
+  // first: read, and dropped up to the engine's echo of the marker, as
+  // FTDI's AN_135 reads what the chip holds and then looks for the echo of
+  // a bad command in what arrives.
+  const std::array<uint8_t, kEchoBytes> echo = {kBadCommand, kMarker};
+  std::vector<uint8_t> in;
+  const uint64_t deadline = usb_->NowUs() + kReplyTimeoutUs;
+  for (;;) {
+    uint8_t piece[512];
+    const int n = usb_->Read(piece, sizeof piece, &error);
+    ++reads_;
+    if (n < 0) return UsbFailed("read: " + error);
+    in.insert(in.end(), piece, piece + n);
+    const auto found = std::search(in.begin(), in.end(), echo.begin(), echo.end());
+    if (found != in.end()) {
+      if (trace_.IsOpen()) {
+        trace_.Detail("USB read " + std::to_string(in.size()) + ": " + TraceWriter::Bytes(in.data(), in.size(), 16));
+        if (found != in.begin()) {
+          trace_.Detail("dropped " + std::to_string(found - in.begin()) + " bytes the chip held from before");
+        }
+      }
+      return true;
+    }
+    if (n == 0 && usb_->NowUs() > deadline) {
+      std::string unused;
+      usb_->Purge(&unused);
+      return Fail(name_ + ": the MPSSE engine does not answer: " + std::to_string(in.size()) +
+                  " bytes came, without FA AB, then nothing for " + std::to_string(kReplyTimeoutUs / 1000) + " ms");
+    }
   }
 }
 

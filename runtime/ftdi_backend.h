@@ -26,6 +26,9 @@
 ///   answers at once instead of after its latency timer) and a bad command,
 ///   0xAB, whose answer FA AB closes the reply: a reply of the wrong length
 ///   cannot pass for a right one;
+/// - the replies of a write fit the chip's buffer towards the host, but
+///   for a read alone (three command bytes) as its last: a long transfer
+///   that sends and reads goes in several writes;
 /// - replies are read whole, in pieces as large as libftdi takes; a USB
 ///   write asks for at most the chip's buffer of reply bytes before its last
 ///   command, so the chip never stalls with a full buffer while the write
@@ -76,6 +79,10 @@ class FtdiBackend : public Backend {
 
   void DrivePins();
   void SetSelectLine(bool selected);
+  /// Sets the reset pin's level and direction for `asserted`.
+  void SetResetLine(bool asserted);
+  /// Reply bytes the queue may still ask for, the marker's echo kept.
+  size_t ReplyRoom() const;
   bool QueueShift(const BusTransfer& t);
   void QueueIdle(uint64_t bytes);
   /// Sends the queue; a queue with replies is read back and checked.
@@ -83,6 +90,9 @@ class FtdiBackend : public Backend {
   /// Sends the queue with the marker and send-immediate, reads the reply,
   /// checks it and hands its bytes out.
   bool Exchange();
+  /// The set-up's exchange: the engine's echo of the marker, after whatever
+  /// the chip held, shows it runs and is in step.
+  bool Synchronize();
   void TraceWrite(const std::vector<uint8_t>& out);
   bool ReadReply(std::vector<uint8_t>& in, uint64_t busBytes);
   bool UsbFailed(const std::string& what);
@@ -101,7 +111,6 @@ class FtdiBackend : public Backend {
   uint8_t low_ = 0, lowOutputs_ = 0, high_ = 0, highOutputs_ = 0;
   uint8_t sentLow_ = 0, sentLowOutputs_ = 0, sentHigh_ = 0, sentHighOutputs_ = 0;
   bool usesHighByte_ = false;
-  bool clockIdleHigh_ = false;
   bool selected_ = false;
   bool windowStarting_ = false;
   size_t windowStart_ = 0;  // where the open window's commands begin in the queue

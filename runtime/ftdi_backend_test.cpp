@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/device_name.h"
+
 #include <cstdio>
 
 #include "testsupport/mpsse_emulator.h"
@@ -202,6 +204,109 @@ TEST_F(Ftdi, DrivesTheResetLineAtOnce) {
   EXPECT_FALSE(backend->ConfigReset(true));
 }
 
+// What `ftdi:<keys>` asks for, as the scheme parses it.
+FtdiDeviceRequest Parsed(const std::string& keys) {
+  DeviceRequest request;
+  std::string error;
+  EXPECT_TRUE(ParseDeviceName("ftdi:" + keys, &request, &error)) << error;
+  const FtdiDeviceRequest* ftdi = request.As<FtdiDeviceRequest>();
+  return ftdi ? *ftdi : FtdiDeviceRequest{};
+}
+
+// A transfer that sends and reads more than the chip's buffer to the host
+// holds (1 KiB on the FT232H) goes in writes whose replies each fit it: one
+// write would stop the engine with its data still to come, and time out.
+TEST_F(Ftdi, SplitsFullDuplexTransfersToTheChipsBuffer) {
+  ASSERT_TRUE(Open());
+  const std::string pattern = testsupport::Pattern(0x2000, 5);
+  std::copy(pattern.begin(), pattern.end(), emulator->Sim().Contents().begin());
+  std::vector<uint8_t> tx(4096, 0x00);
+  tx[0] = 0x03;  // read from address 0
+  std::vector<uint8_t> rx(tx.size());
+  const uint64_t writes = emulator->Writes();
+  ASSERT_TRUE(backend->Transfer({true, false, tx.data(), 0, rx.data(), tx.size()})) << backend->TakeReason();
+  EXPECT_TRUE(std::equal(rx.begin() + 4, rx.end(), reinterpret_cast<const uint8_t*>(pattern.data())));
+  EXPECT_EQ(emulator->Writes() - writes, 5u) << "1,022 reply bytes a write and the marker's 2";
+  EXPECT_TRUE(emulator->Violations().empty());
+}
+
+// A clock near 2^32 asks for the fastest: it must not wrap to the slowest.
+TEST_F(Ftdi, TheFastestClockForTheLargestRequest) {
+  ASSERT_TRUE(Open());
+  uint32_t granted = 0;
+  ASSERT_TRUE(backend->SetClock(4'294'967'295u, &granted));
+  EXPECT_EQ(granted, 30'000'000u);
+  ASSERT_TRUE(backend->SetClock(4'294'967'000u, &granted));
+  EXPECT_EQ(granted, 30'000'000u);
+}
+
+// The engine shifts out on the falling edge and in on the rising one: with
+// the clock idling low that is mode 0; idling high it would be mode 3,
+// which FTDI says the MPSSE does not keep (AN_114). Flash chips take 0 or 3.
+TEST_F(Ftdi, RefusesSpiMode3) {
+  ASSERT_TRUE(Open());
+  EXPECT_FALSE(backend->SetMode(3, false));
+  EXPECT_EQ(backend->TakeReason(),
+            "FT232H 0403:6014 (bus 1, address 2): SPI mode 3 asked for; the MPSSE engine shifts in mode 0 only here "
+            "(FTDI's AN_114: modes 0 and 2, and flash chips take 0 and 3)");
+  EXPECT_TRUE(backend->SetMode(0, false));
+  uint8_t status = 0;
+  ASSERT_TRUE(Status(&status));
+  EXPECT_TRUE(emulator->Violations().empty());
+}
+
+// Bytes the chip still holds when it enters MPSSE mode are read and dropped
+// at open: the engine's answer to the marker is found after them.
+TEST_F(Ftdi, DropsWhatTheChipHeldBeforeItsFirstReply) {
+  for (const uint32_t stale : {1u, 2u, 600u}) {
+    MpsseEmulatorConfig config;
+    config.staleBytes = stale;
+    ASSERT_TRUE(Open({}, config)) << stale << ": " << reason;
+    const uint8_t id[4] = {0x9F, 0, 0, 0};
+    uint8_t rx[4];
+    ASSERT_TRUE(backend->Transfer({true, false, id, 0, rx, 4}));
+    EXPECT_EQ(HexBytes("FF 20 BA 18"), std::vector<uint8_t>(rx, rx + 4));
+  }
+}
+
+// An open-drain reset line is driven low, or let go as an input, never
+// driven high: another device on the net (a supervisor, a button, an FPGA)
+// may hold it low meanwhile. Pushed high it would short that device.
+TEST_F(Ftdi, AnOpenDrainResetLineNeverDrivesHigh) {
+  MpsseEmulatorConfig config;
+  config.resetOpenDrainNet = true;
+  config.resetHeld = true;
+  ASSERT_TRUE(Open(Parsed("reset=ACBUS0:open-drain"), config)) << reason;
+  EXPECT_EQ(emulator->HighOutputs() & 0x01, 0) << "let go until -cr";
+  ASSERT_TRUE(backend->ConfigReset(true));
+  EXPECT_EQ(emulator->HighOutputs() & 0x01, 0x01);
+  EXPECT_EQ(emulator->High() & 0x01, 0x00);
+  ASSERT_TRUE(backend->ConfigReset(false));
+  EXPECT_EQ(emulator->HighOutputs() & 0x01, 0);
+  EXPECT_TRUE(emulator->ResetAsserted()) << "the other device still holds it";
+  ASSERT_TRUE(backend->Close());
+  EXPECT_TRUE(emulator->Violations().empty());
+
+  // Active high: asserted is let go (the pull-up), inactive driven low.
+  config.resetHeld = false;
+  ASSERT_TRUE(Open(Parsed("reset=ACBUS0:active-high:open-drain"), config)) << reason;
+  EXPECT_EQ(emulator->HighOutputs() & 0x01, 0x01);
+  EXPECT_EQ(emulator->High() & 0x01, 0x00);
+  ASSERT_TRUE(backend->ConfigReset(true));
+  EXPECT_EQ(emulator->HighOutputs() & 0x01, 0);
+  EXPECT_TRUE(emulator->Violations().empty());
+}
+
+// Pushed high at open, an ordinary reset line shorts the device that holds
+// the net low: the reason `:open-drain` exists.
+TEST_F(Ftdi, APushPullResetLineFightsAHeldNet) {
+  MpsseEmulatorConfig config;
+  config.resetOpenDrainNet = true;
+  config.resetHeld = true;
+  ASSERT_TRUE(Open(Parsed("reset=ACBUS0"), config)) << reason;
+  EXPECT_EQ(emulator->Violations().size(), 1u);
+}
+
 struct DeviceCase {
   const char* label;
   const char* type;
@@ -260,6 +365,12 @@ INSTANTIATE_TEST_SUITE_P(
         // A request made without the parser, which takes A to D only.
         DeviceCase{"NoSuchChannel", "FT2232H", 1, true, [](FtdiDeviceRequest& r) { r.channel = 'Q'; },
                    "FT2232H 0403:6010 (bus 1, address 2): channel Q has no MPSSE engine (only A and B have one)", 0},
+        // bcdDevice 0x500, libftdi's TYPE_2232C, behind the FT2232H's product id.
+        DeviceCase{"AnFT2232DIsRefusedByName", "FT2232D", 1, true, nullptr,
+                   "FT2232D 0403:6010 (bus 1, address 2): FT2232D is not supported: a full-speed chip with a 6 MHz "
+                   "clock, 128 bytes of reply buffer and none of the 8A-8F, 96 and 97 commands (AN_108) that romwick "
+                   "drives; use an FT232H, FT2232H or FT4232H",
+                   0},
         DeviceCase{"HighByteOfAnFT4232H", "FT4232H", 1, true, [](FtdiDeviceRequest& r) { r.cs = FtdiPin{.highByte = true, .bit = 0}; },
                    "FT4232H 0403:6011 (bus 1, address 2): the FT4232H has no ACBUS pins", 0},
         DeviceCase{"PermissionDenied", "FT232H", 1, true, nullptr,

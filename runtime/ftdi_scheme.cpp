@@ -16,14 +16,22 @@ bool ParseUsbId(const KeyItem& item, std::optional<uint16_t>* id) {
   return true;
 }
 
-// `<pin>[:active-high]`: the reset line, active low unless told otherwise.
+// `<pin>[:active-high][:open-drain]`, the flags in either order, as the
+// spidev: reset line takes them: the reset line, active low unless told
+// otherwise.
 bool ParseResetPin(const std::string& text, FtdiDeviceRequest* request) {
   const std::vector<std::string> parts = SplitAt(text, ':');
   FtdiPin pin;
-  if (parts.size() > 2 || !ParseFtdiPin(parts[0], &pin)) return false;
+  if (parts.size() > 3 || !ParseFtdiPin(parts[0], &pin)) return false;
   request->reset = pin;
-  request->resetActiveHigh = parts.size() == 2;
-  return parts.size() == 1 || parts[1] == "active-high";
+  for (size_t i = 1; i < parts.size(); ++i) {
+    bool* flag = parts[i] == "active-high"  ? &request->resetActiveHigh
+                 : parts[i] == "open-drain" ? &request->resetOpenDrain
+                                            : nullptr;
+    if (!flag || *flag) return false;  // unknown, or given twice
+    *flag = true;
+  }
+  return true;
 }
 
 bool ApplyFtdiKey(const KeyItem& item, FtdiDeviceRequest* request, bool* ok) {

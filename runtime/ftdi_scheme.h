@@ -33,6 +33,7 @@ struct FtdiDeviceRequest {
   FtdiPin cs;                   // ADBUS3
   std::optional<FtdiPin> reset;
   bool resetActiveHigh = false;
+  bool resetOpenDrain = false;  // driven low or let go, never driven high
   uint32_t speedCap = 0;     // Hz; 0: the clock the program asks for
   uint32_t pollBatch = 32;   // status reads one USB round trip may carry
 

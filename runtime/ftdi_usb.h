@@ -11,6 +11,7 @@
 struct FtdiUsbDevice {
   uint16_t vid = 0;
   uint16_t pid = 0;
+  uint16_t bcdDevice = 0;  // the release number, which tells the chip (0x0900 FT232H...)
   uint8_t bus = 0;
   uint8_t address = 0;
   std::string serial;  // empty: it has none, or it could not be read

@@ -66,8 +66,11 @@ bool LibftdiUsb::Find(uint16_t vid, uint16_t pid, std::vector<FtdiUsbDevice>* fo
     return false;
   }
   for (ftdi_device_list* entry = list; entry; entry = entry->next) {
+    libusb_device_descriptor descriptor{};
+    const uint16_t release = libusb_get_device_descriptor(entry->dev, &descriptor) == 0 ? descriptor.bcdDevice : 0;
     FtdiUsbDevice device{.vid = vid,
                          .pid = pid,
+                         .bcdDevice = release,
                          .bus = libusb_get_bus_number(entry->dev),
                          .address = libusb_get_device_address(entry->dev),
                          .serial = {}};

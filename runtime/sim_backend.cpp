@@ -12,6 +12,8 @@ SimConfig ToConfig(const SimDeviceRequest& request) {
   config.image = request.imagePath;
   config.id = request.id;
   config.noChip = request.noChip;
+  config.idGlitch = request.idGlitch;
+  config.readGlitch = request.readGlitch;
   config.stuck = request.stuck;
   config.failCall = request.failCall;
   config.holdCall = request.holdCall;

@@ -36,6 +36,12 @@ bool ApplySimKey(const KeyItem& item, SimDeviceRequest* request, bool* ok) {
     request->latencyUs = us;
   } else if (item.key == "nochip") {
     *ok = item.Flag(&request->noChip);
+  } else if (item.key == "idglitch") {
+    *ok = item.Flag(&request->idGlitch);
+  } else if (item.key == "readglitch") {
+    uint32_t address = 0;
+    *ok = item.Unsigned(&address);
+    request->readGlitch = address;
   } else if (item.key == "stuck") {
     *ok = item.Flag(&request->stuck);
   } else if (item.key == "protect") {

@@ -18,6 +18,8 @@ struct SimDeviceRequest {
   std::optional<std::array<uint8_t, 3>> id;
   bool noChip = false;
   bool stuck = false;
+  bool idGlitch = false;  // idglitch: the second identification read drops a bit
+  std::optional<uint32_t> readGlitch;  // readglitch=<address>: the second read of that byte drops a bit
   uint32_t failCall = 0;  // 0: no call fails
   uint32_t holdCall = 0;  // 0: no call waits for a signal
   bool protect = false;  // every sector protected

@@ -62,9 +62,12 @@ size_t ChipModel::TakeAddressByte(TxBytes tx, uint8_t* rx) {
   return 1;
 }
 
-uint8_t ChipModel::IdByte(size_t i) const {
-  if (faults_.id && i < faults_.id->size()) return (*faults_.id)[i];
-  return i < facts_.idLength ? facts_.idAnswer[i] : 0xFF;
+uint8_t ChipModel::IdByte(size_t i) {
+  if (i == 0) ++idReads_;
+  uint8_t value = i < facts_.idLength ? facts_.idAnswer[i] : 0xFF;
+  if (faults_.id && i < faults_.id->size()) value = (*faults_.id)[i];
+  if (faults_.idGlitch && idReads_ == 2 && i == 2) value ^= kGlitchBit;
+  return value;
 }
 
 void ChipModel::StartProgramOrErase(uint64_t ns) {
@@ -79,6 +82,11 @@ uint32_t ChipModel::ReadArray(uint32_t start, uint8_t* rx, size_t count) {
     const size_t run = std::min(count, size - at);
     if (rx) {
       std::memcpy(rx, memory_.data() + at, run);
+      // A loose wire: the second read of this byte drops a bit.
+      if (faults_.readGlitch && *faults_.readGlitch >= at && *faults_.readGlitch < at + run &&
+          ++glitchReads_ == 2) {
+        rx[*faults_.readGlitch - at] ^= kGlitchBit;
+      }
       rx += run;
     }
     count -= run;

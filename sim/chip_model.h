@@ -30,6 +30,8 @@ struct TxBytes {
 struct ChipFaults {
   std::optional<std::array<uint8_t, 3>> id;  // answered in place of the code
   bool stuck = false;  // never leaves busy after its first program or erase
+  bool idGlitch = false;  // a loose wire: the second identification read drops a bit of its last byte
+  std::optional<uint32_t> readGlitch;  // the second read of this array byte drops a bit
   // The protection the part starts with (its image file holds the array
   // only): a sector-erase part's status protection bits (SRWD, BP, TB), or
   // the DataFlash's mask of protected sectors (bit n: sector n), which also
@@ -92,7 +94,8 @@ class ChipModel {
   size_t TakeAddressByte(TxBytes tx, uint8_t* rx);
   uint32_t Address() const { return address_; }
   /// Byte `i` of the identification answer, FF past what the part drives.
-  uint8_t IdByte(size_t i) const;
+  /// Byte `i` of the identification answer; byte 0 starts a new read.
+  uint8_t IdByte(size_t i);
   bool Busy() const { return clock_.Now() < busyUntilNs_; }
   /// Runs a program or erase whose command the part accepted (framing, latch
   /// and protection allow it) and keeps the part busy for `ns`, for ever on a
@@ -150,6 +153,9 @@ class ChipModel {
   const ChipFaults faults_;
   uint64_t busyUntilNs_ = 0;
   uint32_t limitHz_ = 0;  // of the command in progress
+  uint32_t idReads_ = 0;   // identification reads so far
+  uint32_t glitchReads_ = 0;  // reads of the readGlitch byte so far
+  static constexpr uint8_t kGlitchBit = 0x10;
   bool driven_ = false;   // the chip drove the bytes of the last exchange
   bool selected_ = false;
   size_t position_ = 0;

@@ -36,6 +36,8 @@ std::unique_ptr<ChipModel> MakeChip(const SimChipFacts& facts, const VirtualCloc
                                     const SimConfig& config, std::optional<std::vector<uint8_t>> sfdp) {
   ChipFaults faults{.id = config.id,
                     .stuck = config.stuck,
+                    .idGlitch = config.idGlitch,
+                    .readGlitch = config.readGlitch,
                     .protect = config.protectBits,
                     .writeProtectPin = config.writeProtectPin,
                     .quadEnable = config.quadEnable,

@@ -23,6 +23,8 @@ struct SimConfig {
   std::optional<std::array<uint8_t, 3>> id{};  // identification code answered instead
   bool noChip = false;     // nothing on the bus: every byte clocked out reads FF
   bool stuck = false;      // busy for ever after the first program or erase
+  bool idGlitch = false;   // the second identification read drops a bit
+  std::optional<uint32_t> readGlitch{};  // the second read of this array byte drops a bit
   uint32_t failCall = 0;   // the runtime call (1-based) that fails; 0 none
   uint32_t holdCall = 0;   // the runtime call (1-based) that first waits for a signal; 0 none
   bool protect = false;    // every sector protected; wins over protectBits

@@ -21,7 +21,8 @@ struct Ch341aEmulatorConfig {
   uint32_t roundTripUs = 1000;    // a round trip: a full-speed device answers in the next 1 ms frame
   int openError = 0;              // libusb's error for Open (kUsbErrorAccess: no permission)
   int claimError = 0;             // ... for ClaimInterface (kUsbErrorBusy: held elsewhere)
-  bool kernelDriver = false;      // a kernel driver holds the interface
+  bool kernelDriver = false;      // a kernel driver holds the interface (spi-ch341, Linux 6.10 and later)
+  bool noAutoDetach = false;      // libusb cannot detach kernel drivers here (not Linux: NOT_SUPPORTED)
   uint32_t chipSelectPin = 0;     // the chip's S# is on D0, D1 or D2
   uint64_t unplugAfter = 0;       // gone after taking this many OUT packets; 0 never
   uint64_t muteAfter = 0;         // takes no packet and answers nothing after this many
@@ -52,7 +53,12 @@ struct Ch341aEmulatorConfig {
 ///   an overflow;
 /// - time: a round trip whenever the host submits with nothing in flight,
 ///   every packet (13 bytes of bulk protocol each, plus its payload) at
-///   full speed's 12 Mbit/s, every SPI byte at the fixed 1.5 MHz;
+///   full speed's 12 Mbit/s, every SPI byte at the fixed 1.5 MHz and then
+///   the device's own 4.9 µs (from ch341prog's measured read: see the .cpp);
+/// - a kernel driver bound to the interface (Linux 6.10 and later bind
+///   spi-ch341 to 1a86:5512) makes a claim fail busy unless libusb was told
+///   to detach it (libusb_set_auto_detach_kernel_driver); released, the
+///   device goes back to the kernel, which binds the driver again;
 /// - unplugged, the device answers nothing again, every transfer ends with
 ///   no device, and its pins float, so the chip's S# rises.
 /// Anything else the device is sent (another command or sub-command, an
@@ -65,7 +71,7 @@ class Ch341aEmulator : public UsbLibrary {
   /// The same, keeping no log, from a description such as
   /// "chip=N25Q128,image=chip.bin", the form ROMWICK_TEST_CH341A takes.
   /// Keys: chip, image, devices=<n>, latency=<round trip, µs>, deny, busy,
-  /// driver, cs=<pin>, unplug=<n>, mute=<n>, short=<n>, long=<n>,
+  /// driver, nodetach, cs=<pin>, unplug=<n>, mute=<n>, short=<n>, long=<n>,
   /// capacity=<n>, report=<file>.
   static std::unique_ptr<Ch341aEmulator> FromDescription(const std::string& text, std::string* error);
   ~Ch341aEmulator() override;
@@ -134,6 +140,7 @@ class Ch341aEmulator : public UsbLibrary {
   bool open_ = false;
   bool claimed_ = false;
   bool autoDetach_ = false;
+  bool driverBound_ = false;  // the kernel driver holds the interface now
   bool gone_ = false;
   bool mute_ = false;
   bool roundTripDue_ = false;

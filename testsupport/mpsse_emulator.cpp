@@ -12,20 +12,34 @@ namespace testsupport {
 
 namespace {
 
-// The chips, from their datasheets: product id, buffer towards the host,
-// whether a channel has the high byte of pins.
+// The chips, from their datasheets, and their bcdDevice, the release number
+// by which libftdi tells them apart (ftdi.c, ftdi_usb_open_dev: 0x500
+// TYPE_2232C, 0x700 TYPE_2232H, 0x800 TYPE_4232H, 0x900 TYPE_232H).
+// Buffers: FT232H datasheet (FT_000288) "1 kByte transmit and receive
+// buffers"; FT2232H (FT_000061) 4 kB and FT4232H (FT_000060) 2 kB a
+// channel; FT2232D (FT_000173 v2.05) "384 byte receive buffer, 128 byte
+// transmit buffer" a channel, the receive buffer the one from the host.
+// pyftdi's ftdi.py (FIFO_SIZES) lists the same. A full-speed packet (the
+// FT2232D's) carries 64 bytes, a high-speed one 512, two of them the modem
+// status that libftdi strips.
 struct Type {
   const char* name;
   uint16_t pid;
-  size_t buffer;
+  uint16_t bcdDevice;
+  size_t toHost;
+  size_t fromHost;
+  size_t packetData;
+  bool hOnlyCommands;  // 8A-8F, 96, 97
 };
-constexpr Type kTypes[] = {{"FT232H", 0x6014, 1024}, {"FT2232H", 0x6010, 4096}, {"FT4232H", 0x6011, 2048}};
+constexpr Type kTypes[] = {
+    {"FT232H", 0x6014, 0x0900, 1024, 1024, 510, true},
+    {"FT2232H", 0x6010, 0x0700, 4096, 4096, 510, true},
+    {"FT4232H", 0x6011, 0x0800, 2048, 2048, 510, true},
+    {"FT2232D", 0x6010, 0x0500, 128, 384, 62, false},
+};
 
 constexpr uint16_t kVid = 0x0403;
 constexpr uint8_t kFirstAddress = 2;
-// A high-speed bulk packet carries 512 bytes, two of them the modem status
-// that libftdi strips.
-constexpr size_t kPacketData = 510;
 // libftdi's default write timeout, the time a write the chip cannot take costs.
 constexpr uint64_t kWriteTimeoutNs = 5'000'000'000ull;
 constexpr uint8_t kBitModeMpsse = 0x02;
@@ -50,13 +64,26 @@ constexpr uint8_t kAdaptiveOn = 0x96;
 constexpr uint8_t kAdaptiveOff = 0x97;
 constexpr uint8_t kBadCommand = 0xFA;
 
+// What the FT2232D does not know (AN_108, "FT232H, FT2232H & FT4232H only").
+bool HOnly(uint8_t op) { return (op >= kDivideBy5Off && op <= kIdleBytes) || op == kAdaptiveOn || op == kAdaptiveOff; }
+
+bool IsShift(uint8_t op) { return op == kBytesOut || op == kBytesIn || op == kBytesOutIn; }
+
+// The engine answers an opcode it does not know with FA and the opcode.
+bool IsAnswered(uint8_t op) {
+  switch (op) {
+    case kBytesOut: case kBytesIn: case kBytesOutIn: case kSetLow: case kSetHigh: case kLoopbackOn:
+    case kLoopbackOff: case kDivisor: case kSendImmediate: case kDivideBy5Off: case kDivideBy5On:
+    case kThreePhaseOn: case kThreePhaseOff: case kIdleBits: case kIdleBytes: case kAdaptiveOn: case kAdaptiveOff:
+      return false;
+    default:
+      return true;
+  }
+}
+
 constexpr uint8_t kSkPin = 0x01;
 constexpr uint8_t kDoPin = 0x02;
 constexpr uint8_t kDiPin = 0x04;
-
-size_t Length(const std::vector<uint8_t>& in, size_t at) {
-  return (static_cast<size_t>(in[at + 1]) | static_cast<size_t>(in[at + 2]) << 8) + 1;
-}
 
 // Forwards to an emulator that someone else owns.
 class Forwarder : public FtdiUsb {
@@ -99,13 +126,21 @@ bool ApplyKey(const KeyItem& item, MpsseEmulatorConfig* config) {
   }
   if (item.key == "cs") return ParseFtdiPin(item.value, &config->cs);
   if (item.key == "reset") {
+    // <pin>[:active-high][:open-drain]: the board's reset net.
     const std::vector<std::string> parts = SplitAt(item.value, ':');
     FtdiPin pin;
-    if (parts.size() > 2 || !ParseFtdiPin(parts[0], &pin)) return false;
+    if (parts.size() > 3 || !ParseFtdiPin(parts[0], &pin)) return false;
     config->reset = pin;
-    config->resetActiveHigh = parts.size() == 2;
-    return parts.size() == 1 || parts[1] == "active-high";
+    for (size_t i = 1; i < parts.size(); ++i) {
+      bool* flag = parts[i] == "active-high" ? &config->resetActiveHigh
+                   : parts[i] == "open-drain" ? &config->resetOpenDrainNet
+                                              : nullptr;
+      if (!flag || *flag) return false;
+      *flag = true;
+    }
+    return true;
   }
+  if (item.key == "held") return item.Flag(&config->resetHeld);
   if (item.key == "rtt") return item.Unsigned(&config->roundTripUs);
   if (item.key == "deny") return item.Flag(&config->deny);
   if (item.key == "busy") return item.Flag(&config->busy);
@@ -114,6 +149,7 @@ bool ApplyKey(const KeyItem& item, MpsseEmulatorConfig* config) {
     (item.key == "unplug" ? config->unplugAt : item.key == "short" ? config->shortAt : config->garbleAt) = number;
     return ok;
   }
+  if (item.key == "stale") return item.Unsigned(&config->staleBytes);
   if (item.key == "report") return item.Path(&config->report);
   return false;
 }
@@ -135,7 +171,11 @@ std::unique_ptr<MpsseEmulator> MpsseEmulator::Create(const MpsseEmulatorConfig& 
   emulator->sim_ = SimInterface::Create(sim, error);
   if (!emulator->sim_) return nullptr;
   emulator->pid_ = type->pid;
-  emulator->buffer_ = type->buffer;
+  emulator->bcdDevice_ = type->bcdDevice;
+  emulator->toHost_ = type->toHost;
+  emulator->fromHost_ = type->fromHost;
+  emulator->packetData_ = type->packetData;
+  emulator->hOnlyCommands_ = type->hOnlyCommands;
   emulator->ApplyLines();
   emulator->ApplyClock();
   return emulator;
@@ -159,6 +199,7 @@ bool MpsseEmulator::Find(uint16_t vid, uint16_t pid, std::vector<FtdiUsbDevice>*
     std::snprintf(serial, sizeof serial, "RW%06u", i + 1);
     found->push_back({.vid = vid,
                       .pid = pid,
+                      .bcdDevice = bcdDevice_,
                       .bus = 1,
                       .address = static_cast<uint8_t>(kFirstAddress + i),
                       .serial = config_.serials ? serial : ""});
@@ -196,6 +237,12 @@ bool MpsseEmulator::SetLatencyTimer(uint8_t ms, std::string*) {
 bool MpsseEmulator::SetBitMode(uint8_t, uint8_t mode, std::string*) {
   mpsse_ = mode == kBitModeMpsse;
   in_.clear();
+  shiftOp_ = 0;
+  if (mpsse_ && config_.staleBytes > 0) {
+    // Left from before the switch: they go to the host first, as they are.
+    for (uint32_t i = 0; i < config_.staleBytes; ++i) out_.push_back(static_cast<uint8_t>(0x5A + i));
+    flushed_ = out_.size();
+  }
   if (!mpsse_) {
     // Out of MPSSE mode every pin is an input again.
     lowOutputs_ = highOutputs_ = 0;
@@ -206,6 +253,7 @@ bool MpsseEmulator::SetBitMode(uint8_t, uint8_t mode, std::string*) {
 
 bool MpsseEmulator::Purge(std::string*) {
   in_.clear();
+  shiftOp_ = 0;
   out_.clear();
   flushed_ = 0;
   return true;
@@ -238,10 +286,11 @@ bool MpsseEmulator::Write(const uint8_t* data, size_t size, std::string* error) 
   if (!mpsse_) return true;  // not commands: nothing listens
   in_.insert(in_.end(), data, data + size);
   Run();
-  if (in_.size() > buffer_) {
+  if (in_.size() > fromHost_) {
     Violation("a write of " + std::to_string(size) + " bytes the chip cannot take: " + std::to_string(out_.size()) +
               " reply bytes wait unread and " + std::to_string(in_.size()) + " command bytes behind them");
     in_.clear();
+    shiftOp_ = 0;
     sim_->Wait(kWriteTimeoutNs);
     *error = "ftdi_write_data failed (-1: usb bulk write failed)";
     return false;
@@ -250,7 +299,7 @@ bool MpsseEmulator::Write(const uint8_t* data, size_t size, std::string* error) 
 }
 
 size_t MpsseEmulator::Deliverable() const {
-  return flushed_ + (out_.size() - flushed_) / kPacketData * kPacketData;
+  return flushed_ + (out_.size() - flushed_) / packetData_ * packetData_;
 }
 
 int MpsseEmulator::Read(uint8_t* data, size_t size, std::string* error) {
@@ -288,7 +337,6 @@ size_t MpsseEmulator::CommandSize(size_t at) const {
   switch (in_[at]) {
     case kBytesOut:
     case kBytesOutIn:
-      return left >= 3 && left >= 3 + Length(in_, at) ? 3 + Length(in_, at) : 0;
     case kBytesIn:
     case kSetLow:
     case kSetHigh:
@@ -304,18 +352,37 @@ size_t MpsseEmulator::CommandSize(size_t at) const {
 
 void MpsseEmulator::Run() {
   size_t at = 0;
-  while (at < in_.size()) {
-    const size_t size = CommandSize(at);
+  for (;;) {
+    if (shiftOp_ != 0) {
+      const size_t took = ContinueShift(at);
+      at += took;
+      if (shiftOp_ != 0 && (took == 0 || at == in_.size())) break;
+      continue;
+    }
+    if (at == in_.size()) break;
+    // The FT2232D knows none of the H chips' commands, nor their lengths.
+    const bool unknown = !hOnlyCommands_ && HOnly(in_[at]);
+    const size_t size = unknown ? 1 : CommandSize(at);
     if (size == 0) break;
-    const uint8_t op = in_[at];
-    const size_t reply = op == kBytesIn || op == kBytesOutIn ? Length(in_, at) : 0;
-    // The engine stops while the host leaves its buffer full; a reply longer
-    // than the buffer streams out as the host reads it.
-    if (!out_.empty() && out_.size() + reply > buffer_) break;
+    // An unknown command's answer waits for room too.
+    if ((unknown || IsAnswered(in_[at])) && out_.size() + 2 > toHost_) break;
     Execute(in_.data() + at);
     at += size;
   }
   in_.erase(in_.begin(), in_.begin() + static_cast<ptrdiff_t>(at));
+}
+
+size_t MpsseEmulator::ContinueShift(size_t at) {
+  const bool sends = shiftOp_ != kBytesIn;
+  const bool reads = shiftOp_ != kBytesOut;
+  size_t n = shiftLeft_;
+  if (sends) n = std::min(n, in_.size() - at);
+  if (reads) n = std::min(n, toHost_ - std::min(toHost_, out_.size()));
+  if (n == 0) return 0;
+  Shift(sends ? in_.data() + at : nullptr, n, reads);
+  shiftLeft_ -= n;
+  if (shiftLeft_ == 0) shiftOp_ = 0;
+  return sends ? n : 0;
 }
 
 void MpsseEmulator::Execute(const uint8_t* command) {
@@ -325,16 +392,18 @@ void MpsseEmulator::Execute(const uint8_t* command) {
   const auto length = [command] {
     return (static_cast<size_t>(command[1]) | static_cast<size_t>(command[2]) << 8) + 1;
   };
+  if (!hOnlyCommands_ && HOnly(op)) {
+    Reply(kBadCommand);
+    Reply(op);
+    return;
+  }
+  if (IsShift(op)) {
+    // Its data, if any, follows: the engine shifts it as it comes.
+    shiftOp_ = op;
+    shiftLeft_ = length();
+    return;
+  }
   switch (op) {
-    case kBytesOut:
-      Shift(command + 3, length(), false);
-      return;
-    case kBytesOutIn:
-      Shift(command + 3, length(), true);
-      return;
-    case kBytesIn:
-      Shift(nullptr, length(), true);
-      return;
     case kSetLow:
     case kSetHigh:
       SetPins(op == kSetHigh, command[1], command[2]);
@@ -388,6 +457,12 @@ void MpsseEmulator::Reply(uint8_t byte) { out_.push_back(byte); }
 void MpsseEmulator::Shift(const uint8_t* tx, size_t n, bool read) {
   std::vector<uint8_t> in(n, 0xFF);
   const bool wired = (lowOutputs_ & (kSkPin | kDoPin)) == (kSkPin | kDoPin) && !(lowOutputs_ & kDiPin);
+  if (wired && (low_ & kSkPin) && !skHighSeen_) {
+    // Said once: every later shift would say it again.
+    skHighSeen_ = true;
+    Violation("data shifted with SK idling high: SPI mode 3, which the engine does not keep (AN_114: modes 0 "
+              "and 2 only)");
+  }
   if (!wired) {
     Violation("data shifted with SK or DO not an output, or DI driven: no chip hears it");
     sim_->Wait(n * 8'000'000'000ull / sim_->GetClock());
@@ -421,9 +496,23 @@ bool MpsseEmulator::PinLevel(const FtdiPin& pin, bool pulled) const {
   return (levels >> pin.bit) & 1;
 }
 
+bool MpsseEmulator::ResetNetLevel() {
+  const FtdiPin& pin = *config_.reset;
+  // A push-pull net: the board pulls it to its inactive level.
+  if (!config_.resetOpenDrainNet) return PinLevel(pin, !config_.resetActiveHigh);
+  // Open drain: low while anything pulls it low, else the pull-up's high.
+  const bool driven = ((pin.highByte ? highOutputs_ : lowOutputs_) >> pin.bit) & 1;
+  const bool level = ((pin.highByte ? high_ : low_) >> pin.bit) & 1;
+  const bool fight = driven && level && config_.resetHeld;
+  if (fight && !resetFight_) {
+    Violation("the reset pin drives high an open-drain reset net that another device holds low: a short");
+  }
+  resetFight_ = fight;
+  return !(config_.resetHeld || (driven && !level));
+}
+
 void MpsseEmulator::ApplyLines() {
-  // The board pulls the reset line to its inactive level.
-  const bool reset = config_.reset && PinLevel(*config_.reset, !config_.resetActiveHigh) == config_.resetActiveHigh;
+  const bool reset = config_.reset && ResetNetLevel() == config_.resetActiveHigh;
   if (reset != resetAsserted_) {
     resetAsserted_ = reset;
     if (config_.keepLog) resetLog_.push_back(reset ? "asserted" : "released");

@@ -18,18 +18,27 @@ namespace testsupport {
 
 struct MpsseEmulatorConfig {
   SimConfig sim;                // the chip; its latency is not used (the emulator charges the USB's)
-  std::string type = "FT232H";  // FT232H (0403:6014), FT2232H (6010) or FT4232H (6011)
+  std::string type = "FT232H";  // FT232H (0403:6014), FT2232H (6010), FT4232H (6011) or FT2232D (6010)
   uint32_t devices = 1;         // chips of that type on the USB
   bool serials = true;          // they have serial numbers RW000001, RW000002...
   FtdiPin cs;                   // the board's wiring: the chip's select pin (ADBUS3)
   std::optional<FtdiPin> reset;  // the configuration reset line the board has
   bool resetActiveHigh = false;
-  uint32_t roundTripUs = 125;  // a USB write and the read of its reply
+  // The reset net is open drain: a pull-up holds it high, and whatever drives
+  // it may only pull it low. `resetHeld`: a supervisor, a button or an FPGA
+  // pulls it low now, so a pin that drives it high shorts the two.
+  bool resetOpenDrainNet = false;
+  bool resetHeld = false;
+  // A USB write and the read of its reply: one high-speed microframe each
+  // way. Measured: about 120 µs between two I2C bytes on an FT232H, each
+  // waiting for the last one's acknowledge to come back (pyftdi issue #193).
+  uint32_t roundTripUs = 125;
   bool deny = false;           // the device node may not be opened
   bool busy = false;           // another program holds the channel
   uint64_t unplugAt = 0;       // the USB transfer (from 1) from which on the device is gone; 0 never
   uint64_t shortAt = 0;        // the read (from 1) that loses its last byte
   uint64_t garbleAt = 0;       // the write (from 1) whose reply starts with a stray byte
+  uint32_t staleBytes = 0;     // bytes the chip still holds for the host after the switch to MPSSE
   std::string report;          // a file that receives the counts when the channel closes
   bool keepLog = true;         // record pin changes (not for long runs)
 };
@@ -45,19 +54,33 @@ struct MpsseEmulatorConfig {
 ///   comes back in, the chip hears nothing); 87 send immediate; 8E n (n + 1
 ///   clock cycles without data) and 8F n (n + 1 bytes' worth). Any other
 ///   opcode is answered FA and the opcode.
+///   The FT2232D has none of 8A-8F, 96 and 97 (AN_108 lists them for the
+///   FT232H, FT2232H and FT4232H only): it answers them as unknown, and its
+///   clock is always 6 MHz / (1 + d).
 /// - Pins: ADBUS0 SK, ADBUS1 DO, ADBUS2 DI; chip select and the reset line on
 ///   the pins of the configuration. A pin that is an input reads as the
-///   board pulls it: chip select high, the reset line inactive. Shifting data
-///   with SK or DO not an output, or DI an output, reaches no chip and is a
-///   violation; so is adaptive clocking, which waits for a clock nothing returns.
-/// - Buffers: the channel holds at most its buffer (FT232H 1 KiB, FT2232H
-///   4 KiB, FT4232H 2 KiB) of reply bytes that the host has not read; the
-///   engine then stops, and takes at most a buffer more of commands. A write
-///   that does not fit is a violation and fails as a USB timeout would.
+///   board pulls it: chip select high, the reset line inactive (an open
+///   drain reset net: high, or low while another device holds it). Shifting
+///   data with SK or DO not an output, or DI an output, reaches no chip and is a
+///   violation; so is adaptive clocking, which waits for a clock nothing
+///   returns, and shifting with SK idling high: out on the falling edge and
+///   in on the rising one that is SPI mode 3, which the engine does not keep
+///   (FTDI's AN_114: "FTDI device can only support mode 0 and mode 2"). A
+///   pin driven high on an open-drain reset net that another device holds
+///   low is a violation too.
+/// - Buffers (to the host / from the host, the datasheets' TX and RX
+///   buffers): FT232H 1 KiB / 1 KiB; a channel of the FT2232H 4 KiB / 4 KiB,
+///   of the FT4232H 2 KiB / 2 KiB, of the FT2232D 128 / 384 bytes. The engine shifts a
+///   read's bytes only while the buffer to the host has room: with it full
+///   and unread, it stops, mid-command, and the chip takes no more USB data
+///   than its buffer from the host holds. A write whose rest does not fit
+///   behind a stopped engine is a violation and fails as libftdi's 5 s write
+///   timeout would. Data a command shifts out is shifted as it comes.
 /// - Time: each write costs a round trip, and the bus work runs on the
 ///   chip's virtual clock; reply bytes come at once after a send immediate,
-///   in whole 510-byte packets, or else after the latency timer, which an
-///   empty read also costs.
+///   in whole packets (510 bytes high speed, 62 full speed), or else after
+///   the latency timer, which an empty read also costs. Bytes the chip
+///   still holds when it enters MPSSE mode (`staleBytes`) come first.
 /// A chip-select period whose command the chip did not take whole is a
 /// violation too. Violations are recorded and written to standard error.
 class MpsseEmulator : public FtdiUsb {
@@ -68,7 +91,8 @@ class MpsseEmulator : public FtdiUsb {
   /// The same, keeping no log, from a description such as
   /// "chip=N25Q128,image=chip.bin,type=FT2232H", the form ROMWICK_TEST_FTDI
   /// takes. Keys: chip, image, nochip, stuck, type, devices, noserial, cs,
-  /// reset=<pin>[:active-high], rtt (µs), deny, busy, unplug, short, garble, report.
+  /// reset=<pin>[:active-high][:open-drain], held, rtt (µs), deny, busy,
+  /// unplug, short, garble, stale=<n>, report.
   static std::unique_ptr<MpsseEmulator> FromDescription(const std::string& text, std::string* error);
   ~MpsseEmulator() override;
 
@@ -118,10 +142,15 @@ class MpsseEmulator : public FtdiUsb {
   /// Bytes a command starting at `at` of the input takes, 0 while incomplete.
   size_t CommandSize(size_t at) const;
   void Execute(const uint8_t* command);
+  /// Goes on with the shift under way as far as its data and the buffer to
+  /// the host allow; the input bytes it took, or 0 when it could not move.
+  size_t ContinueShift(size_t at);
   void Shift(const uint8_t* tx, size_t n, bool read);
   void SetPins(bool highByte, uint8_t levels, uint8_t outputs);
   void ApplyLines();
   bool PinLevel(const FtdiPin& pin, bool pulled) const;
+  /// The reset net's level, as the pin and whatever else is on the net make it.
+  bool ResetNetLevel();
   void Reply(uint8_t byte);
   size_t Deliverable() const;
   /// Counts a USB transfer; true, with `failure` in `error`, once the device is gone.
@@ -132,13 +161,19 @@ class MpsseEmulator : public FtdiUsb {
   const MpsseEmulatorConfig config_;
   std::unique_ptr<SimInterface> sim_;
   uint16_t pid_ = 0;
-  size_t buffer_ = 0;
+  uint16_t bcdDevice_ = 0;
+  size_t toHost_ = 0;    // reply bytes the chip holds at most
+  size_t fromHost_ = 0;  // command bytes it holds at most that the engine has not taken
+  size_t packetData_ = 0;
+  bool hOnlyCommands_ = false;
   bool open_ = false;
   bool gone_ = false;
   uint8_t openedAddress_ = 0;
   bool mpsse_ = false;
   uint8_t latencyMs_ = 16;
   std::vector<uint8_t> in_;    // commands not yet executed
+  uint8_t shiftOp_ = 0;        // the shifting command under way, 0 for none
+  size_t shiftLeft_ = 0;       // its bytes still to shift
   std::vector<uint8_t> out_;   // reply bytes not yet read
   size_t flushed_ = 0;         // of out_, the bytes a send immediate released
   uint8_t low_ = 0, lowOutputs_ = 0, high_ = 0, highOutputs_ = 0;
@@ -147,6 +182,8 @@ class MpsseEmulator : public FtdiUsb {
   uint32_t clockHz_ = 6'000'000;
   void ApplyClock();
   bool selected_ = false;
+  bool skHighSeen_ = false;
+  bool resetFight_ = false;
   bool resetAsserted_ = false;
   uint8_t dataOutLevel_ = 0;
   uint64_t ignoredBefore_ = 0;

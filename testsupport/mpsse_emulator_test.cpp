@@ -175,6 +175,123 @@ TEST(MpsseEmulator, KeepsTheChipsBuffers) {
   EXPECT_EQ(emulator->Violations().size(), 1u);
 }
 
+// A shift that sends and reads more than the buffer to the host holds stops
+// the engine with the buffer full; the data behind it waits in the buffer
+// from the host, and what does not fit there is never taken: the write
+// times out. On the FT2232H the same shift fits.
+TEST(MpsseEmulator, StallsOnAFullDuplexShiftLongerThanItsBuffer) {
+  for (const char* type : {"FT232H", "FT2232H"}) {
+    SCOPED_TRACE(type);
+    MpsseEmulatorConfig config;
+    config.type = type;
+    auto emulator = Opened(config);
+    std::string error;
+    // 4,096 bytes out and in: a read command, its address, 4,092 bytes.
+    std::vector<uint8_t> write = FromHex("80 00 0B 31 FF 0F 03 00 00 00");
+    write.insert(write.end(), 4092, 0x00);
+    const std::vector<uint8_t> end = FromHex("80 08 0B AB 87");
+    write.insert(write.end(), end.begin(), end.end());
+    const uint64_t start = emulator->NowUs();
+    const bool fits = type == std::string("FT2232H");
+    EXPECT_EQ(emulator->Write(write.data(), write.size(), &error), fits);
+    EXPECT_EQ(emulator->Violations().size(), fits ? 0u : 1u);
+    if (!fits) {
+      EXPECT_GE(emulator->NowUs() - start, 5'000'000u) << "libftdi's write timeout";
+    }
+  }
+}
+
+// The engine stops in the middle of a read whose reply the host leaves
+// unread, and goes on as it reads.
+TEST(MpsseEmulator, StopsMidCommandAndGoesOnAsTheHostReads) {
+  auto emulator = Opened();
+  std::string error;
+  const std::vector<uint8_t> read = FromHex("80 00 0B 11 03 00 03 00 00 00 20 FF 0F 80 08 0B 87");  // 4,096 in
+  ASSERT_TRUE(emulator->Write(read.data(), read.size(), &error));
+  EXPECT_TRUE(emulator->ChipSelected()) << "stopped with the read under way";
+  std::vector<uint8_t> in(4096);
+  size_t got = 0;
+  for (int i = 0; i < 20 && got < in.size(); ++i) got += emulator->Read(in.data() + got, in.size() - got, &error);
+  EXPECT_EQ(got, 4096u);
+  EXPECT_FALSE(emulator->ChipSelected());
+  EXPECT_TRUE(emulator->Violations().empty());
+}
+
+// The FT2232D (bcdDevice 0x500, as libftdi tells it from an FT2232H with
+// the same product id) answers the H chips' commands as unknown: its clock
+// stays 6 MHz / (1 + divisor), and its full-speed packets carry 62 bytes.
+TEST(MpsseEmulator, AnFT2232DKnowsOnlyItsOwnCommands) {
+  MpsseEmulatorConfig config;
+  config.type = "FT2232D";
+  auto emulator = Opened(config);
+  std::string error;
+  std::vector<FtdiUsbDevice> found;
+  ASSERT_TRUE(emulator->Find(0x0403, 0x6010, &found, &error));
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].bcdDevice, 0x0500);
+  const std::vector<uint8_t> setup = FromHex("8A 97 8D 85 86 00 00 80 08 0B AB 87");
+  ASSERT_TRUE(emulator->Write(setup.data(), setup.size(), &error));
+  EXPECT_EQ(ReadAll(*emulator), "FA 8A FA 97 FA 8D FA AB");
+  EXPECT_EQ(emulator->ClockHz(), 6'000'000u);
+  // 200 bytes in: the buffer to the host holds 128, the host gets whole
+  // packets of 62 until the send immediate.
+  const std::vector<uint8_t> read = FromHex("80 00 0B 11 03 00 03 00 00 00 20 C7 00 80 08 0B 87");
+  ASSERT_TRUE(emulator->Write(read.data(), read.size(), &error));
+  uint8_t buffer[256];
+  EXPECT_EQ(emulator->Read(buffer, sizeof buffer, &error), 124);
+  EXPECT_TRUE(emulator->Violations().empty());
+}
+
+// What the chip held when it entered MPSSE mode comes before any reply.
+TEST(MpsseEmulator, StaleBytesComeFirst) {
+  MpsseEmulatorConfig config;
+  config.staleBytes = 3;
+  auto emulator = Opened(config);
+  std::string error;
+  const std::vector<uint8_t> marker = FromHex("AB 87");
+  ASSERT_TRUE(emulator->Write(marker.data(), marker.size(), &error));
+  EXPECT_EQ(ReadAll(*emulator), "5A 5B 5C FA AB");
+}
+
+// Out on the falling edge and in on the rising one with SK idling high is
+// SPI mode 3, which the engine does not keep: said once.
+TEST(MpsseEmulator, ShiftingWithTheClockIdlingHighIsAViolation) {
+  auto emulator = Opened();
+  std::string error;
+  const std::vector<uint8_t> mode3 = FromHex("80 01 0B 80 00 0B 31 00 00 9F 31 00 00 9F 80 09 0B 87");  // SK high
+  ASSERT_TRUE(emulator->Write(mode3.data(), mode3.size(), &error));
+  EXPECT_EQ(emulator->Violations().size(), 0u) << "SK low while the shifts ran";
+  const std::vector<uint8_t> high = FromHex("80 01 0B 80 01 0B 31 00 00 9F 31 00 00 9F 80 09 0B 87");
+  ASSERT_TRUE(emulator->Write(high.data(), high.size(), &error));
+  EXPECT_EQ(emulator->Violations().size(), 1u);
+}
+
+// An open-drain reset net (reset line on ACBUS0, active low): a pin that
+// drives it low asserts it, an input lets the pull-up take it high, and
+// driving it high while another device holds it low is a short.
+TEST(MpsseEmulator, AnOpenDrainResetNet) {
+  struct Row {
+    bool held;
+    const char* pins;
+    bool asserted;
+    size_t violations;
+  };
+  for (const Row& row : {Row{false, "82 00 01", true, 0}, Row{false, "82 00 00", false, 0},
+                         Row{true, "82 00 00", true, 0}, Row{true, "82 00 01", true, 0},
+                         Row{true, "82 01 01", true, 1}, Row{false, "82 01 01", false, 0}}) {
+    SCOPED_TRACE(std::string(row.pins) + (row.held ? " held" : ""));
+    MpsseEmulatorConfig config;
+    config.resetOpenDrainNet = true;
+    config.resetHeld = row.held;
+    auto emulator = Opened(config);
+    std::string error;
+    const std::vector<uint8_t> pins = FromHex(row.pins);
+    ASSERT_TRUE(emulator->Write(pins.data(), pins.size(), &error));
+    EXPECT_EQ(emulator->ResetAsserted(), row.asserted);
+    EXPECT_EQ(emulator->Violations().size(), row.violations);
+  }
+}
+
 TEST(MpsseEmulator, FaultsAsTheUsbShowsThem) {
   std::string error;
   MpsseEmulatorConfig config;
@@ -226,6 +343,15 @@ TEST(MpsseEmulator, ListsItsDevicesAndRefusesOpensAsConfigured) {
   EXPECT_EQ(failure, FtdiOpenFailure::kPermission);
   EXPECT_FALSE(MpsseEmulator::FromDescription("chip=M25P80,type=FT245", &error));
   EXPECT_FALSE(MpsseEmulator::FromDescription("chip=M25P80,bogus", &error));
+}
+
+TEST(MpsseEmulator, DescribesTheOlderChipTheResetNetAndStaleBytes) {
+  std::string error;
+  EXPECT_TRUE(MpsseEmulator::FromDescription("chip=M25P80,type=FT2232D,reset=ADBUS4:open-drain,held,stale=3", &error))
+      << error;
+  EXPECT_TRUE(MpsseEmulator::FromDescription("chip=M25P80,reset=ADBUS4:open-drain:active-high", &error)) << error;
+  EXPECT_FALSE(MpsseEmulator::FromDescription("chip=M25P80,reset=ADBUS4:open-drain:open-drain", &error));
+  EXPECT_FALSE(MpsseEmulator::FromDescription("chip=M25P80,reset=ADBUS4:push-pull", &error));
 }
 
 }  // namespace
