@@ -23,7 +23,8 @@ struct Ch347EmulatorConfig {
   uint32_t devices = 1;  // CH347s on the bus; each index opens the same one
   char model = 'T';      // 'T': 1a86:55db, interface 2; 'F': 1a86:55de, interface 4
   std::vector<std::string> serials;  // the devices' serial numbers, in order; missing ones: none
-  uint32_t roundTripUs = 125;        // a round trip: the next high-speed microframe
+  uint32_t roundTripUs = 125;        // a round trip: the next high-speed microframe (about 120 µs
+                                     // measured on another high-speed bridge, pyftdi issue #193)
   uint32_t packetNs = 23'000;        // the device's own time for each packet, each way
   int openError = 0;                 // libusb's error for Open (kUsbErrorAccess: no permission)
   int claimError = 0;                // ... for ClaimInterface (kUsbErrorBusy: held elsewhere)
