@@ -51,6 +51,8 @@ say() { printf 'bench: %s\n' "$*" >&2; }
 die() { say "$*"; exit 1; }
 # The CH341A emulator's runs and report.
 . bench/ch341a.sh
+# The CH347 emulator's runs and report.
+. bench/ch347.sh
 
 # --- Tools ------------------------------------------------------------------
 
@@ -315,6 +317,7 @@ if ((spidev)); then
   done
   # The same test build carries the CH341A emulator.
   ch341a_measure
+  ch347_measure
 fi
 
 # --- FTDI MPSSE through its emulator ---------------------------------------
@@ -498,6 +501,7 @@ if ((spidev)); then
 fi
 
 if ((spidev)); then ch341a_report; fi
+if ((spidev)); then ch347_report; fi
 
 if ((micro)); then
   echo

@@ -10,6 +10,7 @@
 #include "runtime/backends.h"
 
 #include "runtime/ch341a_scheme.h"
+#include "runtime/ch347_scheme.h"
 #include "runtime/ftdi_scheme.h"
 #include "runtime/sim_scheme.h"
 #include "runtime/spidev_scheme.h"
@@ -21,6 +22,7 @@ constexpr const BackendScheme* kSchemes[] = {
     &kSpidevScheme,
     &kFtdiScheme,
     &kCh341aScheme,
+    &kCh347Scheme,
 };
 
 }  // namespace

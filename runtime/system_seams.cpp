@@ -2,14 +2,16 @@
 // The kernel and USB interfaces of the real backends. In the test build of
 // the runtime (ROMWICK_TEST_HOOKS), ROMWICK_TEST_FAKE_SPIDEV puts the fake
 // spidev kernel and the fake GPIO character device in their place, ROMWICK_TEST_FTDI the
-// MPSSE emulator and ROMWICK_TEST_CH341A the CH341A emulator, so that the
-// built program can be run against them.
+// MPSSE emulator, ROMWICK_TEST_CH341A the CH341A emulator and
+// ROMWICK_TEST_CH347 the CH347 emulator, so that the built program can be
+// run against them.
 #include "runtime/system_seams.h"
 
 #ifdef ROMWICK_TEST_HOOKS
 #include <cstdlib>
 
 #include "testsupport/ch341a_emulator.h"
+#include "testsupport/ch347_emulator.h"
 #include "testsupport/mpsse_emulator.h"
 #ifdef ROMWICK_HAVE_SPIDEV
 #include "testsupport/fake_gpio_kernel.h"
@@ -75,6 +77,20 @@ std::unique_ptr<UsbLibrary> MakeUsbLibrary(std::string* error) {
   return LibusbLibrary::Create(error);
 #else
   *error = "ch341a: needs libusb-1.0, and this runtime was built without it";
+  return nullptr;
+#endif
+}
+
+std::unique_ptr<UsbLibrary> MakeCh347UsbLibrary(std::string* error) {
+#ifdef ROMWICK_TEST_HOOKS
+  if (const char* emulator = std::getenv("ROMWICK_TEST_CH347")) {
+    return testsupport::Ch347Emulator::FromDescription(emulator, error);
+  }
+#endif
+#ifdef ROMWICK_HAVE_LIBUSB
+  return LibusbLibrary::Create(error);
+#else
+  *error = "ch347: needs libusb-1.0, and this runtime was built without it";
   return nullptr;
 #endif
 }
