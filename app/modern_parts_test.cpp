@@ -193,7 +193,7 @@ TEST_F(LargeParts, A64MebibyteRoundTrip) {
 // even when the run is cut short.
 TEST_F(LargeParts, FourByteModeIsLeftAtTheEndOfEveryRun) {
   const runtest::Chip chip{"W25Q256JV", 32 * kMiB, 4096, "EF 40 19"};
-  std::string sfdp(kW25q256jvSfdp.begin(), kW25q256jvSfdp.end());
+  std::string sfdp(W25q256jvSfdp().begin(), W25q256jvSfdp().end());
   sfdp[6] = 0;  // one parameter header: the BFPT alone
   const std::string dump = File("sfdp.bin", sfdp);
   const std::string before = Seed(chip);
@@ -234,7 +234,7 @@ TEST_F(LargeParts, FourByteModeIsLeftAtTheEndOfEveryRun) {
 // all, is driven in 4-byte mode instead.
 TEST_F(LargeParts, ACodeTwoPartsShareIsCheckedAgainstTheSfdp) {
   const runtest::Chip chip{"W25Q256JV", 32 * kMiB, 4096, "EF 40 19"};
-  std::string sfdp(kW25q256jvSfdp.begin(), kW25q256jvSfdp.end());
+  std::string sfdp(W25q256jvSfdp().begin(), W25q256jvSfdp().end());
   sfdp[6] = 0;  // the BFPT alone, as the FV's SFDP 1.0 has it
   const std::string data = Pattern(0x1000, 2);
   const std::string input = File("in.bin", data);
@@ -277,7 +277,7 @@ TEST_F(LargeParts, UnknownCodesAreDrivenFromTheirSfdp) {
   const auto asked = Romwick({"-d", Dev(chip, ",sfdp=off"), "-m", "sfdp", "-w", input});
   EXPECT_EQ(asked.output, "SFDP: not present (the signature reads FF FF FF FF)\nDevice ID code not a recognized device\n");
   EXPECT_EQ(asked.exitCode, 10);
-  std::string bad(kW25q128jvSfdp.begin(), kW25q128jvSfdp.end());
+  std::string bad(W25q128jvSfdp().begin(), W25q128jvSfdp().end());
   bad[0x0C] = 0x7F;  // the BFPT pointer, not DWORD-aligned
   const auto malformed = Romwick({"-d", Dev(chip, ",id=AB1218,sfdp=" + File("bad.bin", bad)), "-w", input});
   EXPECT_EQ(malformed.output.rfind("SFDP: ", 0), 0u) << malformed.output;
