@@ -49,8 +49,9 @@ void FLASHAPP::Shutdown() {
     controller->Term();
     controller.reset();
   }
-  // A file the chip was being read into, not saved whole, goes with it.
-  CloseImageFile();
+  // A file the chip was being read into, not saved whole, goes with it; a
+  // close that failed has recorded its message and result code already.
+  static_cast<void>(CloseImageFile());
   imageBuffer.reset();
   options.FreeNames();
 }

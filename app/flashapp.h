@@ -53,18 +53,18 @@ class FLASHAPP {
 
   /// Option defaults, the generic programmer, the image buffer. A failure
   /// records its result code; the run goes on without what is missing.
-  bool Startup();
+  [[nodiscard]] bool Startup();
   /// Releases everything Startup and OpenInterface acquired.
   void Shutdown();
 
   /// Takes the argument list into `options`; false on the first error, with
   /// its message printed and its result code recorded.
-  bool ParseCommandLine(int argc, char** argv);
+  [[nodiscard]] bool ParseCommandLine(int argc, char** argv);
   /// Decimal, or hexadecimal after 0x/0X; nothing else, nothing above 32 bits.
-  bool ParseNumber(const char* text, uint32_t* value);
+  [[nodiscard]] bool ParseNumber(const char* text, uint32_t* value);
 
   /// Creates the controller and brings the interface device up.
-  bool OpenInterface();
+  [[nodiscard]] bool OpenInterface();
   /// Releases chip select, disables SPI and closes the device, if there is a controller.
   void CloseInterface();
   /// Prints the interface devices the runtime can find, one name a line;
@@ -75,31 +75,31 @@ class FLASHAPP {
   void RunOperations();
 
   // The steps of RunOperations.
-  bool IdentifyDevice();
-  bool PrepareWrite();
-  bool ReadFromFlash();
-  bool WriteToFlash();
+  [[nodiscard]] bool IdentifyDevice();
+  [[nodiscard]] bool PrepareWrite();
+  [[nodiscard]] bool ReadFromFlash();
+  [[nodiscard]] bool WriteToFlash();
 
   /// True when an interrupting signal has come; the first time, prints
   /// "Interrupted" and records 128 plus the signal's number as the result.
-  bool Interrupted();
+  [[nodiscard]] bool Interrupted();
 
   // The file side: `imageFileSide` with the file name, the format and the
   // direction from `options`, each outcome recorded as the result code.
-  bool OpenImageFile();
+  [[nodiscard]] bool OpenImageFile();
   /// Fills the buffer from the open file and sets `dataLength` and
   /// `imageSpans`. An Intel HEX image lies at its own addresses: the buffer
   /// is erased to FF first, and only the spans hold the file's bytes.
-  bool LoadImage();
+  [[nodiscard]] bool LoadImage();
   /// Writes the first `dataLength` buffer bytes to the open file. After an
   /// Intel HEX save that closed the stream, `imageFile` is none.
-  bool SaveImage();
+  [[nodiscard]] bool SaveImage();
   /// Closes the image file. A file the chip is read into is written under a
   /// temporary name beside its own and takes that name here, only after a
   /// save that succeeded; otherwise the temporary file goes, and the old file
   /// (or none) stays. False, with its message and result code, when a saved
   /// file cannot be closed or put in place.
-  bool CloseImageFile();
+  [[nodiscard]] bool CloseImageFile();
   /// The fopen mode for the image file: written ("-r") or read, binary or text.
   static const char* ImageFileMode(bool fileIsWritten, int32_t fileFormat);
 
@@ -124,57 +124,61 @@ class FLASHAPP {
  private:
   // Creates the controller that runtimeVersion asks for and loads its
   // runtime, falling back from the second generation to the first.
-  bool LoadController();
-  bool CreateFirstGeneration();
-  bool CreateSecondGeneration();
+  [[nodiscard]] bool LoadController();
+  [[nodiscard]] bool CreateFirstGeneration();
+  [[nodiscard]] bool CreateSecondGeneration();
 
   // Steps of RunOperations; false stops the run.
   /// With "-cr", asserts the interface device's configuration reset; false,
   /// with its message and code, when the device does not offer it or the
   /// assert fails.
-  bool AssertConfigReset(bool* asserted);
+  [[nodiscard]] bool AssertConfigReset(bool* asserted);
   /// Releases the configuration reset; says so when the device refuses.
   void ReleaseConfigReset();
-  bool RunFlashSteps();
+  [[nodiscard]] bool RunFlashSteps();
   void PrintId();
   /// The row of the chip: the one "-m" names, the one its identification
   /// code finds, or one made from its SFDP ("-m sfdp", or a code the table
   /// does not know).
-  bool FindDevice(FLASHDEV* row);
+  [[nodiscard]] bool FindDevice(FLASHDEV* row);
   /// Reads the identification code twice: two reads that differ, or a code
   /// of all 00 or all FF bytes (no chip driving the line), stop the run.
-  bool ReadIdTwice(uint8_t id[3]);
+  [[nodiscard]] bool ReadIdTwice(uint8_t id[3]);
+  /// A row whose code other parts answer too: checked against the chip's
+  /// SFDP, and the part driven from that SFDP where they disagree (an older
+  /// part without it is driven in 4-byte mode past 16 MiB).
+  [[nodiscard]] bool CheckSharedRow(FLASHDEV* row);
   /// Reads the chip's SFDP into a row; false, with its message and code, when
   /// it has none this program can use.
-  bool DeviceBySfdp(bool named, FLASHDEV* row);
+  [[nodiscard]] bool DeviceBySfdp(bool named, FLASHDEV* row);
   /// Identification runs at a clock every part of the table takes.
-  bool SlowClockForIdentification();
+  [[nodiscard]] bool SlowClockForIdentification();
   /// The run's clock as asked, but no faster than the part takes; reads use
   /// fast read where the clock is above its plain read's limit.
-  bool FitClock(const FLASHDEV& row);
+  [[nodiscard]] bool FitClock(const FLASHDEV& row);
   /// A device larger than the buffer gets a buffer of its size.
-  bool FitImageBuffer();
+  [[nodiscard]] bool FitImageBuffer();
   /// Leaves the chip in the addressing mode it powered up in.
   void FinishChip();
   /// Refuses, before anything is erased or programmed, a run that would
   /// touch what the chip protects; with "-unprotect" clears the protection first.
-  bool ProtectionStep();
-  bool BulkErase();
-  bool RangeErase();
-  bool WriteStep();
+  [[nodiscard]] bool ProtectionStep();
+  [[nodiscard]] bool BulkErase();
+  [[nodiscard]] bool RangeErase();
+  [[nodiscard]] bool WriteStep();
   /// Reads back what the write step programmed and compares it with the image.
-  bool VerifyStep();
-  bool ReadStep();
+  [[nodiscard]] bool VerifyStep();
+  [[nodiscard]] bool ReadStep();
   /// Refuses an image that holds no data or that runs past the device end.
-  bool CheckImageFits();
+  [[nodiscard]] bool CheckImageFits();
   /// Sends the plan's commands, one at a time.
-  bool EraseUnits(const std::vector<SFPRG::EraseCommand>& plan);
+  [[nodiscard]] bool EraseUnits(const std::vector<SFPRG::EraseCommand>& plan);
   /// The write of "-u": every erase unit under the image read, and rewritten
   /// only when it differs, erased only when it must be.
-  bool UpdateFlash();
+  [[nodiscard]] bool UpdateFlash();
   /// With "-rv": reads what ReadFromFlash read once more and compares; a
   /// difference is a verify failure, and the file is not written.
-  bool ReadAgainAndCompare();
+  [[nodiscard]] bool ReadAgainAndCompare();
   /// After a comparison failed at a clock above 1 MHz: says a lower one may help.
   void SuggestLowerClock();
   /// The long steps' one loop: `step` for each piece of at most kChunkSize
@@ -182,9 +186,9 @@ class FLASHAPP {
   /// a check for an interrupting signal before each. False as soon as a
   /// step or the check is.
   using ChunkStep = std::function<bool(uint32_t address, uint32_t length)>;
-  bool InChunks(const char* label, const std::vector<FlashRange>& ranges, const ChunkStep& step);
+  [[nodiscard]] bool InChunks(const char* label, const std::vector<FlashRange>& ranges, const ChunkStep& step);
   /// Reads [start, start + length) in chunks into `destination`.
-  bool ReadChunks(uint32_t start, uint32_t length, uint8_t* destination);
+  [[nodiscard]] bool ReadChunks(uint32_t start, uint32_t length, uint8_t* destination);
   /// Copies `unit` bytes of `current` to `wanted` and lays the image bytes
   /// of [start, start + unit) over them; returns how many image bytes that
   /// was. With `restored`, the bytes of the unit outside the image are added
@@ -196,9 +200,9 @@ class FLASHAPP {
   void Expected(uint64_t start, uint32_t length, uint8_t* expected) const;
   /// A programmer operation failed: "Interrupted" if that was why, else
   /// `message` (and which wait timed out, if one did) with `code`. False.
-  bool FlashFailed(const char* message, int32_t code);
+  [[nodiscard]] bool FlashFailed(const char* message, int32_t code);
   /// "-unprotect" did not clear the protection: says why. False.
-  bool StillProtected(const WriteProtection& protection);
+  [[nodiscard]] bool StillProtected(const WriteProtection& protection);
   /// `length`, cut at the end of the device from `address`; 0 at or past the end.
   int32_t InsideDevice(uint64_t address, uint32_t length) const;
   /// With "-t", the time since `startTick` as "<label>: <seconds>".

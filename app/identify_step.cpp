@@ -28,6 +28,22 @@ uint32_t SlowestPartHz() {
   return slowest;
 }
 
+/// True when the chip's SFDP agrees with the row of a code several parts
+/// share: the same size, every erase type of the row among the chip's, and
+/// the 4-byte address table where the other part lacks the opcodes.
+bool SfdpAgrees(const FLASHDEV& row, const SfdpFacts& facts) {
+  if (facts.sizeBytes != row.size) return false;
+  for (const EraseType& type : row.eraseTypes) {
+    if (type.size == 0) continue;
+    const bool listed = std::any_of(facts.eraseTypes.begin(), facts.eraseTypes.end(), [&](const SfdpEraseType& t) {
+      return t.size == type.size && t.opcode == type.opcode;
+    });
+    if (!listed) return false;
+  }
+  const bool opcodes = facts.has4ByteInstructionTable && facts.read4 && facts.program4;
+  return !row.quirks.twinWithoutOpcodes || opcodes;
+}
+
 }  // namespace
 
 bool FLASHAPP::IdentifyDevice() {
@@ -70,7 +86,7 @@ bool FLASHAPP::FindDevice(FLASHDEV* row) {
     if (!ReadIdTwice(id)) return false;
     if (const FLASHDEV* found = FindDeviceById(id)) {
       *row = *found;
-      return true;
+      return !row->quirks.sharedId || CheckSharedRow(row);
     }
   }
   return DeviceBySfdp(bySfdp, row);
@@ -115,6 +131,30 @@ bool FLASHAPP::DeviceBySfdp(bool named, FLASHDEV* row) {
     return Fail("Device ID code not a recognized device\n", RC_UNKNOWN_DEVICE);
   }
   return true;
+}
+
+bool FLASHAPP::CheckSharedRow(FLASHDEV* row) {
+  SPICTL* ctl = controller.get();
+  const SfdpReader reader = [this, ctl](uint32_t address, uint8_t* destination, uint32_t length) {
+    return programmer->ReadSfdpBytes(ctl, address, destination, length);
+  };
+  SfdpFacts facts;
+  SfdpError error;
+  if (!ReadSfdp(reader, &facts, &error)) {
+    if (error.kind == SfdpFailure::kReadFailed) return Fail("Error reading from SPI device\n", RC_DEVICE_ACCESS);
+    // An older part of the same code, without SFDP: the 4-byte mode every
+    // family of the table takes, rather than opcodes it may lack.
+    if (row->quirks.twinWithoutOpcodes) {
+      row->addressing = Addressing::kFourByteMode;
+    }
+    return true;
+  }
+  if (SfdpAgrees(*row, facts)) return true;
+  // Another part answers this code: the chip's own SFDP says how to drive it.
+  std::string why;
+  if (DeviceFromSfdp(facts, row, &why)) return true;
+  printf("SFDP: %s\n", why.c_str());
+  return Fail("Device ID code not a recognized device\n", RC_UNKNOWN_DEVICE);
 }
 
 bool FLASHAPP::SlowClockForIdentification() {

@@ -16,7 +16,9 @@ int main(int argc, char** argv) {
   // A signal from here on ends the run cleanly instead of killing it: the
   // interface device released and closed, the chip's command finished.
   platform::CatchInterruptions();
-  flashApp.Startup();
+  // A failed start-up records its result code; the command line is still
+  // read, so that usage and version requests are answered.
+  static_cast<void>(flashApp.Startup());
   if (!flashApp.ParseCommandLine(argc, argv) || options.GetPrintUsage()) {
     PrintUsage();
   } else if (options.GetPrintVersion()) {
@@ -29,7 +31,7 @@ int main(int argc, char** argv) {
   flashApp.CloseInterface();
   flashApp.Shutdown();
   // A signal the run did not come to see still ends it as interrupted.
-  flashApp.Interrupted();
+  static_cast<void>(flashApp.Interrupted());
   fflush(stdout);
   std::exit(options.GetResultCode());
 }

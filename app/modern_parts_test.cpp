@@ -193,7 +193,7 @@ TEST_F(LargeParts, A64MebibyteRoundTrip) {
 // even when the run is cut short.
 TEST_F(LargeParts, FourByteModeIsLeftAtTheEndOfEveryRun) {
   const runtest::Chip chip{"W25Q256JV", 32 * kMiB, 4096, "EF 40 19"};
-  std::string sfdp(kW25q256jvSfdp.begin(), kW25q256jvSfdp.end());
+  std::string sfdp(W25q256jvSfdp().begin(), W25q256jvSfdp().end());
   sfdp[6] = 0;  // one parameter header: the BFPT alone
   const std::string dump = File("sfdp.bin", sfdp);
   const std::string before = Seed(chip);
@@ -229,6 +229,31 @@ TEST_F(LargeParts, FourByteModeIsLeftAtTheEndOfEveryRun) {
   EXPECT_EQ(commands.back(), "E9");
 }
 
+// EF 40 19 is also the older W25Q256FV's code, which lacks the 4-byte
+// opcodes: a chip whose SFDP has no 4-byte address table, or no SFDP at
+// all, is driven in 4-byte mode instead.
+TEST_F(LargeParts, ACodeTwoPartsShareIsCheckedAgainstTheSfdp) {
+  const runtest::Chip chip{"W25Q256JV", 32 * kMiB, 4096, "EF 40 19"};
+  std::string sfdp(W25q256jvSfdp().begin(), W25q256jvSfdp().end());
+  sfdp[6] = 0;  // the BFPT alone, as the FV's SFDP 1.0 has it
+  const std::string data = Pattern(0x1000, 2);
+  const std::string input = File("in.bin", data);
+  const uint32_t at = 2 * k16MiB - 0x1000;
+  for (const std::string& keys : {",sfdp=" + File("fv.bin", sfdp), std::string(",sfdp=off")}) {
+    SCOPED_TRACE(keys);
+    std::remove(trace.c_str());
+    const std::string before = Seed(chip);
+    const auto run = Romwick({"-d", Dev(chip, keys + ",trace=" + trace), "-w", input, "-a", std::to_string(at)});
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(Contents(), Expected(before, at, at + data.size(), 4096, at, data));
+    const std::vector<std::string> commands = Commands(Trace());
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "B7"), commands.end());
+    EXPECT_EQ(commands.back(), "E9");
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](const std::string& c) { return c.rfind("12", 0) == 0; }),
+              0);
+  }
+}
+
 // A code the table does not know, with a valid SFDP: driven from it, and
 // the run prints what a known part's run prints. Without SFDP, or with bad
 // SFDP, the part is refused as before, the reason said.
@@ -252,7 +277,7 @@ TEST_F(LargeParts, UnknownCodesAreDrivenFromTheirSfdp) {
   const auto asked = Romwick({"-d", Dev(chip, ",sfdp=off"), "-m", "sfdp", "-w", input});
   EXPECT_EQ(asked.output, "SFDP: not present (the signature reads FF FF FF FF)\nDevice ID code not a recognized device\n");
   EXPECT_EQ(asked.exitCode, 10);
-  std::string bad(kW25q128jvSfdp.begin(), kW25q128jvSfdp.end());
+  std::string bad(W25q128jvSfdp().begin(), W25q128jvSfdp().end());
   bad[0x0C] = 0x7F;  // the BFPT pointer, not DWORD-aligned
   const auto malformed = Romwick({"-d", Dev(chip, ",id=AB1218,sfdp=" + File("bad.bin", bad)), "-w", input});
   EXPECT_EQ(malformed.output.rfind("SFDP: ", 0), 0u) << malformed.output;

@@ -71,7 +71,7 @@ class ProtectionStep : public testing::TestWithParam<StepCase> {
  protected:
   void SetUp() override {
     options.FreeNames();
-    app.Startup();
+    ASSERT_TRUE(app.Startup());
     testsupport::WriteFile(input, std::string(16, '\x5A'));
     options.SetFileName(input.c_str());
   }

@@ -105,7 +105,7 @@ TEST_F(Run, IdentificationPrintsAnyCodeAndTouchesNothing) {
 TEST_F(Run, UnrecognisedDevicesStopTheRun) {
   const std::string trace = dir.File("trace.txt");
   for (const auto& args : std::vector<std::vector<std::string>>{
-           {"-d", "sim:M25P80,id=C22017", "-l", "4096"},
+           {"-d", "sim:M25P80,id=AB1218", "-l", "4096"},
            {"-d", "sim:M25P80,trace=" + trace, "-m", "M25P99", "-E"},
        }) {
     const auto run = Romwick(args);

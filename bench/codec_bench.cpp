@@ -2,6 +2,7 @@
 // Micro-benchmarks of the text codecs: an image written as 32-byte records
 // and read back, as the application's file side drives them, on a scratch
 // file that stays in the page cache.
+#include <cstdlib>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -58,7 +59,7 @@ template <typename Codec>
 bool WriteImage(std::vector<uint8_t>& image, FILE* out) {
   const auto size = static_cast<int32_t>(image.size());
   Codec codec;
-  codec.AttachBuffer(image.data(), static_cast<uint32_t>(size));
+  if (!codec.AttachBuffer(image.data(), static_cast<uint32_t>(size))) std::abort();
   PrepareOutput(codec);
   bool ok = out && codec.AttachOutput(out);
   for (int32_t offset = 0; ok && offset < size; offset += kRecordBytes) {
@@ -71,8 +72,7 @@ bool WriteImage(std::vector<uint8_t>& image, FILE* out) {
 template <typename Codec>
 bool ReadImage(std::vector<uint8_t>& image, FILE* in) {
   Codec codec;
-  codec.AttachBuffer(image.data(), static_cast<uint32_t>(image.size()));
-  const bool ok = in && codec.AttachInput(in) && codec.ReadData() &&
+  const bool ok = codec.AttachBuffer(image.data(), static_cast<uint32_t>(image.size())) && in && codec.AttachInput(in) && codec.ReadData() &&
                   codec.GetDataLength() == static_cast<int32_t>(image.size());
   codec.Release();
   return ok;

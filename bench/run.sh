@@ -51,6 +51,8 @@ say() { printf 'bench: %s\n' "$*" >&2; }
 die() { say "$*"; exit 1; }
 # The CH341A emulator's runs and report.
 . bench/ch341a.sh
+# The CH347 emulator's runs and report.
+. bench/ch347.sh
 # The serprog emulator's.
 . bench/serprog.sh
 
@@ -315,8 +317,9 @@ if ((spidev)); then
     spidev_program[$bufsiz]=$(spidev_run chip_erased 0 "$bufsiz" -NE -w random.bin -NV)
     same chip.bin random.bin "spidev write at bufsiz $bufsiz"
   done
-  # The same test build carries the CH341A emulator and the serprog one.
+  # The same test build carries the CH341A, CH347 and serprog emulators.
   ch341a_measure
+  ch347_measure
   serprog_measure
 fi
 
@@ -502,6 +505,7 @@ fi
 
 if ((spidev)); then
   ch341a_report
+  ch347_report
   serprog_report
 fi
 

@@ -28,10 +28,10 @@ using Words = std::vector<std::string>;
 
 // The program the completion asks with -list: the test build of the runtime,
 // which finds a spidev node of the fake kernel, two FTDI chips of the MPSSE
-// emulator and a CH341A of its emulator.
+// emulator, a CH341A and a CH347 of their emulators.
 const std::string kProgram = BuildDir() + "/romwick_testrt";
 const Words kListed = {"spidev:/dev/spidev0.0", "ftdi:serial=RW000001", "ftdi:serial=RW000002",
-                       "ch341a:index=0"};
+                       "ch341a:index=0", "ch347:index=0"};
 
 // COMP_WORDS as bash makes them of `line`: split at blanks, and around each
 // run of the word-break characters that device names hold (: and =).
@@ -73,7 +73,8 @@ Completion Complete(const std::string& line, const std::string& workingDir = "")
   const ProgramResult result = testsupport::RunProgram(
       bash, args,
       {"ROMWICK_TEST_RUNTIME_DIR=" + testsupport::TestDoublesRuntime(), "ROMWICK_TEST_FTDI=chip=M25P80,devices=2",
-       "ROMWICK_TEST_FAKE_SPIDEV=chip=M25P80", "ROMWICK_TEST_CH341A=chip=M25P80,devices=1"},
+       "ROMWICK_TEST_FAKE_SPIDEV=chip=M25P80", "ROMWICK_TEST_CH341A=chip=M25P80,devices=1",
+       "ROMWICK_TEST_CH347=chip=M25P80,devices=1"},
       workingDir);
   EXPECT_EQ(0, result.exitCode) << line << ": " << result.errors;
   Completion completion;
@@ -108,7 +109,7 @@ Words SimChipNames() {
   return names;
 }
 
-const Words kSchemes = {"sim:", "spidev:", "ftdi:", "ch341a:", "serprog:"};
+const Words kSchemes = {"sim:", "spidev:", "ftdi:", "ch341a:", "ch347:", "serprog:"};
 
 // The options the usage text lists, and those that work unlisted but -v,
 // which does nothing.
@@ -157,7 +158,9 @@ TEST_F(BashCompletion, OffersTheCandidatesOfEachContext) {
       {" -d sim:M25P80,nochip,st", {"M25P80,nochip,stuck"}, {}},
       {" -d ftdi:i", {"iface=", "index="}, {"-o nospace"}},
       {" -d ch341a:", {"index=", "index=0", "nobatch", "summary=", "trace="}, {"-o nospace"}},
-      {" -d ch", {"ch341a:", "ch341a:index=0"}, {"-o nospace"}},
+      {" -d ch", {"ch341a:", "ch341a:index=0", "ch347:", "ch347:index=0"}, {"-o nospace"}},
+      {" -d ch347:", {"cs=", "index=", "index=0", "nobatch", "reset=", "serial=", "summary=", "trace="},
+       {"-o nospace"}},
       // serprog: finds nothing to list: the ports are offered, and TCP.
       {" -d serprog:tc", {"tcp:"}, {"-o nospace"}},
       {" -d serprog:/dev/ttyACM0,", {"/dev/ttyACM0,baud=", "/dev/ttyACM0,summary=", "/dev/ttyACM0,trace="},
@@ -213,7 +216,7 @@ TEST_F(BashCompletion, OffersTheKeysTheManualPageDescribes) {
   };
   for (const Scheme& scheme : {Scheme{"sim", "M25P80"}, Scheme{"spidev", "/dev/spidev0.0"},
                                Scheme{"ftdi", "index=0"}, Scheme{"ch341a", "index=0"},
-                               Scheme{"serprog", "/dev/ttyACM0"}}) {
+                               Scheme{"ch347", "index=0"}, Scheme{"serprog", "/dev/ttyACM0"}}) {
     SCOPED_TRACE(scheme.name);
     const std::string name = std::string(scheme.name) + ":" + scheme.first + ",";
     std::set<std::string> offered;

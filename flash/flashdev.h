@@ -72,7 +72,13 @@ struct PartQuirks {
   uint8_t errorMask = 0;      // bits of the polled register that report a failed program or erase
   uint8_t clearErrors = 0;    // opcode that clears them (50h, 30h); 0: none
   bool modeNeedsWriteEnable = false;  // B7h/E9h/C5h take a write enable first
-  bool sharedId = false;  // another part answers the same three bytes: trace it
+  // Another part answers the same three bytes: the chip's SFDP, where it has
+  // one, must agree with the row (size, erase types), or drives the part.
+  bool sharedId = false;
+  // That other part lacks the 4-byte opcodes: this one is known by the
+  // 4-byte address table in its SFDP, and one without SFDP is driven in
+  // 4-byte mode (B7h, E9h).
+  bool twinWithoutOpcodes = false;
 };
 
 /// One row of the device table.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 
 namespace {
@@ -32,9 +33,19 @@ INSTANTIATE_TEST_SUITE_P(
     Codes, FindById,
     testing::Values(IdCase{{0x20, 0x20, 0x14}, "M25P80"}, IdCase{{0x20, 0x20, 0x18}, "M25P128"},
                     IdCase{{0x20, 0xBA, 0x18}, "N25Q128"}, IdCase{{0x1F, 0x25, 0x00}, "AT45DB081"},
+                    IdCase{{0xEF, 0x40, 0x17}, "W25Q64JV"}, IdCase{{0xEF, 0x70, 0x17}, "W25Q64JV-IM"},
+                    IdCase{{0xEF, 0x70, 0x20}, "W25Q512JV-IM"}, IdCase{{0xC8, 0x40, 0x19}, "GD25Q256D"},
+                    IdCase{{0x1C, 0x70, 0x18}, "EN25QH128"},
+                    // Codes two rows share: the first row, the one every sharer takes.
+                    IdCase{{0x20, 0xBA, 0x18}, "N25Q128"}, IdCase{{0x20, 0xBA, 0x19}, "N25Q256"},
+                    IdCase{{0x20, 0xBB, 0x19}, "N25Q256A11"}, IdCase{{0xC2, 0x20, 0x19}, "MX25L25645G"},
+                    IdCase{{0x01, 0x20, 0x18}, "S25FL128S"},
+                    // Manufacturer 20h is Micron's and XMC's.
+                    IdCase{{0x20, 0x40, 0x19}, "XM25QH256C"}, IdCase{{0x20, 0xBB, 0x20}, "MT25QU512"},
                     IdCase{{0xFF, 0xFF, 0xFF}, nullptr},  // no chip answering
                     IdCase{{0x00, 0x00, 0x00}, nullptr},  // the terminating row is no device
-                    IdCase{{0x20, 0x20, 0x19}, nullptr}, IdCase{{0x20, 0xBA, 0x14}, nullptr}));
+                    IdCase{{0x20, 0x20, 0x19}, nullptr}, IdCase{{0x20, 0xBA, 0x14}, nullptr},
+                    IdCase{{0xEF, 0x40, 0x21}, nullptr}, IdCase{{0xAB, 0x12, 0x18}, nullptr}));
 
 struct NameCase {
   const char* name;
@@ -51,7 +62,13 @@ INSTANTIATE_TEST_SUITE_P(Names, FindByName,
                          testing::Values(NameCase{"n25q128", "N25Q128"}, NameCase{"M25P80", "M25P80"},
                                          NameCase{"at45DB081", "AT45DB081"}, NameCase{"M25P8", nullptr},
                                          NameCase{"M25P800", nullptr}, NameCase{"", nullptr},
-                                         NameCase{"M25P8O", nullptr}));
+                                         NameCase{"M25P8O", nullptr},
+                                         // Rows a shared code does not find.
+                                         NameCase{"mt25ql128", "MT25QL128"}, NameCase{"MT25QL256", "MT25QL256"},
+                                         NameCase{"mx25l25635f", "MX25L25635F"},
+                                         NameCase{"s25fl128s-64k", "S25FL128S-64K"},
+                                         NameCase{"S25FL127S", "S25FL127S"}, NameCase{"w25q16jv-im", "W25Q16JV-IM"},
+                                         NameCase{"W25Q16JV-", nullptr}, NameCase{"W25Q16JVIM", nullptr}));
 
 // Guards the rows against typing slips: each geometry must hold together
 // the way the command sets rely on.
@@ -130,14 +147,50 @@ TEST(DeviceTable, TimesAndProtectionOfEachRow) {
       if ((p.tb | p.cmp | p.quadEnable) > 0xFF) {
         EXPECT_NE(p.secondRead, 0);
       }
-      const int values = 1 << __builtin_popcount(p.bp | p.bp3);
-      EXPECT_GE(uint64_t{p.unit} << (values - 2), row->size);
+      // A known table reaches the whole chip at its highest value; an
+      // unknown one counts any value as the whole chip.
+      if (p.table == ProtectTable::kDoubling) {
+        const int values = 1 << __builtin_popcount(p.bp | p.bp3);
+        EXPECT_GT(p.unit, 0u);
+        EXPECT_GE(uint64_t{p.unit} << (values - 2), row->size);
+      }
     } else {
       EXPECT_GT(row->programNoEraseMaxUs, 0u);
       EXPECT_GT(row->transferMaxUs, 0u);
       EXPECT_EQ(p.srwd, 0);
     }
   }
+}
+
+// Where rows share a code, the first is the one FindDeviceById gives: every
+// erase opcode it sends (its 4-byte ones only where it uses them) the others
+// send too, so it is safe on any part answering the code. Each row is marked.
+std::set<uint8_t> EraseOpcodes(const FLASHDEV& row) {
+  std::set<uint8_t> opcodes;
+  for (const EraseType& type : row.eraseTypes) {
+    if (type.size == 0) continue;
+    opcodes.insert(type.opcode);
+    if (type.opcode4 != 0 && row.addressing == Addressing::kFourByteOpcodes) opcodes.insert(type.opcode4);
+  }
+  return opcodes;
+}
+
+TEST(DeviceTable, RowsSharingACodeFirstTheOneEverySharerTakes) {
+  int shared = 0;
+  for (const FLASHDEV* row = flashDeviceTable; row->id[0] != 0; ++row) {
+    const FLASHDEV* first = FindDeviceById(row->id);
+    if (first == row) continue;
+    SCOPED_TRACE(std::string(first->name) + " before " + row->name);
+    ++shared;
+    // The seven older parts keep their traffic: no SFDP check for them.
+    const bool older = first->protection.clear == ClearRule::kWriteZero;
+    EXPECT_TRUE(first->quirks.sharedId || older);
+    EXPECT_TRUE(row->quirks.sharedId);
+    EXPECT_EQ(first->size, row->size);
+    const std::set<uint8_t> theirs = EraseOpcodes(*row);
+    for (uint8_t opcode : EraseOpcodes(*first)) EXPECT_TRUE(theirs.count(opcode)) << std::hex << int{opcode};
+  }
+  EXPECT_GT(shared, 0) << "no code is shared any more: the test has nothing to check";
 }
 
 TEST(DeviceTable, SizesOfTheOddRows) {

@@ -147,8 +147,13 @@ bool SFPA::ReadProtection(SPICTL* ctl, WriteProtection* protection) {
   const ProtectionLayout& layout = device.protection;
   *protection = WriteProtection{
       .status = static_cast<uint8_t>(word), .statusLocked = (word & layout.srwd) != 0, .areas = {}};
-  const uint32_t bytes = ProtectedBytes(word);
   const bool complement = (word & layout.cmp) != 0;
+  if (layout.table == ProtectTable::kUnknown && (complement || ProtectedBytes(word) != 0)) {
+    // Whatever the bits mean on this part, something is protected.
+    protection->areas.push_back({0, device.size});
+    return true;
+  }
+  const uint32_t bytes = ProtectedBytes(word);
   // The area sits at the top, or at the bottom with TB set; with CMP set the
   // rest of the chip is protected instead.
   const bool fromBottom = ((word & layout.tb) != 0) != complement;

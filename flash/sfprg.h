@@ -166,7 +166,7 @@ class SFPRG {
   /// True when the `count` bytes from `address` lie inside the device and
   /// inside one page: a page program that ran past its page would wrap to
   /// the start of that page.
-  bool InsideOnePage(uint32_t address, int32_t count) const;
+  [[nodiscard]] bool InsideOnePage(uint32_t address, int32_t count) const;
 
   /// Write's work for both command sets: the clipped range in ProgramPage
   /// pieces that never cross a page boundary.
@@ -191,10 +191,10 @@ class SFPRG {
   void ClearErrors(SPICTL* ctl);
   /// Clocks the bus for about a millisecond with chip select released and
   /// adds the time it took at the current clock to `idleUs`.
-  bool IdleBus(SPICTL* ctl, uint64_t* idleUs);
-  bool EndWait(WaitEnd end);
+  [[nodiscard]] bool IdleBus(SPICTL* ctl, uint64_t* idleUs);
+  [[nodiscard]] bool EndWait(WaitEnd end);
   /// False, the work given up, when the observer wants it to end.
-  bool MayStart();
+  [[nodiscard]] bool MayStart();
 
   WaitObserver* observer = nullptr;
   WaitRecord lastWait;

@@ -43,38 +43,38 @@ class GHEX {
   virtual ~GHEX();
   /// Reset, then works on `data`, which the codec does not own, filling it
   /// from its first byte. Always true.
-  virtual bool AttachBuffer(uint8_t* data, uint32_t size);
+  [[nodiscard]] virtual bool AttachBuffer(uint8_t* data, uint32_t size);
   /// AllocateBuffer, then sets every byte to `fill`.
-  virtual bool AllocateFilled(uint8_t fill);
+  [[nodiscard]] virtual bool AllocateFilled(uint8_t fill);
   /// Reset, then works on a kDefaultCapacity-byte buffer of its own.
-  virtual bool AllocateBuffer();
+  [[nodiscard]] virtual bool AllocateBuffer();
   /// Closes and frees what the codec owns; forgets the stream, the buffer and
   /// the fill position.
   virtual void Release();
-  virtual bool AttachInput(FILE* input);
-  virtual bool OpenInput(const char* fileName);
+  [[nodiscard]] virtual bool AttachInput(FILE* input);
+  [[nodiscard]] virtual bool OpenInput(const char* fileName);
   /// Reads byte tokens to the end of the stream. Bytes beyond the capacity
   /// are parsed but dropped (see HasDroppedBytes).
-  virtual bool ReadData();
+  [[nodiscard]] virtual bool ReadData();
   /// OpenInput, ReadData, CloseInput, up to the first that fails.
-  virtual bool ReadFile(const char* fileName);
+  [[nodiscard]] virtual bool ReadFile(const char* fileName);
   /// Closes the stream if the codec opened it; an attached one stays. True.
-  virtual bool CloseInput();
-  virtual bool AttachOutput(FILE* output);
-  virtual bool OpenOutput(const char* fileName);
+  [[nodiscard]] virtual bool CloseInput();
+  [[nodiscard]] virtual bool AttachOutput(FILE* output);
+  [[nodiscard]] virtual bool OpenOutput(const char* fileName);
   /// Writes `count` buffer bytes from `offset` as one line of "%2.2X "
   /// groups. False, with no status, when a write fails or the bytes lie
   /// outside the buffer.
-  virtual bool WriteRecord(int32_t count, int32_t offset);
+  [[nodiscard]] virtual bool WriteRecord(int32_t count, int32_t offset);
   /// As CloseInput. True.
-  virtual bool CloseOutput();
+  [[nodiscard]] virtual bool CloseOutput();
   virtual int32_t GetStatus() const;
   /// Bytes stored by reading, counted from the first byte of the buffer.
   virtual int32_t GetDataLength() const;
   virtual uint8_t* GetBuffer() const;
 
   /// True when the last ReadData met more bytes than the buffer holds.
-  bool HasDroppedBytes() const { return droppedBytes; }
+  [[nodiscard]] bool HasDroppedBytes() const { return droppedBytes; }
   /// Where and why the last failure refused the text; no reason when the
   /// failure was not a line's.
   const TextFault& GetFault() const { return fault; }
@@ -86,10 +86,10 @@ class GHEX {
   };
 
   bool Fail(int32_t code, const TextFault& where = {});
-  bool AttachStream(FILE* given);
-  bool OpenStream(const char* fileName, const char* mode);
-  bool CloseOwnedStream();
-  bool ReadLines(LineScanner& scanner);
+  [[nodiscard]] bool AttachStream(FILE* given);
+  [[nodiscard]] bool OpenStream(const char* fileName, const char* mode);
+  [[nodiscard]] bool CloseOwnedStream();
+  [[nodiscard]] bool ReadLines(LineScanner& scanner);
   void Store(std::span<const uint8_t> bytes);
 
   uint32_t flags = 0;

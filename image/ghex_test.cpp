@@ -110,8 +110,8 @@ TEST(GhexReadTest, ReadErrorIsStatus11) {
   ScratchStream folder{ScratchStream::Folder{}};
   ASSERT_NE(nullptr, folder.get());
   GHEX ghex;
-  ghex.AttachBuffer(buffer, 4);
-  ghex.AttachInput(folder.get());
+  ASSERT_TRUE(ghex.AttachBuffer(buffer, 4));
+  ASSERT_TRUE(ghex.AttachInput(folder.get()));
   EXPECT_FALSE(ghex.ReadData());
   EXPECT_EQ(GHEX_READ, ghex.GetStatus());
   EXPECT_EQ((TextFault{TEXTFAULT_READ, 1, 0}), ghex.GetFault());
@@ -151,7 +151,7 @@ TEST(GhexWriteTest, ARecordIsOneLineOfDigitPairs) {
   uint8_t bytes[5] = {0x11, 0x00, 0xAB, 0xFF, 0x22};
   ScratchStream out("", "w");
   GHEX ghex;
-  ghex.AttachBuffer(bytes, 5);
+  ASSERT_TRUE(ghex.AttachBuffer(bytes, 5));
   ASSERT_TRUE(ghex.AttachOutput(out.get()));
   EXPECT_TRUE(ghex.WriteRecord(3, 1));
   EXPECT_TRUE(ghex.WriteRecord(0, 5));
@@ -163,8 +163,8 @@ TEST(GhexWriteTest, BytesOutsideTheBufferAreRefused) {
   uint8_t bytes[4] = {};
   ScratchStream out("", "w");
   GHEX ghex;
-  ghex.AttachBuffer(bytes, 4);
-  ghex.AttachOutput(out.get());
+  ASSERT_TRUE(ghex.AttachBuffer(bytes, 4));
+  ASSERT_TRUE(ghex.AttachOutput(out.get()));
   EXPECT_FALSE(ghex.WriteRecord(2, 3));
   EXPECT_FALSE(ghex.WriteRecord(-1, 0));
   EXPECT_FALSE(ghex.WriteRecord(1, -1));
@@ -178,8 +178,8 @@ TEST(GhexWriteTest, FailedWriteSetsNoStatus) {
   std::setvbuf(full, nullptr, _IONBF, 0);
   uint8_t bytes[2] = {1, 2};
   GHEX ghex;
-  ghex.AttachBuffer(bytes, 2);
-  ghex.AttachOutput(full);
+  ASSERT_TRUE(ghex.AttachBuffer(bytes, 2));
+  ASSERT_TRUE(ghex.AttachOutput(full));
   EXPECT_FALSE(ghex.WriteRecord(2, 0));
   EXPECT_EQ(GHEX_OK, ghex.GetStatus());
   ghex.Release();
@@ -191,7 +191,7 @@ TEST(GhexWriteTest, OpenOutputClosesItsOwnFile) {
   const std::string path = dir.File("out.txt");
   uint8_t bytes[2] = {0x0F, 0xF0};
   GHEX ghex;
-  ghex.AttachBuffer(bytes, 2);
+  ASSERT_TRUE(ghex.AttachBuffer(bytes, 2));
   ASSERT_TRUE(ghex.OpenOutput(path.c_str()));
   ASSERT_TRUE(ghex.WriteRecord(2, 0));
   ASSERT_TRUE(ghex.CloseOutput());

@@ -36,17 +36,17 @@ class HexRecord {
   /// `error` 1 for a missing or non-hexadecimal digit, 2 for a line without
   /// the leading colon, a checksum that does not sum to 0 or more text after
   /// it; `reason` and `faultValue` say which.
-  bool Parse(std::string_view line);
+  [[nodiscard]] bool Parse(std::string_view line);
   /// Checks more of the record's line, read after it: blanks only. False
   /// with `error` 2 otherwise. After a line refused as blank, whose first
   /// part held only blanks, more blanks keep it blank and anything else
   /// makes it a line without its colon.
-  bool ParseMore(std::string_view text);
+  [[nodiscard]] bool ParseMore(std::string_view text);
 
   /// Collects the record's bytes, from the length byte to the checksum, in
   /// `bytes`. False when `count` is negative or above kMaxAssembledData, or
   /// when `data` is missing for a non-zero count.
-  bool Assemble(int32_t recordType, uint16_t recordAddress, const uint8_t* data, int32_t count);
+  [[nodiscard]] bool Assemble(int32_t recordType, uint16_t recordAddress, const uint8_t* data, int32_t count);
 
   /// Writes the assembled record as a text line into `line`: ':', two
   /// upper-case digits a byte, a line feed. Returns the line's length.
@@ -67,6 +67,6 @@ class HexRecord {
  private:
   /// Refuses the line for the first two characters of `text`, which are not
   /// both digits: with error 1, and the reason.
-  bool RefuseDigit(std::string_view text);
-  bool Refuse(int32_t code, TextFaultReason why, uint32_t value = 0);
+  [[nodiscard]] bool RefuseDigit(std::string_view text);
+  [[nodiscard]] bool Refuse(int32_t code, TextFaultReason why, uint32_t value = 0);
 };

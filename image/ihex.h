@@ -54,33 +54,33 @@ class IHEX {
 
   virtual ~IHEX();
   /// Reset, then works on `data`, which the codec does not own. Always true.
-  virtual bool AttachBuffer(uint8_t* data, uint32_t size);
+  [[nodiscard]] virtual bool AttachBuffer(uint8_t* data, uint32_t size);
   /// AllocateBuffer, then sets every byte to `fill`.
-  virtual bool AllocateFilled(uint8_t fill);
+  [[nodiscard]] virtual bool AllocateFilled(uint8_t fill);
   /// Reset, then works on a kDefaultCapacity-byte buffer of its own.
-  virtual bool AllocateBuffer();
+  [[nodiscard]] virtual bool AllocateBuffer();
   /// Closes and frees what the codec owns and forgets the stream and the
   /// buffer; the address range and start values stay.
   virtual void Release();
   /// Reads records until the end record or the end of the stream. A record
   /// acts once its whole line has been read.
-  virtual bool ReadData();
+  [[nodiscard]] virtual bool ReadData();
   /// OpenInput, ReadData, CloseInput, up to the first that fails.
-  virtual bool ReadFile(const char* fileName);
-  virtual bool AttachInput(FILE* input);
-  virtual bool OpenInput(const char* fileName);
+  [[nodiscard]] virtual bool ReadFile(const char* fileName);
+  [[nodiscard]] virtual bool AttachInput(FILE* input);
+  [[nodiscard]] virtual bool OpenInput(const char* fileName);
   /// Closes the stream if the codec opened it; an attached one stays. True.
-  virtual bool CloseInput();
+  [[nodiscard]] virtual bool CloseInput();
   /// Empties the address range and starts writing at page 0.
-  virtual bool AttachOutput(FILE* output);
-  virtual bool OpenOutput(const char* fileName);
+  [[nodiscard]] virtual bool AttachOutput(FILE* output);
+  [[nodiscard]] virtual bool OpenOutput(const char* fileName);
   /// Writes `count` bytes from `data` as one data record for buffer offset
   /// `offset`, preceded by an extended address record when the offset lies in
   /// a new 64 KB page. `count` must be 0 to HexRecord::kMaxAssembledData.
-  virtual bool WriteRecord(int32_t count, uint32_t offset, const uint8_t* data);
+  [[nodiscard]] virtual bool WriteRecord(int32_t count, uint32_t offset, const uint8_t* data);
   /// Writes the end record (no line end) and closes the stream, whoever
   /// opened it. On failure the stream stays open.
-  virtual bool CloseOutput();
+  [[nodiscard]] virtual bool CloseOutput();
   virtual int32_t GetStatus() const;
   /// The lowest address filled by a read.
   virtual uint32_t GetLowAddress() const;
@@ -89,8 +89,8 @@ class IHEX {
   /// The span from the lowest to the highest address filled; 0 when nothing was.
   virtual int32_t GetDataLength() const;
   virtual uint8_t* GetBuffer() const;
-  virtual bool IsLinear() const;
-  virtual bool IsSegmented() const;
+  [[nodiscard]] virtual bool IsLinear() const;
+  [[nodiscard]] virtual bool IsSegmented() const;
   virtual void SetLinear();
   virtual void SetSegmented();
   /// The code segment and the instruction pointer of a start segment record.
@@ -120,11 +120,11 @@ class IHEX {
   };
 
   bool Fail(int32_t code, const TextFault& where = {});
-  bool OpenStream(const char* fileName, const char* mode, int32_t failStatus);
-  bool ReadRecords(TextLines& lines);
-  bool ApplyRecord(const HexRecord& record, uint32_t line);
-  bool StoreData(const HexRecord& record, uint32_t line);
-  bool WriteLine(int32_t type, uint16_t address, const uint8_t* data, int32_t count);
+  [[nodiscard]] bool OpenStream(const char* fileName, const char* mode, int32_t failStatus);
+  [[nodiscard]] bool ReadRecords(TextLines& lines);
+  [[nodiscard]] bool ApplyRecord(const HexRecord& record, uint32_t line);
+  [[nodiscard]] bool StoreData(const HexRecord& record, uint32_t line);
+  [[nodiscard]] bool WriteLine(int32_t type, uint16_t address, const uint8_t* data, int32_t count);
 
   uint32_t flags = 0;
   int32_t status = IHEX_OK;

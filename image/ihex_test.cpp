@@ -198,8 +198,8 @@ TEST_P(IhexRanges, GiveWhatTheDataRecordsFilled) {
   std::vector<uint8_t> buffer(kCapacity);
   ScratchStream in(c.text);
   IHEX ihex;
-  ihex.AttachBuffer(buffer.data(), kCapacity);
-  ihex.AttachInput(in.get());
+  ASSERT_TRUE(ihex.AttachBuffer(buffer.data(), kCapacity));
+  ASSERT_TRUE(ihex.AttachInput(in.get()));
   ASSERT_TRUE(ihex.ReadData());
   EXPECT_EQ(c.ranges, ihex.GetFilledRanges());
 }
@@ -211,8 +211,8 @@ TEST(IhexReadTest, StartRecordsGiveTheStartValues) {
   std::vector<uint8_t> buffer(16);
   ScratchStream in(Rec("0400000312345678") + Rec("04000005CAFEF00D"));
   IHEX ihex;
-  ihex.AttachBuffer(buffer.data(), 16);
-  ihex.AttachInput(in.get());
+  ASSERT_TRUE(ihex.AttachBuffer(buffer.data(), 16));
+  ASSERT_TRUE(ihex.AttachInput(in.get()));
   ASSERT_TRUE(ihex.ReadData());
   uint16_t segment = 0, offset = 0;
   uint32_t linear = 0;
@@ -226,11 +226,11 @@ TEST(IhexReadTest, StartRecordsGiveTheStartValues) {
 TEST(IhexReadTest, AddressRecordsSetTheMode) {
   std::vector<uint8_t> buffer(16);
   IHEX ihex;
-  ihex.AttachBuffer(buffer.data(), 16);
+  ASSERT_TRUE(ihex.AttachBuffer(buffer.data(), 16));
   EXPECT_FALSE(ihex.IsLinear());
   EXPECT_FALSE(ihex.IsSegmented());
   ScratchStream in(Rec("020000020000") + Rec("020000040000"));
-  ihex.AttachInput(in.get());
+  ASSERT_TRUE(ihex.AttachInput(in.get()));
   ASSERT_TRUE(ihex.ReadData());
   EXPECT_TRUE(ihex.IsLinear());
   EXPECT_FALSE(ihex.IsSegmented());
@@ -241,8 +241,8 @@ TEST(IhexReadTest, ReadErrorHasItsOwnStatus) {
   ScratchStream folder{ScratchStream::Folder{}};
   ASSERT_NE(nullptr, folder.get());
   IHEX ihex;
-  ihex.AttachBuffer(buffer.data(), 16);
-  ihex.AttachInput(folder.get());
+  ASSERT_TRUE(ihex.AttachBuffer(buffer.data(), 16));
+  ASSERT_TRUE(ihex.AttachInput(folder.get()));
   EXPECT_FALSE(ihex.ReadData());
   EXPECT_EQ(IHEX_READ, ihex.GetStatus());
   EXPECT_EQ((TextFault{TEXTFAULT_READ, 1, 0}), ihex.GetFault());
@@ -287,7 +287,7 @@ std::string WriteCounting(uint32_t size, bool linear) {
   std::vector<uint8_t> buffer = CountingBytes(static_cast<int>(size));
   ScratchStream out("", "w");
   IHEX ihex;
-  ihex.AttachBuffer(buffer.data(), size);
+  EXPECT_TRUE(ihex.AttachBuffer(buffer.data(), size));
   if (linear) ihex.SetLinear();
   EXPECT_TRUE(ihex.AttachOutput(out.get()));
   for (uint32_t offset = 0; offset < size; offset += 32) {
@@ -337,8 +337,8 @@ TEST(IhexWriteTest, WrittenRecordsReadBack) {
   std::vector<uint8_t> buffer(0x30005);
   ScratchStream in(text);
   IHEX ihex;
-  ihex.AttachBuffer(buffer.data(), 0x30005);
-  ihex.AttachInput(in.get());
+  ASSERT_TRUE(ihex.AttachBuffer(buffer.data(), 0x30005));
+  ASSERT_TRUE(ihex.AttachInput(in.get()));
   ASSERT_TRUE(ihex.ReadData());
   EXPECT_TRUE(buffer == CountingBytes(0x30005));
   EXPECT_EQ(0x30005, ihex.GetDataLength());
@@ -349,7 +349,7 @@ TEST(IhexWriteTest, WriteFailureIsStatus9AndTheStreamStaysOpen) {
   if (!full) GTEST_SKIP() << "no /dev/full";
   uint8_t bytes[4] = {1, 2, 3, 4};
   IHEX ihex;
-  ihex.AttachBuffer(bytes, 4);
+  ASSERT_TRUE(ihex.AttachBuffer(bytes, 4));
   ASSERT_TRUE(ihex.AttachOutput(full));
   // Buffered, the record fails only when the end record is flushed.
   EXPECT_TRUE(ihex.WriteRecord(4, 0, bytes));
@@ -361,8 +361,8 @@ TEST(IhexWriteTest, WriteFailureIsStatus9AndTheStreamStaysOpen) {
   FILE* unbuffered = std::fopen("/dev/full", "w");
   std::setvbuf(unbuffered, nullptr, _IONBF, 0);
   IHEX direct;
-  direct.AttachBuffer(bytes, 4);
-  direct.AttachOutput(unbuffered);
+  ASSERT_TRUE(direct.AttachBuffer(bytes, 4));
+  ASSERT_TRUE(direct.AttachOutput(unbuffered));
   EXPECT_FALSE(direct.WriteRecord(4, 0, bytes));
   EXPECT_EQ(IHEX_WRITE, direct.GetStatus());
   direct.Release();
@@ -373,8 +373,8 @@ TEST(IhexWriteTest, RecordTooLongForOneLineIsRefused) {
   std::vector<uint8_t> bytes(252);
   ScratchStream out("", "w");
   IHEX ihex;
-  ihex.AttachBuffer(bytes.data(), 252);
-  ihex.AttachOutput(out.get());
+  ASSERT_TRUE(ihex.AttachBuffer(bytes.data(), 252));
+  ASSERT_TRUE(ihex.AttachOutput(out.get()));
   EXPECT_TRUE(ihex.WriteRecord(251, 0, bytes.data()));
   EXPECT_FALSE(ihex.WriteRecord(252, 0, bytes.data()));
   EXPECT_EQ(IHEX_WRITE, ihex.GetStatus());
@@ -386,7 +386,7 @@ TEST(IhexWriteTest, OpenOutputWritesAFileOfItsOwn) {
   const std::string path = dir.File("out.hex");
   uint8_t bytes[3] = {0x01, 0xAB, 0xCD};
   IHEX ihex;
-  ihex.AttachBuffer(bytes, 3);
+  ASSERT_TRUE(ihex.AttachBuffer(bytes, 3));
   ASSERT_TRUE(ihex.OpenOutput(path.c_str()));
   ASSERT_TRUE(ihex.WriteRecord(3, 0, bytes));
   ASSERT_TRUE(ihex.CloseOutput());

@@ -43,20 +43,20 @@ class ImageFile {
 
   /// Closes any file still open, then opens `name`. A file that is written
   /// replaces the old one only once it is whole (Close).
-  bool Open(const char* name, int32_t format, bool written);
+  [[nodiscard]] bool Open(const char* name, int32_t format, bool written);
   /// Fills `buffer` (`capacity` bytes) from the open file and sets
   /// `dataLength` and `spans`. An Intel HEX image lies at its own addresses:
   /// the buffer is erased to FF first, and only the spans hold the file's
   /// bytes. False, with nothing recorded, when there is no buffer.
-  bool Load(int32_t format, uint8_t* buffer, uint32_t capacity);
+  [[nodiscard]] bool Load(int32_t format, uint8_t* buffer, uint32_t capacity);
   /// Writes the first `dataLength` bytes of `buffer` to the open file and
   /// counts the bytes of the text formats in `byteCount`. After an Intel HEX
   /// save, which closes the stream, Stream() is none.
-  bool Save(int32_t format, uint8_t* buffer, uint32_t capacity);
+  [[nodiscard]] bool Save(int32_t format, uint8_t* buffer, uint32_t capacity);
   /// Closes the file. A written file takes its name here, only after a save
   /// that succeeded (`complete`); otherwise it goes, and the old file (or
   /// none) stays. False when a saved file cannot be closed or put in place.
-  bool Close();
+  [[nodiscard]] bool Close();
 
   /// What the last Open, Load, Save or Close came to.
   ImageFileOutcome LastOutcome() const { return outcome; }
@@ -91,14 +91,14 @@ class ImageFile {
   using Step = bool (ImageFile::*)(uint8_t* buffer, uint32_t capacity);
   /// Runs the step of `format` out of `steps` (indexed by ImageFormat), if
   /// there is a buffer and an open file.
-  bool Transfer(int32_t format, const std::array<Step, 3>& steps, uint8_t* buffer, uint32_t capacity);
+  [[nodiscard]] bool Transfer(int32_t format, const std::array<Step, 3>& steps, uint8_t* buffer, uint32_t capacity);
 
-  bool LoadBinary(uint8_t* buffer, uint32_t capacity);
-  bool LoadRawHex(uint8_t* buffer, uint32_t capacity);
-  bool LoadIntelHex(uint8_t* buffer, uint32_t capacity);
-  bool SaveBinary(uint8_t* buffer, uint32_t capacity);
-  bool SaveRawHex(uint8_t* buffer, uint32_t capacity);
-  bool SaveIntelHex(uint8_t* buffer, uint32_t capacity);
+  [[nodiscard]] bool LoadBinary(uint8_t* buffer, uint32_t capacity);
+  [[nodiscard]] bool LoadRawHex(uint8_t* buffer, uint32_t capacity);
+  [[nodiscard]] bool LoadIntelHex(uint8_t* buffer, uint32_t capacity);
+  [[nodiscard]] bool SaveBinary(uint8_t* buffer, uint32_t capacity);
+  [[nodiscard]] bool SaveRawHex(uint8_t* buffer, uint32_t capacity);
+  [[nodiscard]] bool SaveIntelHex(uint8_t* buffer, uint32_t capacity);
   /// A binary or raw hex image: the bytes loaded, from the buffer's start.
   void SetContiguousSpan();
   /// `dataLength`, kept within the buffer.

@@ -21,12 +21,12 @@ class LineScanner {
  public:
   /// Starts on `input`, read in pieces of `pieceSize` characters; false when
   /// a buffer cannot be allocated.
-  bool Open(FILE* input, size_t pieceSize);
+  [[nodiscard]] bool Open(FILE* input, size_t pieceSize);
   /// Decodes the tokens of the next piece of text into `bytes`. A pair that
   /// the piece cuts in two is decoded with the next piece. False at the end
   /// of the text, at a read error and at a fault (GetError tells which), with
   /// `bytes` holding what came before the fault.
-  bool ReadBytes(std::span<const uint8_t>& bytes);
+  [[nodiscard]] bool ReadBytes(std::span<const uint8_t>& bytes);
   /// 0; 2 after a character that cannot begin a token; 11 after a read error.
   int GetError() const { return error; }
   /// Where and why reading failed.

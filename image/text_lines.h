@@ -21,18 +21,18 @@ class TextLines {
   TextLines& operator=(const TextLines&) = delete;
 
   /// False when the read buffer could not be allocated.
-  bool IsOpen() const { return block != nullptr; }
+  [[nodiscard]] bool IsOpen() const { return block != nullptr; }
   /// Takes the next piece: the next characters of the current line, up to
   /// pieceSize of them, without the line end; an empty line is one empty
   /// piece. False at the end of the stream and at a read error (ReadFailed).
-  bool NextPiece(std::string_view& piece);
+  [[nodiscard]] bool NextPiece(std::string_view& piece);
   /// The piece is the first of its line.
-  bool StartsLine() const { return startsLine; }
+  [[nodiscard]] bool StartsLine() const { return startsLine; }
   /// The piece is the last of its line.
-  bool EndsLine() const { return endsLine; }
+  [[nodiscard]] bool EndsLine() const { return endsLine; }
   /// The line the last piece came from, or that a read error cut short.
   uint32_t LineNumber() const { return line; }
-  bool ReadFailed() const { return readFailed; }
+  [[nodiscard]] bool ReadFailed() const { return readFailed; }
 
  private:
   /// Reads more of the stream, so that a whole piece and the character after

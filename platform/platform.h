@@ -26,7 +26,7 @@ void* FindEntry(Module module, const char* name);
 void FreeModule(Module module);
 
 /// True when the library at `path` is loaded in this process (tests).
-bool ModuleIsLoaded(const char* path);
+[[nodiscard]] bool ModuleIsLoaded(const char* path);
 
 /// Maps a runtime module file name in its Windows form ("hubcore.dll") to
 /// this platform's convention ("libhubcore.so" on POSIX).
@@ -60,7 +60,7 @@ void SetTickSource(TickSource source);
 void SetSleeper(Sleeper sleeper);
 
 /// True when standard error is a terminal, where someone watches the run.
-bool StandardErrorIsTerminal();
+[[nodiscard]] bool StandardErrorIsTerminal();
 
 /// From now on the interrupting signals (SIGINT, SIGTERM, SIGHUP; Ctrl-C and
 /// Ctrl-Break on the other system) only record that they came, so that the
@@ -96,10 +96,10 @@ struct Replacement {
 /// the mode a plain fopen would give it; one that replaces a file keeps its mode.
 FILE* OpenReplacement(const char* path, const char* mode, Replacement* replacement);
 /// Empties the old file a stream opened in place is on, and rewinds it.
-bool EmptyInPlace(FILE* stream);
+[[nodiscard]] bool EmptyInPlace(FILE* stream);
 /// Puts the completed, closed temporary file in place of `target`; false,
 /// with the temporary removed, when it cannot.
-bool PutReplacementInPlace(const std::string& temporary, const std::string& target);
+[[nodiscard]] bool PutReplacementInPlace(const std::string& temporary, const std::string& target);
 /// Removes a temporary file that will not be completed.
 void DiscardReplacement(const std::string& temporary);
 

@@ -10,6 +10,7 @@
 #include "runtime/backends.h"
 
 #include "runtime/ch341a_scheme.h"
+#include "runtime/ch347_scheme.h"
 #include "runtime/ftdi_scheme.h"
 #include "runtime/serprog_scheme.h"
 #include "runtime/sim_scheme.h"
@@ -22,6 +23,7 @@ constexpr const BackendScheme* kSchemes[] = {
     &kSpidevScheme,
     &kFtdiScheme,
     &kCh341aScheme,
+    &kCh347Scheme,
     &kSerprogScheme,
 };
 

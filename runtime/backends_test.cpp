@@ -21,7 +21,7 @@ TEST(Backends, UnknownSchemeHintNamesEveryBackend) {
     std::string error;
     EXPECT_FALSE(ParseDeviceName(name, &request, &error));
     EXPECT_EQ(error, std::string("no backend for '") + name +
-                         "' (try sim:<chip>, spidev:/dev/spidev<bus>.<chip select>, ftdi:, ch341a: or "
+                         "' (try sim:<chip>, spidev:/dev/spidev<bus>.<chip select>, ftdi:, ch341a:, ch347: or "
                          "serprog:/dev/ttyACM<n>)");
   }
 }

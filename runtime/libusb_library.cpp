@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The CH341A backend's USB calls through libusb-1.0.
+// The USB backends' calls through libusb-1.0.
 #include "runtime/libusb_library.h"
 
 #include <libusb.h>
@@ -83,6 +83,19 @@ int LibusbLibrary::Open(const UsbDevicePlace& place) {
   }
   libusb_free_device_list(list, 1);
   return result;
+}
+
+int LibusbLibrary::SerialNumber(std::string* serial) {
+  libusb_device_descriptor descriptor{};
+  const int result = libusb_get_device_descriptor(libusb_get_device(handle_), &descriptor);
+  if (result != 0) return result;
+  serial->clear();
+  if (descriptor.iSerialNumber == 0) return 0;
+  unsigned char text[256];
+  const int length = libusb_get_string_descriptor_ascii(handle_, descriptor.iSerialNumber, text, sizeof text);
+  if (length < 0) return length;
+  serial->assign(reinterpret_cast<const char*>(text), static_cast<size_t>(length));
+  return 0;
 }
 
 int LibusbLibrary::KernelDriverActive(int interface) { return libusb_kernel_driver_active(handle_, interface); }

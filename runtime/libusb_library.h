@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// LibusbLibrary: the CH341A backend's USB calls, made to libusb-1.0.
+// LibusbLibrary: the USB backends' calls, made to libusb-1.0.
 #pragma once
 
 #include <memory>
@@ -18,6 +18,7 @@ class LibusbLibrary : public UsbLibrary {
 
   int Find(uint16_t vendor, uint16_t product, std::vector<UsbDevicePlace>* devices) override;
   int Open(const UsbDevicePlace& place) override;
+  int SerialNumber(std::string* serial) override;
   int KernelDriverActive(int interface) override;
   int SetAutoDetachKernelDriver(bool enable) override;
   int ClaimInterface(int interface) override;

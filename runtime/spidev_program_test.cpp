@@ -161,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "(SPI_IOC_RD_MODE32: Inappropriate ioctl for device)\n"},
         FailureCase{"UnknownScheme", nullptr, "usb:0", {"-id"}, kConnect, 4,
                     "romwick runtime: cannot open 'usb:0': no backend for 'usb:0' (try sim:<chip>, "
-                    "spidev:/dev/spidev<bus>.<chip select>, ftdi:, ch341a: or serprog:/dev/ttyACM<n>)\n"},
+                    "spidev:/dev/spidev<bus>.<chip select>, ftdi:, ch341a:, ch347: or serprog:/dev/ttyACM<n>)\n"},
         FailureCase{"PermissionDenied", "deny=spi", kNode, {"-id"}, kConnect, 4,
                     "romwick runtime: cannot open 'spidev:/dev/spidev0.0': permission denied on /dev/spidev0.0: it "
                     "belongs to group 'spi'; add your user to that group (usermod -aG spi <user>) and log in "

@@ -2,17 +2,18 @@
 // The kernel and USB interfaces of the real backends. In the test build of
 // the runtime (ROMWICK_TEST_HOOKS), ROMWICK_TEST_FAKE_SPIDEV puts the fake
 // spidev kernel and the fake GPIO character device in their place, ROMWICK_TEST_FTDI the
-// MPSSE emulator and ROMWICK_TEST_CH341A the CH341A emulator, so that the
-// built program can be run against them; ROMWICK_TEST_SERPROG keeps the
-// real serial calls but hands the pauses to a serprog emulator across a
-// real port, which keeps its own clock, and ends a wait for an answer that
-// cannot come at once.
+// MPSSE emulator, ROMWICK_TEST_CH341A the CH341A emulator and
+// ROMWICK_TEST_CH347 the CH347 emulator, so that the built program can be
+// run against them; ROMWICK_TEST_SERPROG keeps the real serial calls but
+// hands the pauses to a serprog emulator across a real port, which keeps
+// its own clock, and ends a wait for an answer that cannot come at once.
 #include "runtime/system_seams.h"
 
 #ifdef ROMWICK_TEST_HOOKS
 #include <cstdlib>
 
 #include "testsupport/ch341a_emulator.h"
+#include "testsupport/ch347_emulator.h"
 #include "testsupport/mpsse_emulator.h"
 #ifdef ROMWICK_HAVE_SERPROG
 #include "testsupport/paced_serial_system.h"
@@ -96,6 +97,20 @@ std::unique_ptr<UsbLibrary> MakeUsbLibrary(std::string* error) {
   return LibusbLibrary::Create(error);
 #else
   *error = "ch341a: needs libusb-1.0, and this runtime was built without it";
+  return nullptr;
+#endif
+}
+
+std::unique_ptr<UsbLibrary> MakeCh347UsbLibrary(std::string* error) {
+#ifdef ROMWICK_TEST_HOOKS
+  if (const char* emulator = std::getenv("ROMWICK_TEST_CH347")) {
+    return testsupport::Ch347Emulator::FromDescription(emulator, error);
+  }
+#endif
+#ifdef ROMWICK_HAVE_LIBUSB
+  return LibusbLibrary::Create(error);
+#else
+  *error = "ch347: needs libusb-1.0, and this runtime was built without it";
   return nullptr;
 #endif
 }

@@ -37,3 +37,6 @@ std::unique_ptr<FtdiUsb> MakeFtdiUsb(std::string* error);
 /// libusb-1.0's calls; null, with the reason in `error`, in a runtime built
 /// without libusb or where libusb cannot start.
 std::unique_ptr<UsbLibrary> MakeUsbLibrary(std::string* error);
+
+/// The same for the CH347 backend, whose test double is its own emulator.
+std::unique_ptr<UsbLibrary> MakeCh347UsbLibrary(std::string* error);

@@ -50,7 +50,7 @@ bool UsbExchange::SubmitOut(const std::vector<uint8_t>& bytes, std::string* erro
   return Submitted(usb_.Submit(&slot.transfer), slot.transfer, error);
 }
 
-bool UsbExchange::SubmitIn(uint8_t length, std::string* error) {
+bool UsbExchange::SubmitIn(uint16_t length, std::string* error) {
   Slot& slot = ins_[inSubmitted_++ % kInInFlight];
   // Exactly the reply due: libusb reports a longer packet as an overflow.
   slot.buffer.assign(length, 0);
@@ -91,7 +91,7 @@ bool UsbExchange::Ended(const UsbTransfer& t, int expected, std::string* error) 
   return false;
 }
 
-bool UsbExchange::Run(const std::vector<std::vector<uint8_t>>& transfers, const std::vector<uint8_t>& replyLengths,
+bool UsbExchange::Run(const std::vector<std::vector<uint8_t>>& transfers, const std::vector<uint16_t>& replyLengths,
                       const std::function<void(const uint8_t*, size_t)>& take, std::string* error) {
   if (AnyActive()) {
     *error = "the " + device_ + " still holds transfers of an earlier failure";

@@ -12,7 +12,7 @@
 #include "runtime/usb_library.h"
 
 /// A device that answers each command packet with a packet of its own (the
-/// CH341A) ends every reply with a short packet, and a short packet ends an
+/// CH341A, the CH347) ends every reply with a short packet, and a short packet ends an
 /// IN transfer: so each reply takes an IN transfer, and the replies come as
 /// fast as the device sends them only when many are waiting at once. The
 /// OUT transfers are kept in flight too, so that the device never waits for
@@ -28,8 +28,13 @@ class UsbExchange {
   /// Sends `transfers` and receives one reply packet of each length in
   /// `replyLengths`, handing each to `take` in order. False, with the reason
   /// in `error`, at the first transfer that fails; the rest are cancelled.
-  [[nodiscard]] bool Run(const std::vector<std::vector<uint8_t>>& transfers, const std::vector<uint8_t>& replyLengths,
+  [[nodiscard]] bool Run(const std::vector<std::vector<uint8_t>>& transfers, const std::vector<uint16_t>& replyLengths,
                          const std::function<void(const uint8_t*, size_t)>& take, std::string* error);
+  /// The same for a device whose replies are at most 255 bytes (the CH341A's 31).
+  [[nodiscard]] bool Run(const std::vector<std::vector<uint8_t>>& transfers, const std::vector<uint8_t>& replyLengths,
+                         const std::function<void(const uint8_t*, size_t)>& take, std::string* error) {
+    return Run(transfers, std::vector<uint16_t>(replyLengths.begin(), replyLengths.end()), take, error);
+  }
   /// The device has gone (unplugged) in an exchange.
   bool Gone() const { return gone_; }
 
@@ -44,7 +49,7 @@ class UsbExchange {
   };
 
   bool SubmitOut(const std::vector<uint8_t>& bytes, std::string* error);
-  bool SubmitIn(uint8_t length, std::string* error);
+  bool SubmitIn(uint16_t length, std::string* error);
   bool Submitted(int result, UsbTransfer& transfer, std::string* error);
   /// Checks how a transfer ended; `expected` bytes were due.
   bool Ended(const UsbTransfer& transfer, int expected, std::string* error);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// UsbLibrary: the libusb-1.0 calls through which the CH341A backend reaches
-// its device: finding it, opening and claiming it, and asynchronous bulk
-// transfers.
+// UsbLibrary: the libusb-1.0 calls through which the CH341A and CH347
+// backends reach their devices: finding one, opening and claiming it, and
+// asynchronous bulk transfers.
 #pragma once
 
 #include <cstdint>
@@ -50,6 +50,12 @@ class UsbLibrary {
   /// Every device with `vendor`:`product`, in the order of bus and address.
   virtual int Find(uint16_t vendor, uint16_t product, std::vector<UsbDevicePlace>* devices) = 0;
   virtual int Open(const UsbDevicePlace& place) = 0;
+  /// The open device's serial number (its string descriptor); "" when it
+  /// has none.
+  virtual int SerialNumber(std::string* serial) {
+    (void)serial;
+    return kUsbErrorNotSupported;
+  }
   /// 1 when a kernel driver holds `interface`, 0 when none does, or an error.
   virtual int KernelDriverActive(int interface) = 0;
   /// Lets claiming detach a kernel driver, which releasing gives back.

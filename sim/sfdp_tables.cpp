@@ -147,10 +147,10 @@ constexpr uint8_t kS25fl256sSfdpBytes[] = {
 
 }  // namespace
 
-const std::span<const uint8_t> kW25q128jvSfdp = kW25q128jvSfdpBytes;
-const std::span<const uint8_t> kW25q256jvSfdp = kW25q256jvSfdpBytes;
-const std::span<const uint8_t> kMx25l25645gSfdp = kMx25l25645gSfdpBytes;
-const std::span<const uint8_t> kGd25q128cSfdp = kGd25q128cSfdpBytes;
-const std::span<const uint8_t> kIs25lp256Sfdp = kIs25lp256SfdpBytes;
-const std::span<const uint8_t> kMt25ql512Sfdp = kMt25ql512SfdpBytes;
-const std::span<const uint8_t> kS25fl256sSfdp = kS25fl256sSfdpBytes;
+std::span<const uint8_t> W25q128jvSfdp() { return kW25q128jvSfdpBytes; }
+std::span<const uint8_t> W25q256jvSfdp() { return kW25q256jvSfdpBytes; }
+std::span<const uint8_t> Mx25l25645gSfdp() { return kMx25l25645gSfdpBytes; }
+std::span<const uint8_t> Gd25q128cSfdp() { return kGd25q128cSfdpBytes; }
+std::span<const uint8_t> Is25lp256Sfdp() { return kIs25lp256SfdpBytes; }
+std::span<const uint8_t> Mt25ql512Sfdp() { return kMt25ql512SfdpBytes; }
+std::span<const uint8_t> S25fl256sSfdp() { return kS25fl256sSfdpBytes; }

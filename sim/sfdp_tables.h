@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: MIT
-// The SFDP tables the serial NOR models answer 5Ah with.
+// The SFDP tables the serial NOR models answer 5Ah with. Functions, not
+// globals: the simulator is linked both into the runtime library and into
+// test programs that load it, and one global in both would be two.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
-extern const std::span<const uint8_t> kW25q128jvSfdp;
-extern const std::span<const uint8_t> kW25q256jvSfdp;
-extern const std::span<const uint8_t> kMx25l25645gSfdp;
-extern const std::span<const uint8_t> kGd25q128cSfdp;
-extern const std::span<const uint8_t> kIs25lp256Sfdp;
-extern const std::span<const uint8_t> kMt25ql512Sfdp;
-extern const std::span<const uint8_t> kS25fl256sSfdp;
+std::span<const uint8_t> W25q128jvSfdp();
+std::span<const uint8_t> W25q256jvSfdp();
+std::span<const uint8_t> Mx25l25645gSfdp();
+std::span<const uint8_t> Gd25q128cSfdp();
+std::span<const uint8_t> Is25lp256Sfdp();
+std::span<const uint8_t> Mt25ql512Sfdp();
+std::span<const uint8_t> S25fl256sSfdp();

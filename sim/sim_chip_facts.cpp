@@ -98,7 +98,7 @@ const SerialNorFacts kW25q128jvNor{
     // tSE 45 ms, tBE1 120 ms, tBE2 150 ms (typical).
     .erases = {{{0x20, 0, 4 * kKiB, 45 * kMs}, {0x52, 0, 32 * kKiB, 120 * kMs}, {0xD8, 0, 64 * kKiB, 150 * kMs}}},
     .chipErase2 = 0x60,
-    .sfdp = kW25q128jvSfdp,
+    .sfdp = W25q128jvSfdp(),
 };
 
 // W25Q256JV: as the W25Q128JV, with BP3, the dedicated 4-byte commands (13h,
@@ -134,7 +134,7 @@ const SerialNorFacts kW25q256jvNor{
     .addressWriteNeedsLatch = true,
     .addressRegisterBits = 0x01,
     .fourByteIndicator = Sr3(0x01),
-    .sfdp = kW25q256jvSfdp,
+    .sfdp = W25q256jvSfdp(),
 };
 
 // GD25Q128C datasheet: SR1 WIP, WEL, BP0..BP4, SRP0; SR2 SRP1, QE, SUS2,
@@ -162,7 +162,7 @@ const SerialNorFacts kGd25q128cNor{
     // tSE 50 ms, tBE 32 KiB 150 ms, 64 KiB 250 ms (unconfirmed).
     .erases = {{{0x20, 0, 4 * kKiB, 50 * kMs}, {0x52, 0, 32 * kKiB, 150 * kMs}, {0xD8, 0, 64 * kKiB, 250 * kMs}}},
     .chipErase2 = 0x60,
-    .sfdp = kGd25q128cSfdp,
+    .sfdp = Gd25q128cSfdp(),
 };
 
 // MX25L25645G datasheet: status register WIP, WEL, BP0..BP3, QE, SRWD;
@@ -193,7 +193,7 @@ const SerialNorFacts kMx25l25645gNor{
     .addressWriteNeedsLatch = true,
     .addressRegisterBits = 0x01,
     .fourByteIndicator = Config(0x20),
-    .sfdp = kMx25l25645gSfdp,
+    .sfdp = Mx25l25645gSfdp(),
 };
 
 // IS25LP256 datasheet: status register WIP, WEL, BP0..BP3, QE, SRWD;
@@ -221,7 +221,7 @@ const SerialNorFacts kIs25lp256Nor{
     .readAddressOps = {0x16, 0xC8},
     .writeAddressOps = {0x17, 0xC5},
     .addressRegisterBits = 0x81,
-    .sfdp = kIs25lp256Sfdp,
+    .sfdp = Is25lp256Sfdp(),
 };
 
 // MT25QL512 datasheet: status register WIP, WEL, BP0..BP2, TB, BP3, SRWD (as
@@ -250,7 +250,7 @@ const SerialNorFacts kMt25ql512Nor{
     .addressWriteNeedsLatch = true,
     .addressRegisterBits = 0x03,
     .flagStatus = true,
-    .sfdp = kMt25ql512Sfdp,
+    .sfdp = Mt25ql512Sfdp(),
 };
 
 // S25FL128S/S25FL256S datasheet, the 64 KiB sector option with 4 KiB
@@ -286,7 +286,7 @@ const SerialNorFacts kS25fl256sNor{
     .writeAddressOps = {0x17, 0},
     .addressRegisterBits = 0x81,
     .errorsHoldBusy = true,
-    .sfdp = kS25fl256sSfdp,
+    .sfdp = S25fl256sSfdp(),
 };
 
 constexpr SimChipFacts kChips[] = {

@@ -14,35 +14,35 @@ class SPIRT1 : public SPICTL {
  public:
   SPIRT1();
 
-  bool Setup(int32_t* out) override;
+  [[nodiscard]] bool Setup(int32_t* out) override;
   /// Releases the runtime library if this adapter loaded it, then the base Term.
   void Term() override;
-  bool Open(int32_t* out) override;
+  [[nodiscard]] bool Open(int32_t* out) override;
   void Close() override;
-  bool EnableSpi(bool enable, int32_t* out) override;
-  bool SetSelect(bool selected, int32_t* out) override;
+  [[nodiscard]] bool EnableSpi(bool enable, int32_t* out) override;
+  [[nodiscard]] bool SetSelect(bool selected, int32_t* out) override;
   /// No port number reaches this runtime: accepted and ignored.
-  bool SetPort(int port, int32_t* out) override;
-  bool SetSpiMode(uint32_t mode, int lsbFirst, int32_t* out) override;
+  [[nodiscard]] bool SetPort(int port, int32_t* out) override;
+  [[nodiscard]] bool SetSpiMode(uint32_t mode, int lsbFirst, int32_t* out) override;
   /// Keeps the request in speedHz; the runtime reports no granted clock.
-  bool SetSpeed(uint32_t hz, int32_t* out) override;
-  bool PutByte(uint8_t tx, uint8_t* rx, int32_t* out) override;
-  bool PutSelect(int32_t count, uint8_t levelStart, uint8_t levelEnd, const uint8_t* tx, uint8_t* rx,
+  [[nodiscard]] bool SetSpeed(uint32_t hz, int32_t* out) override;
+  [[nodiscard]] bool PutByte(uint8_t tx, uint8_t* rx, int32_t* out) override;
+  [[nodiscard]] bool PutSelect(int32_t count, uint8_t levelStart, uint8_t levelEnd, const uint8_t* tx, uint8_t* rx,
                  int32_t* out) override;
-  bool Put(int32_t count, const uint8_t* tx, uint8_t* rx, int32_t* out) override;
-  bool Get(int32_t count, uint8_t fill, uint8_t* rx, int32_t* out) override;
+  [[nodiscard]] bool Put(int32_t count, const uint8_t* tx, uint8_t* rx, int32_t* out) override;
+  [[nodiscard]] bool Get(int32_t count, uint8_t fill, uint8_t* rx, int32_t* out) override;
   /// The runtime's window limit, where it offers the optional entry point.
   uint32_t LargestWholeTransfer() override;
 
   /// Looks the nine entry points up in `module`, or, when it is null, in the
   /// runtime library that Init loads and holds until Term (4017 when it
   /// cannot be loaded, 4019 when an entry point is missing).
-  virtual bool Init(platform::Module module, int32_t* out);
+  [[nodiscard]] virtual bool Init(platform::Module module, int32_t* out);
   virtual uint32_t GetHandle() { return hif; }
 
  private:
-  bool LookUpEntries(platform::Module module);
-  bool ApplyMode(int32_t* out);
+  [[nodiscard]] bool LookUpEntries(platform::Module module);
+  [[nodiscard]] bool ApplyMode(int32_t* out);
 
   uint32_t hif = 0;
   platform::Module library = nullptr;

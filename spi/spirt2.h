@@ -14,36 +14,36 @@ class SPIRT2 : public SPICTL {
  public:
   SPIRT2();
 
-  bool Setup(int32_t* out) override;
+  [[nodiscard]] bool Setup(int32_t* out) override;
   /// Releases the runtime libraries if this adapter loaded them, then the base Term.
   void Term() override;
-  bool Open(int32_t* out) override;
+  [[nodiscard]] bool Open(int32_t* out) override;
   void Close() override;
-  bool EnableSpi(bool enable, int32_t* out) override;
-  bool SetSelect(bool selected, int32_t* out) override;
-  bool SetPort(int port, int32_t* out) override;
-  bool SetSpiMode(uint32_t mode, int lsbFirst, int32_t* out) override;
+  [[nodiscard]] bool EnableSpi(bool enable, int32_t* out) override;
+  [[nodiscard]] bool SetSelect(bool selected, int32_t* out) override;
+  [[nodiscard]] bool SetPort(int port, int32_t* out) override;
+  [[nodiscard]] bool SetSpiMode(uint32_t mode, int lsbFirst, int32_t* out) override;
   /// Keeps in speedHz the clock the runtime granted, not the request.
-  bool SetSpeed(uint32_t hz, int32_t* out) override;
-  bool PutByte(uint8_t tx, uint8_t* rx, int32_t* out) override;
-  bool PutSelect(int32_t count, uint8_t levelStart, uint8_t levelEnd, const uint8_t* tx, uint8_t* rx,
+  [[nodiscard]] bool SetSpeed(uint32_t hz, int32_t* out) override;
+  [[nodiscard]] bool PutByte(uint8_t tx, uint8_t* rx, int32_t* out) override;
+  [[nodiscard]] bool PutSelect(int32_t count, uint8_t levelStart, uint8_t levelEnd, const uint8_t* tx, uint8_t* rx,
                  int32_t* out) override;
-  bool Put(int32_t count, const uint8_t* tx, uint8_t* rx, int32_t* out) override;
-  bool Get(int32_t count, uint8_t fill, uint8_t* rx, int32_t* out) override;
-  bool SelectsInOneCall() override { return true; }
+  [[nodiscard]] bool Put(int32_t count, const uint8_t* tx, uint8_t* rx, int32_t* out) override;
+  [[nodiscard]] bool Get(int32_t count, uint8_t fill, uint8_t* rx, int32_t* out) override;
+  [[nodiscard]] bool SelectsInOneCall() override { return true; }
   uint32_t LargestWholeTransfer() override;
-  bool GetMgmtCaps(uint32_t* caps, int32_t* out) override;
-  bool ConfigReset(bool asserted, int32_t* out) override;
+  [[nodiscard]] bool GetMgmtCaps(uint32_t* caps, int32_t* out) override;
+  [[nodiscard]] bool ConfigReset(bool asserted, int32_t* out) override;
 
   /// Loads the three libraries (unless `reuse`, which looks up in those
   /// already held) and all thirteen entry points. On failure (4017 or 4019)
   /// nothing stays loaded.
-  virtual bool Init(bool reuse, int32_t* out);
+  [[nodiscard]] virtual bool Init(bool reuse, int32_t* out);
   virtual uint32_t GetHandle() { return hif; }
 
  private:
-  bool LoadLibraries(int32_t* out);
-  bool LookUpEntries();
+  [[nodiscard]] bool LoadLibraries(int32_t* out);
+  [[nodiscard]] bool LookUpEntries();
   void ReleaseLibraries();
 
   uint32_t hif = 0;

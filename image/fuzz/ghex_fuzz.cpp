@@ -76,7 +76,7 @@ std::string WriteRecords(std::vector<uint8_t>& buffer, int32_t length) {
   MemoryOutput output;
   Check(output.get() != nullptr);
   GHEX writer;
-  writer.AttachBuffer(buffer.data(), static_cast<uint32_t>(buffer.size()));
+  Check(writer.AttachBuffer(buffer.data(), static_cast<uint32_t>(buffer.size())));
   Check(writer.AttachOutput(output.get()));
   for (int32_t at = 0; at < length; at += 32) {
     Check(writer.WriteRecord(length - at < 32 ? length - at : 32, at));

@@ -174,7 +174,7 @@ std::string WriteRecords(std::vector<uint8_t>& buffer, uint32_t low, uint32_t en
   MemoryOutput output;
   Check(output.get() != nullptr);
   IHEX writer;
-  writer.AttachBuffer(buffer.data(), kCapacity);
+  Check(writer.AttachBuffer(buffer.data(), kCapacity));
   writer.SetLinear();
   Check(writer.AttachOutput(output.get()));
   for (uint32_t at = low; at < end; at += 32) {
