@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/version.h"
 #include "testsupport/run_program.h"
 
 namespace {
@@ -13,7 +14,14 @@ using testsupport::ReadFile;
 using testsupport::RunRomwick;
 using testsupport::SourceDir;
 
-std::string Usage() { return ReadFile(SourceDir() + "/app/testdata/usage.txt"); }
+// The usage text as a file, its version left as @VERSION@.
+std::string Usage() {
+  std::string text = ReadFile(SourceDir() + "/app/testdata/usage.txt");
+  text.replace(text.find("@VERSION@"), 9, kVersionText);
+  return text;
+}
+
+std::string VersionLine() { return std::string("Version: ") + kVersionText + "\n"; }
 
 struct ShortPath {
   const char* label;
@@ -37,9 +45,9 @@ INSTANTIATE_TEST_SUITE_P(
         ShortPath{"NoArguments", {}, 3, [] { return std::string("No SPI device specified\n"); }},
         ShortPath{"Usage", {"-?"}, 0, Usage},
         ShortPath{"UsageBeatsEverything", {"-d", "sim:M25P80", "-E", "-?", "-ver"}, 0, Usage},
-        ShortPath{"Version", {"-ver"}, 0, [] { return std::string("Version: 1.6.1\n"); }},
+        ShortPath{"Version", {"-ver"}, 0, VersionLine},
         ShortPath{"VersionBeatsOperations", {"-ver", "-d", "sim:M25P80", "-E"}, 0,
-                  [] { return std::string("Version: 1.6.1\n"); }},
+                  VersionLine},
         ShortPath{"SyntaxError", {"-d"}, 2, [] { return "syntax error on command line" + Usage(); }},
         ShortPath{"UnknownOption", {"-ID"}, 2, [] { return "syntax error on command line" + Usage(); }},
         ShortPath{"ReadWithoutDevice", {"-r", "out.bin"}, 3,

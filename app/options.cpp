@@ -6,13 +6,10 @@
 #include <cstring>
 #include <new>
 
+#include "app/version.h"
+
 OPTIONS options;
 
-namespace {
-constexpr int kRevMajor = 1;
-constexpr int kRevMinor = 6;
-constexpr int kRevBuild = 1;
-}  // namespace
 
 bool OPTIONS::SetDefaults() {
   resultCode = RC_OK;

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The operating-system layer: run-time library loading, the millisecond tick
 // and sleep, a memory hint, the terminal, interruptions and output files that
-// replace their name only once complete. Nothing else in romwick includes an
-// operating-system header.
+// replace their name only once complete. The program (app/, image/, flash/,
+// spi/) reaches the operating system only through it. The device runtime's
+// backends (runtime/) reach the kernel and the USB and serial devices through
+// seams of their own (spidev_system.h, gpio_system.h, serial_system.h,
+// usb_library.h), and the test doubles and tests include system headers as
+// they need.
 #pragma once
 
 #include <cstddef>
