@@ -56,6 +56,17 @@ void SetQuadEnable(uint8_t code, ProtectionLayout* layout) {
   }
 }
 
+/// The 4-byte twin of a 3-byte erase opcode in the dedicated set: 4 KiB,
+/// 32 KiB and 64 KiB (JESD216 4BAIT's usual opcodes); 0 for any other.
+uint8_t UsualOpcode4(uint8_t opcode) {
+  switch (opcode) {
+    case 0x20: return 0x21;
+    case 0x52: return 0x5C;
+    case 0xD8: return 0xDC;
+    default: return 0;
+  }
+}
+
 /// The 4-byte addressing this program drives that the part offers.
 bool SetAddressing(const SfdpFacts& facts, FLASHDEV* row, std::string* why) {
   if (facts.sizeBytes <= kThreeByteReach) {
@@ -63,7 +74,10 @@ bool SetAddressing(const SfdpFacts& facts, FLASHDEV* row, std::string* why) {
     return true;
   }
   const bool opcodes = facts.has4ByteInstructionTable && facts.read4 && facts.program4;
-  if (opcodes) {
+  // DWORD16 may name the dedicated 4-byte set without a 4-byte address
+  // table (the IS25WP256's does): 13h, 12h and the erases' usual twins.
+  const bool dedicated = (facts.enter4ByteMethods & kSfdpEnter4ByteDedicatedOpcodes) != 0;
+  if (opcodes || dedicated) {
     row->addressing = Addressing::kFourByteOpcodes;
     return true;
   }
@@ -98,8 +112,10 @@ bool DeviceFromSfdp(const SfdpFacts& facts, FLASHDEV* row, std::string* why) {
   // Up to three types, smallest first; above 16 MiB with 4-byte opcodes
   // only those that have one reach the whole array.
   size_t slot = 0;
-  for (const SfdpEraseType& type : facts.eraseTypes) {
+  const bool usualTwins = made.addressing == Addressing::kFourByteOpcodes && !facts.has4ByteInstructionTable;
+  for (SfdpEraseType type : facts.eraseTypes) {
     if (slot == kEraseTypeSlots) break;
+    if (usualTwins) type.opcode4 = UsualOpcode4(type.opcode);
     if (made.addressing == Addressing::kFourByteOpcodes && type.opcode4 == 0) continue;
     if (slot > 0 && made.eraseTypes[slot - 1].size == type.size) continue;
     made.eraseTypes[slot++] = {.size = type.size,
