@@ -28,10 +28,9 @@ uint32_t SlowestPartHz() {
   return slowest;
 }
 
-/// True when the chip's SFDP agrees with the row of a code several parts
-/// share: the same size, every erase type of the row among the chip's, and
-/// the 4-byte address table where the other part lacks the opcodes.
-bool SfdpAgrees(const FLASHDEV& row, const SfdpFacts& facts) {
+/// True when the chip's SFDP has the row's geometry: the same size, every
+/// erase type of the row among the chip's.
+bool SameGeometry(const FLASHDEV& row, const SfdpFacts& facts) {
   if (facts.sizeBytes != row.size) return false;
   for (const EraseType& type : row.eraseTypes) {
     if (type.size == 0) continue;
@@ -40,8 +39,7 @@ bool SfdpAgrees(const FLASHDEV& row, const SfdpFacts& facts) {
     });
     if (!listed) return false;
   }
-  const bool opcodes = facts.has4ByteInstructionTable && facts.read4 && facts.program4;
-  return !row.quirks.twinWithoutOpcodes || opcodes;
+  return true;
 }
 
 }  // namespace
@@ -149,7 +147,12 @@ bool FLASHAPP::CheckSharedRow(FLASHDEV* row) {
     }
     return true;
   }
-  if (SfdpAgrees(*row, facts)) return true;
+  if (SameGeometry(*row, facts)) {
+    // The older twin's SFDP has no 4-byte address table: its 4-byte mode.
+    const bool opcodes = facts.has4ByteInstructionTable && facts.read4 && facts.program4;
+    if (row->quirks.twinWithoutOpcodes && !opcodes) row->addressing = Addressing::kFourByteMode;
+    return true;
+  }
   // Another part answers this code: the chip's own SFDP says how to drive it.
   std::string why;
   if (DeviceFromSfdp(facts, row, &why)) return true;

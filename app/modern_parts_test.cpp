@@ -194,7 +194,8 @@ TEST_F(LargeParts, A64MebibyteRoundTrip) {
 TEST_F(LargeParts, FourByteModeIsLeftAtTheEndOfEveryRun) {
   const runtest::Chip chip{"W25Q256JV", 32 * kMiB, 4096, "EF 40 19"};
   std::string sfdp(W25q256jvSfdp().begin(), W25q256jvSfdp().end());
-  sfdp[6] = 0;  // one parameter header: the BFPT alone
+  sfdp[6] = 0;     // one parameter header: the BFPT alone
+  sfdp[0xBF] &= ~0x20;  // and DWORD16 names no dedicated 4-byte set
   const std::string dump = File("sfdp.bin", sfdp);
   const std::string before = Seed(chip);
   const std::string data = Pattern(0x2000, 8);
@@ -235,7 +236,8 @@ TEST_F(LargeParts, FourByteModeIsLeftAtTheEndOfEveryRun) {
 TEST_F(LargeParts, ACodeTwoPartsShareIsCheckedAgainstTheSfdp) {
   const runtest::Chip chip{"W25Q256JV", 32 * kMiB, 4096, "EF 40 19"};
   std::string sfdp(W25q256jvSfdp().begin(), W25q256jvSfdp().end());
-  sfdp[6] = 0;  // the BFPT alone, as the FV's SFDP 1.0 has it
+  sfdp[6] = 0;          // the BFPT alone, as the FV's SFDP 1.0 has it
+  sfdp[0xBF] &= ~0x20;  // and no dedicated 4-byte set
   const std::string data = Pattern(0x1000, 2);
   const std::string input = File("in.bin", data);
   const uint32_t at = 2 * k16MiB - 0x1000;
