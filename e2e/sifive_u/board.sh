@@ -27,11 +27,9 @@ kernel_command_line="console=hvc0 rdinit=/init panic=-1"
 # four times that beside other builds; a guest that is still running after
 # this has hung.
 guest_timeout=1800
-# The phases make e2e runs, in this order. low needs only what the program
-# does today. range and full need -m sfdp and addresses past 16 MiB, reset
-# the spidev reset= line on the GPIO character device: each is switched on
-# by adding it here (README.md in e2e/ says more).
-phases=(low)
+# The phases make e2e runs, in this order (README.md in e2e/ says what each
+# does).
+phases=(low range full reset)
 
 board_tools() {
   # OpenSBI, the firmware -bios default loads, comes with the system's QEMU
