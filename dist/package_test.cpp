@@ -2,7 +2,8 @@
 // What only the Debian package holds: dist/deb/stage.cmake run on a staged
 // tree as CPack runs it (the copyright file, the changelog, the lintian
 // overrides, the stripping), and the changelog's latest entry, which must be
-// the program's version.
+// the project's version, as app/version.h is generated with it, and what the
+// program says.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/version.h"
 #include "testsupport/run_program.h"
 
 namespace {
@@ -159,8 +161,24 @@ TEST_F(PackageStage, StripsProgramsAndLibrariesOfEverythingButWhatTheyLinkBy) {
   EXPECT_EQ("not a program\n", ReadFile(text));
 }
 
+// The version of the changelog's latest entry, its first line
+// "romwick (<version>) <distribution>; urgency=<urgency>"; empty when that
+// line names another package or has no version.
+std::string LatestChangelogVersion() {
+  const std::string changelog = ReadFile(SourceDir() + "/dist/deb/changelog");
+  const std::string first = changelog.substr(0, changelog.find('\n'));
+  const size_t close = first.find(") ");
+  if (!first.starts_with("romwick (") || close == std::string::npos) return "";
+  return first.substr(9, close - 9);
+}
+
+TEST(DebianChangelog, LatestEntryIsTheProjectVersion) {
+  // kVersionText is generated from the top CMakeLists.txt's project() version.
+  EXPECT_EQ(kVersionText, LatestChangelogVersion());
+}
+
 TEST(DebianChangelog, LatestEntryIsTheProgramsVersion) {
-  const std::string said = testsupport::RunRomwick({"-ver"}).output;  // "Version: 1.6.1\n"
+  const std::string said = testsupport::RunRomwick({"-ver"}).output;  // "Version: <project version>\n"
   ASSERT_TRUE(said.starts_with("Version: ") && said.ends_with("\n")) << said;
   const std::string version = said.substr(9, said.size() - 10);
   const std::string changelog = ReadFile(SourceDir() + "/dist/deb/changelog");
