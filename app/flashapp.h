@@ -21,7 +21,8 @@ class SPICTL;
 struct WriteProtection;
 struct FLASHDEV;
 
-/// Size of the image buffer: the largest image the program handles.
+/// Size of the image buffer made at start-up; a larger device gets one of
+/// its own size (FitImageBuffer).
 constexpr uint32_t kImageBufferSize = 0x1000000;
 /// The clock the interface device is brought up with, unless "-s" says otherwise.
 constexpr uint32_t kBringUpClockHz = 50000000;

@@ -10,8 +10,8 @@
 
 namespace {
 
-// Both command sets read the same way: 03, a three-byte address, then the
-// data for as long as the chip stays selected.
+// JEDEC read identification: 9Fh, then the manufacturer's byte and two
+// device bytes; both command sets answer it.
 constexpr uint8_t kReadIdentification = 0x9F;
 // JESD216: the SFDP space is read with 5Ah, a 3-byte address and a dummy byte.
 constexpr uint8_t kReadSfdp = 0x5A;

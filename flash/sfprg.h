@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // SFPRG: the flash programmer. The base class itself is the generic
-// programmer, which can only read the identification code; SFPA and SFPB
-// drive the two command sets.
+// programmer, which can only read the identification code and the SFDP
+// space; SFPA and SFPB drive the two command sets.
 #pragma once
 
 #include <array>

@@ -1,12 +1,18 @@
 // SPDX-License-Identifier: MIT
 // The operating-system layer: run-time library loading, the millisecond tick
 // and sleep, a memory hint, the terminal, interruptions and output files that
-// replace their name only once complete. The program (app/, image/, flash/,
-// spi/) reaches the operating system only through it. The device runtime's
-// backends (runtime/) reach the kernel and the USB and serial devices through
-// seams of their own (spidev_system.h, gpio_system.h, serial_system.h,
-// usb_library.h), and the test doubles and tests include system headers as
-// they need.
+// replace their name only once complete. The program's own layers (base/,
+// image/, flash/, spi/, app/) include no operating-system header and reach
+// the system only through it. The device runtime's own code (runtime/) does
+// not include it: its backends reach the kernel and the USB and serial
+// devices through seams of their own (spidev_system.h, gpio_system.h,
+// serial_system.h, usb_library.h, ftdi_usb.h), whose real implementations
+// (linux_*.cpp, posix_serial_system.cpp, libusb_library.cpp,
+// libftdi_usb.cpp) include the system headers; spidev_backend.cpp and
+// gpio_line.cpp include the kernel's spidev and GPIO headers for their ioctl
+// structures only. sim/'s simulated interface device includes <signal.h> to
+// hold a call until a signal. Tests, test doubles and e2e/'s guest program
+// include what they need.
 #pragma once
 
 #include <cstddef>
