@@ -32,10 +32,6 @@ enum class Addressing : uint8_t {
   kThreeBytes,       // 16 MiB or less: three address bytes reach everything
   kFourByteOpcodes,  // 13h, 12h and the erases' 4-byte opcodes; the mode never changes
   kFourByteMode,     // B7h enters 4-byte addressing, E9h leaves it
-  // C5h writes the address's top byte, which 3-byte commands use. No row
-  // uses it yet, and SFPRG::Addressed does not drive it: it would send four
-  // address bytes.
-  kExtendedAddress,
 };
 
 /// How -unprotect clears a part's protection.
