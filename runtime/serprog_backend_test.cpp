@@ -406,7 +406,7 @@ TEST_P(SerprogRunFailures, FailTheCallAndWhatFollows) {
   for (const bool tcp : {false, true}) {
     SCOPED_TRACE(tcp ? "tcp" : "pty");
     ASSERT_TRUE(Open(c.description + (tcp ? ",tcp" : ""))) << openError;
-    std::vector<uint8_t> rx(2);
+    std::vector<uint8_t> rx(4);  // as long as the longest transfer that reads
     // The first S_CMD_O_SPIOP is answered, the second goes with the third.
     EXPECT_TRUE(Transfer(true, false, "06"));
     EXPECT_TRUE(Transfer(true, false, "9F 00 00 00", 0, rx.data()));

@@ -132,7 +132,7 @@ SerprogLink::Got SerprogLink::Receive(uint8_t* into, size_t n, uint64_t deadline
   *got = 0;
   for (;;) {
     const size_t take = std::min(n - *got, in_.size() - inAt_);
-    if (into) std::memcpy(into + *got, in_.data() + inAt_, take);
+    if (into && take > 0) std::memcpy(into + *got, in_.data() + inAt_, take);
     inAt_ += take;
     *got += take;
     if (inAt_ == in_.size()) {
