@@ -288,17 +288,14 @@ bool SFPRG::WriteInPages(SPICTL* ctl, uint32_t start, int32_t length, const uint
 bool SFPRG::ReadInCommands(SPICTL* ctl, uint32_t start, int32_t length, uint8_t* destination, uint8_t fill,
                            const std::function<AddressedCommand(uint32_t)>& command) {
   length = LengthInsideDevice(start, length);
-  // A controller that sends a select period whole limits each read command;
-  // a longer read goes out as several commands.
+  // A controller that sends a select period whole limits the data of each
+  // read command; a longer read goes out as several commands.
   const uint32_t window = ctl->LargestWholeTransfer();
   while (length > 0) {
     const AddressedCommand header = command(start);
-    if (header.length == 0) return false;
+    if (header.length == 0 || header.length > SPICTL::kLongestReadCommand) return false;
     uint32_t most = device.readMax;
-    if (window != 0) {
-      if (window <= static_cast<uint32_t>(header.length)) return false;
-      most = std::min(most, window - static_cast<uint32_t>(header.length));
-    }
+    if (window != 0) most = std::min(most, window);
     const int32_t n = static_cast<int32_t>(std::min<uint32_t>(static_cast<uint32_t>(length), most));
     if (!Start(ctl, {Send(header.length, header.bytes.data()), Receive(n, fill, destination)})) return false;
     start += static_cast<uint32_t>(n);

@@ -43,8 +43,9 @@ class Backend {
   /// Asserts (true) or releases (false) chip select.
   virtual bool Select(bool asserted) = 0;
   virtual bool Transfer(const BusTransfer& transfer) = 0;
-  /// The most bytes one select window may carry whole, all its transfers
-  /// counted, command and data; 0 for no limit. A longer window fails.
+  /// The longest reply one select window may carry whole after a command of
+  /// up to RT_READ_COMMAND_MAX bytes sent (a read command); 0 for no limit.
+  /// A longer window fails.
   virtual uint32_t WindowLimit() const { return 0; }
   virtual bool OffersConfigReset() const = 0;
   virtual bool ConfigReset(bool asserted) = 0;

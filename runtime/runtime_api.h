@@ -48,10 +48,12 @@ using SerXferFn = int32_t(RT_CALL*)(uint32_t hif, int32_t levelStart, int32_t le
 using SerReadFn = int32_t(RT_CALL*)(uint32_t hif, int32_t levelStart, int32_t levelEnd, uint8_t fill,
                                     uint8_t* rx, int32_t count, int32_t zero);
 
-// The most bytes one select window may carry whole, all its transfers
-// counted, command and data: `*bytes` gets it, 0 for no limit. A window
-// longer than that may fail, so a program splits longer reads into several
-// read commands. Optional: a runtime without it has no limit.
+// The longest reply one select window may carry whole after a command of up
+// to RT_READ_COMMAND_MAX bytes sent (a read command: opcode, address, dummy
+// bytes): `*bytes` gets it, 0 for no limit. A longer window may fail, so a
+// program splits longer reads into several read commands. Optional: a
+// runtime without it has no limit.
+#define RT_READ_COMMAND_MAX 16
 #define RT2_WINDOW_LIMIT_ENTRY "SerGetWindowLimit"
 using SerGetWindowLimitFn = int32_t(RT_CALL*)(uint32_t hif, uint32_t* bytes);
 

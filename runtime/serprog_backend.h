@@ -32,7 +32,7 @@
 /// - a transfer after the reply in the same window, or a window longer
 ///   than the device carries whole (S_CMD_Q_WRNMAXLEN bytes out,
 ///   S_CMD_Q_RDNMAXLEN back), is refused with its reason, never split:
-///   WindowLimit() tells the programs how long a window may be.
+///   WindowLimit() tells the programs how long a read command's reply may be.
 /// A transfer with chip select released is a pause the program asks for
 /// while a chip works: what is queued is written, and the time passes.
 /// Only the commands in the device's command map (S_CMD_Q_CMDMAP) are sent.

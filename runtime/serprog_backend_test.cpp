@@ -145,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A device that states its lengths, and has no name, bus types,
         // buffer size or output drivers to tell of.
         OpenCase{"StatesItsLengths", "maxlen=260:4096,noname,nopins,nobustype,noserbuf",
-                 Concat(kSync, {"01", "02", "08", "11"}), 260},
+                 Concat(kSync, {"01", "02", "08", "11"}), 4096},
         // 2^24 stated as 0; a length field holds one less.
         OpenCase{"StatesUnlimitedLengths", "maxlen=0:0,noname,nopins,nobustype,noserbuf",
                  Concat(kSync, {"01", "02", "08", "11"}), 16777215},
@@ -269,10 +269,12 @@ INSTANTIATE_TEST_SUITE_P(
         // Beyond the device's stated lengths, however it would be split.
         WindowCase{"TooLongOut", "maxlen=260:4096", {Select(), Put("02 00 01 00", 257), Release()}, {},
                    "PORT: a select window of 261 bytes out and 0 back does not fit one S_CMD_O_SPIOP (the device "
-                   "takes 260 out and 4096 back); windows of up to 260 bytes always do"},
+                   "takes 260 out and 4096 back); a read command's reply of up to 4096 bytes "
+                   "always goes"},
         WindowCase{"TooLongIn", "maxlen=260:4096", {Select(), Put("03 00 00 00"), Get(4097), Release()}, {},
                    "PORT: a select window of 4 bytes out and 4097 back does not fit one S_CMD_O_SPIOP (the device "
-                   "takes 260 out and 4096 back); windows of up to 260 bytes always do"},
+                   "takes 260 out and 4096 back); a read command's reply of up to 4096 bytes "
+                   "always goes"},
         WindowCase{"IdleInsideAWindow", "", {Select(), Idle(10), Release()}, {},
                    "PORT: no transfer without chip select inside a select window or with a reply"}),
     [](const testing::TestParamInfo<WindowCase>& info) { return info.param.label; });

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "runtime/runtime_api.h"
+
 namespace {
 
 // What the driver offers when its buffer size cannot be read: its default.
@@ -26,9 +28,6 @@ constexpr size_t kMaxTransfers = ((1u << _IOC_SIZEBITS) - 1) / sizeof(spi_ioc_tr
 // of the architectures that carry SPI controllers, 128.
 constexpr uint32_t kLargestAlignment = 128;
 constexpr uint8_t kBitsPerWord = 8;
-// The windows WindowLimit() holds for: up to three transfers, the last of
-// which a half-duplex controller takes as two.
-constexpr uint64_t kWindowPieces = 4;
 // What a half-duplex controller gives for the bytes clocked in while the
 // command goes out: nothing is received, and the flash's output floats.
 constexpr uint8_t kNoReply = 0xFF;
@@ -349,22 +348,27 @@ std::string SpidevBackend::TooLong() const {
                        std::to_string(alignment_) + " bytes, " + std::to_string(kMaxTransfers) + " transfers";
   if (xferCap_) limits += ", xfer=" + std::to_string(xferCap_);
   return node_ + ": a select window reaching " + std::to_string(bytes) + " bytes does not fit one spidev message (" +
-         limits + "); windows of up to " + std::to_string(WindowLimit()) + " bytes always do";
+         limits + "); a read command's reply of up to " + std::to_string(WindowLimit()) + " bytes always goes";
 }
 
 uint32_t SpidevBackend::WindowLimit() const {
-  // A piece of a window takes its length of a buffer rounded up to the
-  // alignment: at most alignment - 1 bytes more for each of the window's
-  // last, partial pieces, and aligned(xfer) - xfer more for each whole one
-  // that `xfer=` cuts.
-  const uint64_t slack = kWindowPieces * (alignment_ - 1);
-  if (bufferSize_ <= slack) return 1;
-  const uint64_t room = bufferSize_ - slack;
-  if (xferCap_ == 0) return static_cast<uint32_t>(room);
-  const uint64_t whole = Aligned(xferCap_, alignment_);
-  const uint64_t wholePieces = std::min(room / whole, kMaxTransfers - kWindowPieces);
-  const uint64_t rest = std::min<uint64_t>(xferCap_ - 1, room - wholePieces * whole);
-  return static_cast<uint32_t>(wholePieces * xferCap_ + rest);
+  // A read command is a put of up to RT_READ_COMMAND_MAX bytes and a get of
+  // its reply: the put takes the transmit buffer, the get (zeros clocked)
+  // the receive buffer, each piece its length rounded up to the alignment.
+  const uint64_t cap = xferCap_ ? xferCap_ : RT_READ_COMMAND_MAX;
+  const uint64_t commandTransfers = (RT_READ_COMMAND_MAX + cap - 1) / cap;
+  const uint64_t commandBytes = RT_READ_COMMAND_MAX / cap * Aligned(cap, alignment_) +
+                                Aligned(RT_READ_COMMAND_MAX % cap, alignment_);
+  if (commandBytes > bufferSize_ || commandTransfers >= kMaxTransfers) return 1;
+  const uint64_t transfers = kMaxTransfers - commandTransfers;
+  const auto alignedDown = [this](uint64_t bytes) { return bytes / alignment_ * alignment_; };
+  if (xferCap_ == 0) return static_cast<uint32_t>(std::max<uint64_t>(1, alignedDown(bufferSize_)));
+  // `xfer=` cuts the reply into transfers of that length, the last shorter.
+  const uint64_t piece = Aligned(xferCap_, alignment_);
+  const uint64_t whole = std::min<uint64_t>(bufferSize_ / piece, transfers);
+  uint64_t reply = whole * xferCap_;
+  if (whole < transfers) reply += std::min<uint64_t>(xferCap_ - 1, alignedDown(bufferSize_ - whole * piece));
+  return static_cast<uint32_t>(std::max<uint64_t>(1, reply));
 }
 
 bool SpidevBackend::Send() {

@@ -34,7 +34,7 @@ struct spi_ioc_transfer;
 ///   transfer rounded up to the kernel's alignment; the request's transfer
 ///   count; `xfer=` bytes a transfer), is refused with its reason, never
 ///   split across ioctls. WindowLimit() tells the programs how long a
-///   window may be.
+///   read command's reply may be.
 /// A get clocks out zeros (a transfer without transmit data), whatever its
 /// fill byte: flash chips ignore their data input while they shift data out,
 /// and fill bytes would take as much of the driver's transmit buffer as the

@@ -226,7 +226,7 @@ TEST_P(Refusals, AWindowThatCannotGoWholeIsRefusedAndNothingOfItReachesTheChip) 
 
 const std::string kTooLong =
     "/dev/spidev0.0: a select window reaching %N bytes does not fit one spidev message (buffer size %B each way, "
-    "transfers rounded up to 128 bytes, 511 transfers%X); windows of up to %L bytes always do";
+    "transfers rounded up to 128 bytes, 511 transfers%X); a read command's reply of up to %L bytes always goes";
 
 std::string TooLong(size_t bytes, uint32_t bufferSize, uint32_t limit, const char* xfer = "") {
   std::string text = kTooLong;
@@ -244,24 +244,24 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         RefusalCase{"PutLongerThanTheBuffer", {},
                     {OneCall("06"), Select(), Put("02 00 01 00", 9996)},
-                    TooLong(10000, 4096, 3588),
+                    TooLong(10000, 4096, 4096),
                     {"tx1"},
                     {"06"}},
         RefusalCase{"GetLongerThanTheBuffer", {},
                     {Select(), Put("03 00 00 00"), Get(65536)},
-                    TooLong(65540, 4096, 3588),
+                    TooLong(65540, 4096, 4096),
                     {},
                     {}},
         // What the program asked of the QEMU guest's controller (xfer=128)
         // before it split its reads: the whole chip in one window.
         RefusalCase{"AWholeChipReadInShortTransfers", {.xferCap = 128},
                     {Select(), Put("03 00 00 00"), Get(16 << 20)},
-                    TooLong(4 + (16 << 20), 4096, 3588, ", xfer=128"),
+                    TooLong(4 + (16 << 20), 4096, 4096, ", xfer=128"),
                     {},
                     {}},
         RefusalCase{"MoreTransfersThanOneRequestCarries", {.bufferSize = 65536, .xferCap = 1},
                     {Select(), Put("03 00 00 00"), Get(508)},
-                    TooLong(512, 65536, 507, ", xfer=1"),
+                    TooLong(512, 65536, 495, ", xfer=1"),
                     {},
                     {}},
         RefusalCase{"ATransferAfterTheReply", {},
@@ -272,35 +272,38 @@ INSTANTIATE_TEST_SUITE_P(
                     {"03 00 10 00 +10"}}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return info.param.label; });
 
-// The limit holds for every window of up to three transfers however the
-// bytes fall: each shape of exactly the limit goes in one message.
-TEST_F(Spidev, WindowsOfTheLimitGoWholeWhateverTheirShape) {
+// The limit holds for a read command's reply after any command of up to
+// 16 bytes: the whole reply goes in the command's message; after a command
+// of 16, one byte more does not fit.
+TEST_F(Spidev, AReplyOfTheLimitGoesWholeAfterAnyReadCommand) {
   struct LimitCase {
     Node node;
     uint32_t limit;
   };
-  for (const LimitCase& c : {LimitCase{{}, 3588}, LimitCase{{.bufferSize = 65536}, 65028},
-                             LimitCase{{.xferCap = 128}, 3588}, LimitCase{{.xferCap = 100}, 2804},
-                             LimitCase{{.bufferSize = 65536, .xferCap = 1}, 507},
-                             LimitCase{{.halfDuplex = true}, 3588}}) {
-    const size_t n = c.limit;
-    // Reads at 03 whose puts are non-zero, so that a half-duplex controller
-    // takes them whole as the command.
-    const std::vector<std::pair<std::vector<Step>, std::string>> shapes{
-        {{Select(), Put("03 00 00 00"), Get(n - 4), Release()}, "03 00 00 00"},
-        {{OneCall("03", n - 1)}, "03 A5 A5 A5"},
-        {{Select(), Put("03"), PutRx("01", n - 2), Release()}, "03 01 A5 A5"},
-        {{Select(), Put("03"), Put("01"), PutRx("01", n - 3), Release()}, "03 01 01 A5"},
-    };
-    for (const auto& [steps, first] : shapes) {
-      SCOPED_TRACE(std::to_string(c.node.bufferSize) + " xfer " + std::to_string(c.node.xferCap) + " " + first);
+  for (const LimitCase& c : {LimitCase{{}, 4096}, LimitCase{{.bufferSize = 65536}, 65536},
+                             LimitCase{{.xferCap = 128}, 4096}, LimitCase{{.xferCap = 100}, 3200},
+                             LimitCase{{.bufferSize = 65536, .xferCap = 1}, 495},
+                             LimitCase{{.bufferSize = 5000}, 4992}, LimitCase{{.halfDuplex = true}, 4096}}) {
+    for (const size_t command : {size_t{1}, size_t{5}, size_t{16}}) {
+      SCOPED_TRACE(std::to_string(c.node.bufferSize) + " xfer " + std::to_string(c.node.xferCap) + " command " +
+                   std::to_string(command));
       ASSERT_TRUE(Open(c.node));
       EXPECT_EQ(backend->WindowLimit(), c.limit);
       kernel->ClearLog();
-      for (const Step& step : steps) ASSERT_TRUE(RunStep(*backend, step)) << backend->TakeReason();
+      for (const Step& step : {Select(), Put("0B", command - 1), Get(c.limit), Release()}) {
+        ASSERT_TRUE(RunStep(*backend, step)) << backend->TakeReason();
+      }
       EXPECT_EQ(kernel->Messages().size(), 1u);
-      EXPECT_EQ(kernel->SelectPeriods(), std::vector<std::string>{first + " +" + std::to_string(n - 4)});
+      const std::string first = command == 1 ? "0B 00 00 00" : "0B A5 A5 A5";
+      EXPECT_EQ(kernel->SelectPeriods(), std::vector<std::string>{first + " +" + std::to_string(command + c.limit - 4)});
       EXPECT_EQ(kernel->Violations(), std::vector<std::string>{});
+      // After the longest command the limit is exact.
+      if (command < 16) continue;
+      EXPECT_TRUE(RunStep(*backend, Select()));
+      EXPECT_TRUE(RunStep(*backend, Put("0B", command - 1)));
+      EXPECT_FALSE(RunStep(*backend, Get(c.limit + 1)));
+      EXPECT_TRUE(RunStep(*backend, Release()));
+      EXPECT_EQ(kernel->Messages().size(), 1u);
     }
   }
 }
@@ -311,7 +314,7 @@ TEST_F(Spidev, ReadsReturnTheChipsBytes) {
     std::span<uint8_t> array = kernel->Sim().Contents();
     std::iota(array.begin(), array.end(), uint8_t{0});
     const uint8_t header[4] = {0x03, 0x00, 0x10, 0x07};
-    std::vector<uint8_t> data(backend->WindowLimit() - sizeof header);
+    std::vector<uint8_t> data(backend->WindowLimit());
     ASSERT_TRUE(backend->Select(true));
     ASSERT_TRUE(backend->Transfer({true, true, header, 0, nullptr, 4}));
     ASSERT_TRUE(backend->Transfer({true, true, nullptr, 0x55, data.data(), data.size()}));

@@ -83,10 +83,13 @@ class SPICTL {
 
   /// True when PutSelect works, so that one call makes a whole select period.
   [[nodiscard]] virtual bool SelectsInOneCall() { return false; }
-  /// The most bytes one select period may carry, its transfers all counted,
-  /// where the controller must send a period whole (one kernel message, say);
-  /// 0 when it takes any length.
+  /// The longest reply one select period may carry after a command of up to
+  /// kLongestReadCommand bytes, where the controller must send a period whole
+  /// (one kernel message, say); 0 when it takes any length.
   virtual uint32_t LargestWholeTransfer() { return 0; }
+  /// The longest command (opcode, address and dummy bytes) that
+  /// LargestWholeTransfer() holds for.
+  static constexpr int32_t kLongestReadCommand = 16;
   /// Fills `caps` with the interface device's management capabilities
   /// (RT_CAP_CONFIG_RESET). A controller without management calls fails,
   /// `caps` and `out` untouched.
