@@ -24,6 +24,12 @@ namespace {
 constexpr uint32_t kMinDivisor = 2;
 constexpr uint32_t kMaxDivisor = 65536;
 constexpr uint32_t kPowerOnHz = 1'000'000;
+// The commands that may change the array, in either family.
+constexpr SimOp kArrayChangingOps[] = {SimOp::kPageProgram, SimOp::kSectorErase,  SimOp::kChipErase,
+                                       SimOp::kBlockErase,  SimOp::kBufferToPage, SimOp::kBufferToPageNoErase,
+                                       SimOp::kPageErase};
+
+size_t Index(SimOp op) { return static_cast<size_t>(op); }
 
 uint32_t SectorCount(const SimChipFacts& facts) { return facts.pageCount / facts.protectSectorPages; }
 
@@ -277,10 +283,14 @@ SimStats SimInterface::Stats() const {
 
 bool SimInterface::Save(std::string* error) const {
   if (!chip_ || config_.image.empty()) return true;
+  const auto& ops = chip_->Ops();
+  const bool changes = std::ranges::any_of(kArrayChangingOps, [&](SimOp op) { return ops[Index(op)] > 0; });
+  if (!changes && !contentsShared_) return true;
   return WriteImage(config_.image, chip_->Contents(), error);
 }
 
 std::span<uint8_t> SimInterface::Contents() {
   if (!chip_) return {};
+  contentsShared_ = true;
   return chip_->Contents();
 }

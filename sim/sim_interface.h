@@ -83,7 +83,10 @@ class SimInterface {
   /// Writes the contents back to the image file, if there is one: into a new
   /// file beside it, renamed over it once whole, so that the image is always
   /// either the old one or the new one, even when the process is killed
-  /// meanwhile. A save that fails leaves the old image and no new file.
+  /// meanwhile. A save that fails leaves the old image and no new file. A
+  /// run that sent no command that programs or erases, and let nobody at
+  /// the array, leaves the image untouched: a read of a large chip would
+  /// otherwise write it all again.
   bool Save(std::string* error) const;
 
   /// The modelled part; null without a chip.
@@ -101,6 +104,7 @@ class SimInterface {
   std::unique_ptr<ChipModel> chip_;
   uint32_t clockHz_ = 0;
   bool selectHigh_ = true;
+  bool contentsShared_ = false;  // Contents() was handed out: anything may have changed
   uint64_t calls_ = 0;
   uint64_t bytes_ = 0;
   uint64_t selects_ = 0;

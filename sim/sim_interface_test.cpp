@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -251,6 +253,32 @@ TEST_F(SimImageTest, ContentsSurviveSaveAndReopen) {
   ASSERT_TRUE(sim);
   EXPECT_EQ(SimFrame(*sim, "03 0F FF FD", 3), HexBytes("FF FF FF FF FF 12 34"));
   EXPECT_EQ(testsupport::ReadFile(path_).size(), 1u << 20);
+}
+
+// A run that only reads leaves the image file alone (a save replaces the
+// file, so its inode tells); one that erases rewrites it.
+TEST_F(SimImageTest, OnlyARunThatProgramsOrErasesRewritesTheImage) {
+  testsupport::WriteFile(path_, old_);
+  const auto inode = [&] {
+    struct stat st {};
+    return ::stat(path_.c_str(), &st) == 0 ? st.st_ino : 0;
+  };
+  const auto before = inode();
+  auto sim = MakeSim({.chip = "M25P80", .image = path_});
+  ASSERT_TRUE(sim);
+  SimFrame(*sim, "9F", 3);
+  SimFrame(*sim, "05", 1);
+  EXPECT_EQ(SimFrame(*sim, "03 00 00 00", 2), HexBytes("FF FF FF FF 11 11"));
+  std::string error;
+  ASSERT_TRUE(sim->Save(&error)) << error;
+  EXPECT_EQ(inode(), before);
+  SimFrame(*sim, "06");
+  SimFrame(*sim, "D8 00 00 00");
+  sim->Wait(10'000'000'000);
+  ASSERT_TRUE(sim->Save(&error)) << error;
+  EXPECT_NE(inode(), before);
+  const std::string image = testsupport::ReadFile(path_);
+  EXPECT_EQ(image, std::string(65536, '\xFF') + old_.substr(65536));
 }
 
 TEST_F(SimImageTest, SaveReplacesTheImageWholeAndKeepsItsPermissions) {
