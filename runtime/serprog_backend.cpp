@@ -322,7 +322,8 @@ bool SerprogBackend::Fits(size_t out, size_t in) const { return out <= maxOut_ &
 std::string SerprogBackend::TooLong(size_t out, size_t in) const {
   return name_ + ": a select window of " + std::to_string(out) + " bytes out and " + std::to_string(in) +
          " back does not fit one S_CMD_O_SPIOP (the device takes " + std::to_string(maxOut_) + " out and " +
-         std::to_string(maxIn_) + " back); a read command's reply of up to " + std::to_string(WindowLimit()) + " bytes always goes";
+         std::to_string(maxIn_) + " back); a read command's reply of up to " + std::to_string(WindowLimit()) +
+         " bytes always goes";
 }
 
 uint32_t SerprogBackend::WindowLimit() const { return maxOut_ >= RT_READ_COMMAND_MAX ? maxIn_ : 1; }

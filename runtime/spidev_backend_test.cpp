@@ -295,7 +295,8 @@ TEST_F(Spidev, AReplyOfTheLimitGoesWholeAfterAnyReadCommand) {
       }
       EXPECT_EQ(kernel->Messages().size(), 1u);
       const std::string first = command == 1 ? "0B 00 00 00" : "0B A5 A5 A5";
-      EXPECT_EQ(kernel->SelectPeriods(), std::vector<std::string>{first + " +" + std::to_string(command + c.limit - 4)});
+      const std::string period = first + " +" + std::to_string(command + c.limit - 4);
+      EXPECT_EQ(kernel->SelectPeriods(), std::vector<std::string>{period});
       EXPECT_EQ(kernel->Violations(), std::vector<std::string>{});
       // After the longest command the limit is exact.
       if (command < 16) continue;

@@ -41,6 +41,7 @@ bool SPIRT2::LookUpEntries() {
   all &= LookUp(spiLibrary, "SerXfer", serXfer);
   all &= LookUp(spiLibrary, "SerRead", serRead);
   // Optional: a runtime without it carries windows of any length whole.
+  static_assert(kLongestReadCommand == RT_READ_COMMAND_MAX, "the runtime's limit holds for the commands sent");
   static_cast<void>(LookUp(spiLibrary, RT2_WINDOW_LIMIT_ENTRY, serGetWindowLimit));
   return all;
 }
