@@ -71,10 +71,12 @@ bench-quick:
 e2e:
 	cmake -S . -B $(BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) --target romwick
-	status=0; \
+	pids=; \
 	for board in $(E2E_BOARDS); do \
-	  e2e/run.sh $$board --build $(E2E_BUILD)/$$board --host-build $(BUILD) || status=1; \
+	  e2e/run.sh $$board --build $(E2E_BUILD)/$$board --host-build $(BUILD) & pids="$$pids $$!"; \
 	done; \
+	status=0; \
+	for pid in $$pids; do wait $$pid || status=1; done; \
 	exit $$status
 
 # The runtime folder compiled into the program is the one the package
