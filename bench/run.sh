@@ -450,18 +450,18 @@ awk -v calls="$(summary_field "$program" bus-calls)" -v polls="$(summary_field "
 if ((spidev)); then
   echo
   echo "spidev ioctls through the fake spidev kernel, $((size >> 20)) MiB on the simulated $chip"
-  echo "(the ioctls of an -id run, its open, bring-up, identification and close, taken off the read's"
-  echo "and the page's, and the read's second identification; read floor: one ioctl per buffer size of"
-  echo "data; a page: its write enable and page program, beyond its status polls)"
+  echo "(read ioctls: the read's messages, its identifications taken off; read floor: one ioctl per"
+  echo "buffer size of data; a page: its write enable and page program beyond its status polls, the"
+  echo "ioctls of an -id run, its open, bring-up, identification and close, taken off)"
   echo
   printf '%-7s %11s %7s %6s %7s  %-7s %18s %13s %11s %7s  %s\n' bufsiz "read ioctls" floor ratio target result \
     "erase+write ioctls" "status reads" "page ioctls" target result
   for bufsiz in "${spidev_buffer_sizes[@]}"; do
     floor=$((size / bufsiz))
     id=$(summary_field "${spidev_id[$bufsiz]}" ioctls)
-    # A run that goes on past -id reads the identification once more.
-    more_ids=$(($(summary_field "${spidev_read[$bufsiz]}" "read id") - $(summary_field "${spidev_id[$bufsiz]}" "read id")))
-    reads=$(($(summary_field "${spidev_read[$bufsiz]}" ioctls) - id - more_ids))
+    # The read's messages (SPI_IOC_MESSAGE ioctls) less its identifications;
+    # the clock settings of the run are no reads.
+    reads=$(($(summary_field "${spidev_read[$bufsiz]}" messages) - $(summary_field "${spidev_read[$bufsiz]}" "read id")))
     r=$(ratio "$reads" "$floor")
     if within "$r" 1.05; then read_result=met; else read_result=MISSED; misses+=("spidev read at $bufsiz: ${r}x"); fi
     per_page=$(awk -v all="$(summary_field "${spidev_program[$bufsiz]}" ioctls)" \
