@@ -461,7 +461,8 @@ if ((spidev)); then
     id=$(summary_field "${spidev_id[$bufsiz]}" ioctls)
     # The read's messages (SPI_IOC_MESSAGE ioctls) less its identifications;
     # the clock settings of the run are no reads.
-    reads=$(($(summary_field "${spidev_read[$bufsiz]}" messages) - $(summary_field "${spidev_read[$bufsiz]}" "read id")))
+    reads=$(($(summary_field "${spidev_read[$bufsiz]}" messages) -
+             $(summary_field "${spidev_read[$bufsiz]}" "read id")))
     r=$(ratio "$reads" "$floor")
     if within "$r" 1.05; then read_result=met; else read_result=MISSED; misses+=("spidev read at $bufsiz: ${r}x"); fi
     per_page=$(awk -v all="$(summary_field "${spidev_program[$bufsiz]}" ioctls)" \
