@@ -23,38 +23,28 @@ readonly large_time_target=0.3 large_modelled_target=1.1
 readonly large_extra_bytes=8000000  # 8 MB beyond the image buffer and the chip
 declare -A large_hz large_modelled
 
-large_start() { cp large_start.bin lchip.bin; }
-large_random() { cp large_random.bin lchip.bin; }
-large_flashrom_start() { cp large_start.bin lfchip.bin; }
-large_flashrom_random() { cp large_random.bin lfchip.bin; }
-
-# One run with the simulator's summary line at the part's clock; prints it.
-large_modelled_run() {  # <part> <setup> <more device keys> <romwick args...>
-  local part=$1 setup=$2 keys=$3 rc=0
-  shift 3
-  "$setup"
-  rm -f summary.txt
-  "$romwick" -d "sim:$part,image=$work/lchip.bin,clock=${large_hz[$part]},summary=$work/summary.txt$keys" \
-    -s "${large_hz[$part]}" "$@" >stdout.txt 2>stderr.txt || rc=$?
-  ((rc == 0)) || { cat stdout.txt stderr.txt >&2; die "$part modelled run '$*' exited with $rc"; }
-  cat summary.txt
-}
+# The chip states a run starts from, in the same files as the 16 MiB runs'.
+large_start() { cp large_start.bin chip.bin; }
+large_random() { cp large_random.bin chip.bin; }
+large_flashrom_start() { cp large_start.bin fchip.bin; }
+large_flashrom_random() { cp large_random.bin fchip.bin; }
 
 large_measure_part() {  # <part>
-  local part=$1 bytes=${large_size[$1]} hz
+  # modelled_run drives the simulated $chip.
+  local part=$1 chip=$1 bytes=${large_size[$1]} hz
   hz=$("$build/physical_limit" "$part" max "$bytes" | awk '$1 == "clock" {print $2}')
   large_hz[$part]=$hz
   random_bytes "$bytes" >large_random.bin
   random_bytes "$bytes" >large_start.bin
-  local romwick_on=("$romwick" -d "sim:$part,image=$work/lchip.bin,clock=$hz" -s "$hz")
-  local flashrom_on=(flashrom -p "dummy:emulate=VARIABLE_SIZE,size=$bytes,image=$work/lfchip.bin")
+  local romwick_on=("$romwick" -d "sim:$part,image=$work/chip.bin,clock=$hz" -s "$hz")
+  local flashrom_on=(flashrom -p "dummy:emulate=VARIABLE_SIZE,size=$bytes,image=$work/fchip.bin")
   say "$part: $((bytes >> 20)) MiB at $((hz / 1000000)) MHz"
 
   measure "large|$part|write" 0 large_start "${romwick_on[@]}" -E -w large_random.bin
-  same lchip.bin large_random.bin "$part erase+write+verify"
+  same chip.bin large_random.bin "$part erase+write+verify"
   if have flashrom; then
     measure "large|$part|write|flashrom" 0 large_flashrom_start "${flashrom_on[@]}" -w large_random.bin
-    same lfchip.bin large_random.bin "$part flashrom -w"
+    same fchip.bin large_random.bin "$part flashrom -w"
   fi
   large_random
   measure "large|$part|read" 0 nothing "${romwick_on[@]}" -r lout.bin
@@ -65,13 +55,14 @@ large_measure_part() {  # <part>
     same lpeer.bin large_random.bin "$part flashrom -r"
   fi
 
-  large_modelled[$part|write]=$(large_modelled_run "$part" large_start "" -E -w large_random.bin)
-  same lchip.bin large_random.bin "$part modelled erase+write+verify"
-  large_modelled[$part|write0]=$(large_modelled_run "$part" large_start ",latency=0" -E -w large_random.bin)
-  large_modelled[$part|read]=$(large_modelled_run "$part" large_random "" -r lout.bin)
-  large_modelled[$part|read0]=$(large_modelled_run "$part" large_random ",latency=0" -r lout.bin)
+  local clock=",clock=$hz"
+  large_modelled[$part|write]=$(modelled_run large_start 0 "$clock" -s "$hz" -E -w large_random.bin)
+  same chip.bin large_random.bin "$part modelled erase+write+verify"
+  large_modelled[$part|write0]=$(modelled_run large_start 0 "$clock,latency=0" -s "$hz" -E -w large_random.bin)
+  large_modelled[$part|read]=$(modelled_run large_random 0 "$clock" -s "$hz" -r lout.bin)
+  large_modelled[$part|read0]=$(modelled_run large_random 0 "$clock,latency=0" -s "$hz" -r lout.bin)
   same lout.bin large_random.bin "$part modelled read"
-  rm -f large_random.bin large_start.bin lchip.bin lfchip.bin lout.bin lpeer.bin
+  rm -f large_random.bin large_start.bin chip.bin fchip.bin lout.bin lpeer.bin
 }
 
 large_measure() {

@@ -29,8 +29,6 @@ constexpr SimOp kArrayChangingOps[] = {SimOp::kPageProgram, SimOp::kSectorErase,
                                        SimOp::kBlockErase,  SimOp::kBufferToPage, SimOp::kBufferToPageNoErase,
                                        SimOp::kPageErase};
 
-size_t Index(SimOp op) { return static_cast<size_t>(op); }
-
 uint32_t SectorCount(const SimChipFacts& facts) { return facts.pageCount / facts.protectSectorPages; }
 
 /// `protect` in the terms of protectBits.
@@ -283,8 +281,8 @@ SimStats SimInterface::Stats() const {
 
 bool SimInterface::Save(std::string* error) const {
   if (!chip_ || config_.image.empty()) return true;
-  const auto& ops = chip_->Ops();
-  const bool changes = std::ranges::any_of(kArrayChangingOps, [&](SimOp op) { return ops[Index(op)] > 0; });
+  const SimStats stats = Stats();
+  const bool changes = std::ranges::any_of(kArrayChangingOps, [&](SimOp op) { return stats.Ops(op) > 0; });
   if (!changes && !contentsShared_) return true;
   return WriteImage(config_.image, chip_->Contents(), error);
 }
